@@ -1,0 +1,146 @@
+#include "driver/CIPCaptureDriver.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "driver/CDebugInfo.h"
+#include "platform/Process.h"
+
+namespace dravnel {
+
+bool ParseSignedDecimal(const std::string& text, int& value) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size()) return false;
+    uint32_t magnitude = 0;  // wraps like the 32-bit arithmetic it replaces
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        magnitude = magnitude * 10u + static_cast<uint32_t>(text[i] - '0');
+    }
+    value = static_cast<int>(negative ? 0u - magnitude : magnitude);
+    return true;
+}
+
+CIPCaptureDriver::CIPCaptureDriver() = default;
+
+CIPCaptureDriver::~CIPCaptureDriver() { Close(); }
+
+bool CIPCaptureDriver::Open(ipcapture::IHostDebugSink* sink, ipcapture::IHostFrameAllocator* hostContext,
+                            ipcapture::IHostDeviceDescription* description) {
+    sink_ = sink;
+    hostContext_ = hostContext;
+    if (!description) return false;
+
+    const auto text = [](const char* s) { return s ? std::string(s) : std::string(); };
+    if (auto* connection = description->GetConnection()) {
+        codec_ = connection->GetCodec();
+        device_.Address = text(connection->GetAddress());
+        device_.Port = connection->GetPort();
+        device_.UserName = text(connection->GetUserName());
+        device_.Password = text(connection->GetPassword());
+    }
+    if (auto* record = description->GetDevice()) {
+        alarmInputs_ = record->GetAlarmInputCount();
+        alarmOutputs_ = record->GetAlarmOutputCount();
+        channelCount_ = record->GetChannelCount();
+        device_.Model = text(record->GetModel());
+    }
+    parameters_.clear();
+    for (int n = 1;; ++n) {
+        const char* value = description->GetParameter(n);
+        if (!value) break;
+        parameters_[n] = value;
+    }
+
+    hostDirectory_ = platform::ExecutableDirectory();
+    hostVersion_ = platform::HostProductVersion();
+
+    if (!CreateCaptureIO() || !CreatePTZDriver()) return false;
+
+    // Replaced by the video capture (channel table of this device) when live
+    // video is built; until then the host gets no video capture.
+    videoCapture_.reset();
+    return true;
+}
+
+void CIPCaptureDriver::Close() {
+    videoCapture_.reset();
+    captureIO_.reset();
+    ptzDriver_.reset();
+}
+
+ipcapture::IIPVideoCaptureEx* CIPCaptureDriver::GetVideoCapture() { return videoCapture_.get(); }
+ipcapture::ICaptureIOApi* CIPCaptureDriver::GetCaptureIO() { return captureIO_.get(); }
+ipcapture::IIPPTZDriver* CIPCaptureDriver::GetPTZDriver() { return ptzDriver_.get(); }
+ipcapture::IIPPTZDriverEx* CIPCaptureDriver::GetPTZDriverEx() { return ptzDriver_.get(); }
+
+bool CIPCaptureDriver::CreateCaptureIO() {
+    // Placeholder until the alarm I/O object exists: nothing to create, and
+    // Open goes on as if it had been created.
+    return true;
+}
+
+bool CIPCaptureDriver::CreatePTZDriver() {
+    // Placeholder until the PTZ driver exists: nothing to create, and Open
+    // goes on as if it had been created.
+    return true;
+}
+
+ICameraChannel* CIPCaptureDriver::CreateChannel(unsigned, ipcapture::IHostChannelSink*) {
+    // Placeholder until the codec channels exist: no channel fits.
+    return nullptr;
+}
+
+void CIPCaptureDriver::LogDriverOpened(const std::string& firmware) {
+    const std::string name = GetDriverName();
+    if (name.empty() || device_.Model.empty()) return;
+    std::string line = "DRIVER IS OPENED (name: " + name + ", device model: " + device_.Model;
+    if (!firmware.empty()) line += ", FW: " + firmware;
+    line += ", address: " + device_.Address + ":" + std::to_string(device_.Port) + ")";
+    DebugMessage(kLevelOpened, "%s", line.c_str());
+}
+
+void CIPCaptureDriver::DebugMessage(int level, const char* format, ...) {
+    if (!format) return;
+    va_list args;
+    va_start(args, format);
+    va_list measure;
+    va_copy(measure, args);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string text;
+    if (length > 0) {
+        std::vector<char> buffer(static_cast<size_t>(length) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), format, args);
+        text.assign(buffer.data(), static_cast<size_t>(length));
+    }
+#pragma GCC diagnostic pop
+    va_end(args);
+
+    if (level == kLevelNever || !sink_ || length < 0) return;
+    CDebugInfo info(AdjustLevelForHost(level, hostVersion_[0], hostVersion_[1]), std::move(text));
+    sink_->OnDebugInfo(&info);
+}
+
+std::string CIPCaptureDriver::GetAddressText() {
+    return device_.Address + ":" + std::to_string(device_.Port);
+}
+
+std::string CIPCaptureDriver::GetParameterText(int number) {
+    auto it = parameters_.find(number);
+    if (it == parameters_.end() || it->second == "(none)") return {};
+    return it->second;
+}
+
+int CIPCaptureDriver::GetParameterInt(int number) {
+    auto it = parameters_.find(number);
+    int value = 0;
+    if (it == parameters_.end() || !ParseSignedDecimal(it->second, value)) return kNoIntParameter;
+    return value;
+}
+
+}  // namespace dravnel

@@ -1,0 +1,26 @@
+// Facts about the running process. Thread-safe.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+unsigned ProcessorCount();
+uint32_t CurrentThreadId();
+
+// Directory of the running executable with its trailing separator; empty when
+// the path cannot be read or is longer than maxLength characters.
+std::string ExecutableDirectory(size_t maxLength = 511);
+// The directory part of a path, with its trailing '/'; empty without one.
+std::string DirectoryOf(const std::string& path);
+
+// Product version of the host's core module (major, minor, build, revision),
+// from the function the host process exports; 5.12.0.0 when it has none.
+std::array<uint16_t, 4> HostProductVersion();
+
+// A 32-bit value from the system's random source (for SSRCs and nonces).
+uint32_t RandomU32();
+
+}  // namespace platform

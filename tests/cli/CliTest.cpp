@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+struct Run {
+    int status;
+    std::string output;
+};
+
+Run Cli(const std::string& args) {
+    const std::string command = QUARNEL_BIN_DIR "/quarnel " + args + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    Run run{-1, {}};
+    if (!pipe) return run;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+}  // namespace
+
+TEST(Cli, OpenPrintsTheOpeningLineAtLevel3UnderTheDefaultHostVersion) {
+    auto run = Cli("open --address 10.0.0.5 --model 'VX 100%s' --param 2=0 --param 6=1.0.3");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("[3] DRIVER IS OPENED (name: Quarnel, device model: VX 100%s, FW: 1.0.3, address: "
+                              "10.0.0.5:80)"),
+              std::string::npos)
+        << run.output;
+}
+
+TEST(Cli, HostVersionChangesTheLevel) {
+    auto run = Cli("open --model M --param 2=0 --host-version 6.3");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("[100] DRIVER IS OPENED"), std::string::npos) << run.output;
+}
+
+TEST(Cli, BadInputGetsAClearErrorNotACrash) {
+    auto noStandard = Cli("open --model M");
+    EXPECT_EQ(noStandard.status, 1);
+    EXPECT_NE(noStandard.output.find("refused to open"), std::string::npos) << noStandard.output;
+
+    auto badPort = Cli("open --port 70000");
+    EXPECT_EQ(badPort.status, 2);
+    EXPECT_NE(badPort.output.find("--port"), std::string::npos);
+
+    auto badCodec = Cli("open --codec vp9");
+    EXPECT_EQ(badCodec.status, 2);
+
+    auto unknown = Cli("open --frobnicate");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.output.find("unknown option"), std::string::npos);
+
+    auto missingLibrary = Cli("open --param 2=0 --library /nonexistent/libquarnel.so");
+    EXPECT_EQ(missingLibrary.status, 1);
+    EXPECT_NE(missingLibrary.output.find("cannot load"), std::string::npos);
+}

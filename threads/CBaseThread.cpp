@@ -1,0 +1,61 @@
+#include "threads/CBaseThread.h"
+
+#include <pthread.h>
+
+namespace dravnel {
+
+CBaseThread::CBaseThread(IDebugMessage* logger) : logger_(logger) {}
+
+CBaseThread::~CBaseThread() { StopThread(2000); }
+
+bool CBaseThread::StartThread(const std::string& name) {
+    stopEvent_.Reset();
+    if (thread_.Held()) {
+        if (thread_.Running()) return false;
+        thread_.Join();
+    }
+    name_ = name;
+    return thread_.Start([this] {
+        // The OS name (15 characters at most) helps when reading thread lists.
+        pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
+        Run();
+    });
+}
+
+bool CBaseThread::Finish(unsigned timeoutMs, const char* operation, bool terminates) {
+    stopEvent_.Set();
+    if (!thread_.Held()) return true;
+    if (thread_.IsCurrent()) return false;
+    const uint32_t id = thread_.Id();
+    if (!thread_.WaitFinished(timeoutMs)) {
+        if (logger_ && terminates) {
+            // Killing a thread would leave its locks and memory behind: warn as
+            // the message has always read, then wait for it after all.
+            logger_->DebugMessage(kLevelWarning,
+                                  "%s: Thread (id=%u, name=\"%s\") was not stopped during %lu milliseconds "
+                                  "and will be terminated!",
+                                  operation, id, name_.c_str(), static_cast<unsigned long>(timeoutMs));
+        } else if (logger_) {
+            logger_->DebugMessage(kLevelWarning,
+                                  "%s: Thread (id=%u, name=\"%s\") was not stopped during %lu milliseconds",
+                                  operation, id, name_.c_str(), static_cast<unsigned long>(timeoutMs));
+        }
+        thread_.WaitFinished(platform::kInfinite);
+        if (logger_) {
+            logger_->DebugMessage(kLevelInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly",
+                                  operation, id, name_.c_str());
+        }
+    }
+    thread_.Join();
+    return true;
+}
+
+bool CBaseThread::JoinThread(unsigned timeoutMs) {
+    return Finish(timeoutMs, "dravnel::CBaseThread::JoinThread", false);
+}
+
+bool CBaseThread::StopThread(unsigned timeoutMs) {
+    return Finish(timeoutMs, "dravnel::CBaseThread::StopThread", true);
+}
+
+}  // namespace dravnel

@@ -1,0 +1,33 @@
+// The driver library loaded the way a host loads it: dlopen and the exports.
+//
+// Thread-safety: load once, then the function pointers may be used anywhere.
+#pragma once
+
+#include <string>
+
+#include "quarnel/Exports.h"
+
+namespace quarnel::cli {
+
+class DriverLibrary {
+public:
+    DriverLibrary() = default;
+    ~DriverLibrary();
+    DriverLibrary(const DriverLibrary&) = delete;
+    DriverLibrary& operator=(const DriverLibrary&) = delete;
+
+    // path empty: libquarnel.so beside the running executable.
+    bool Load(const std::string& path, std::string& error);
+
+    decltype(&CreateIPCapture) createIPCapture = nullptr;
+    decltype(&DeleteIPCapture) deleteIPCapture = nullptr;
+    decltype(&InitCapabilityQuery) initCapabilityQuery = nullptr;
+    decltype(&StartCapabilityQuery) startCapabilityQuery = nullptr;
+    decltype(&TerminateCapabilityQuery) terminateCapabilityQuery = nullptr;
+    decltype(&UninitCapabilityQuery) uninitCapabilityQuery = nullptr;
+
+private:
+    void* handle_ = nullptr;
+};
+
+}  // namespace quarnel::cli

@@ -1,0 +1,71 @@
+// quarnel: a host for the driver on the command line.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/cli/HostSession.h"
+#include "tools/cli/Options.h"
+
+namespace quarnel::cli {
+
+namespace {
+
+const char* kUsage =
+    "usage: quarnel COMMAND [options]\n"
+    "\n"
+    "Commands:\n"
+    "  open     open a driver on a device, print its diagnostics, close it\n"
+    "  help     show this text, or `quarnel help COMMAND`\n"
+    "\n"
+    "Run `quarnel COMMAND --help` for the options of a command.\n";
+
+int RunOpen(const std::vector<std::string>& args) {
+    DeviceOptions options;
+    std::vector<std::string> rest;
+    std::string error;
+    for (const auto& a : args) {
+        if (a == "--help" || a == "-h") {
+            std::printf("usage: quarnel open [device options]\n\n"
+                        "Opens a driver on the device the way a recorder does, prints each\n"
+                        "diagnostic line with its level as [level] text, and closes it.\n\n%s",
+                        DeviceOptionsHelp());
+            return 0;
+        }
+    }
+    if (!ParseDeviceOptions(args, options, rest, error)) {
+        std::fprintf(stderr, "quarnel open: %s\n", error.c_str());
+        return 2;
+    }
+    if (!rest.empty()) {
+        std::fprintf(stderr, "quarnel open: unknown option '%s' (see quarnel open --help)\n", rest[0].c_str());
+        return 2;
+    }
+    HostSession session(options);
+    if (!session.Open(stdout)) return 1;
+    std::printf("driver opened: %s:%u, %u channel(s)\n", options.address.c_str(),
+                static_cast<unsigned>(options.port), options.channels);
+    session.Close();
+    std::printf("driver closed\n");
+    return 0;
+}
+
+}  // namespace
+
+int Main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() >= 2 && args[0] == "help") args = {args[1], "--help"};
+    if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
+        std::printf("%s", kUsage);
+        return args.empty() ? 2 : 0;
+    }
+    const std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "open") return RunOpen(args);
+    std::fprintf(stderr, "quarnel: unknown command '%s'\n\n%s", command.c_str(), kUsage);
+    return 2;
+}
+
+}  // namespace quarnel::cli
+
+int main(int argc, char** argv) { return quarnel::cli::Main(argc, argv); }

@@ -6,8 +6,26 @@
 
 namespace dravnel {
 
+void CRTPPacket::Clear() {
+    // The buffers keep their capacity, so a recycled packet parses without
+    // allocating.
+    csrcCount = 0;
+    csrc.clear();
+    ssrc = 0;
+    marker = 0;
+    padding = 0;
+    payloadType = 0;
+    sequenceNumber = 0;
+    timeStamp = 0;
+    extensionProfile = 0;
+    extensionLength = 0;
+    extensionData.clear();
+    payloadLength = 0;
+    payload.clear();
+}
+
 bool CRTPPacket::Parse(const uint8_t* data, unsigned length) {
-    *this = CRTPPacket();
+    Clear();
     if (!data || length <= 12 || (data[0] >> 6) != 2) return false;
 
     ByteReader r(std::span<const uint8_t>(data, length));

@@ -31,6 +31,7 @@ public:
     // fit.
     bool Parse(const uint8_t* data, unsigned length);
     bool Parse(std::span<const uint8_t> data) { return Parse(data.data(), static_cast<unsigned>(data.size())); }
+    void Clear();
 
     uint8_t csrcCount = 0;
     std::vector<uint32_t> csrc;  // as received (network byte order)

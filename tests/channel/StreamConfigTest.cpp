@@ -1,0 +1,291 @@
+// The pure parts of the stream configuration: resolution names, frame rates,
+// bit rates, the configuration summary, the change list and the log throttle.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "channel/CLogThrottle.h"
+#include "channel/CResolutionHelper.h"
+#include "channel/CStreamChanges.h"
+#include "channel/StreamValues.h"
+#include "web/HUtils.h"
+
+namespace {
+
+using dravnel::CResolutionHelper;
+using dravnel::CStreamChanges;
+
+// ---- resolution names ------------------------------------------------------
+
+struct NameCase {
+    bool ntsc;
+    bool preferHd;
+    uint32_t width;
+    uint32_t height;
+    const char* name;
+};
+
+class ResolutionNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(ResolutionNames, NameASizeByTheFirstMatchInSearchOrder) {
+    const NameCase& c = GetParam();
+    EXPECT_EQ(CResolutionHelper(c.ntsc, c.preferHd).GetName(c.width, c.height), c.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StreamConfig, ResolutionNames,
+    ::testing::Values(
+        NameCase{false, false, 704, 576, "4cif"}, NameCase{false, false, 704, 288, "2cif"},
+        NameCase{false, false, 176, 144, "qcif"},
+        NameCase{false, false, 704, 480, ""},  // an NTSC size on a PAL channel
+        NameCase{true, false, 704, 480, "4cif"}, NameCase{true, false, 352, 240, "cif"},
+        NameCase{true, false, 176, 120, "qcif"},
+        // 352 x 288 is "cif" in the PAL family and "cifp" in the general table.
+        NameCase{false, false, 352, 288, "cif"}, NameCase{false, true, 352, 288, "cifp"},
+        NameCase{true, true, 352, 240, "cifn"},
+        // Sizes only the general table knows, in both orders.
+        NameCase{false, false, 1920, 1080, "1080p"}, NameCase{false, true, 1280, 720, "720p"},
+        NameCase{true, false, 640, 480, "vga"}, NameCase{false, false, 160, 120, "qqvga"},
+        NameCase{false, true, 1280, 960, "960p"},  // before "quadvga"
+        NameCase{false, true, 1152, 864, "xgaplus"}, NameCase{false, false, 720, 576, "576p"},
+        NameCase{false, true, 176, 144, "qcif"},  // general table first, then the CIF family
+        NameCase{false, false, 800, 600, ""}, NameCase{false, false, 0, 0, ""}));
+
+struct SizeCase {
+    bool ntsc;
+    const char* text;
+    bool ok;
+    uint32_t width;
+    uint32_t height;
+};
+
+class ResolutionSizes : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(ResolutionSizes, ReadANameOrWidthByHeight) {
+    const SizeCase& c = GetParam();
+    uint32_t width = 7;
+    uint32_t height = 7;
+    EXPECT_EQ(CResolutionHelper(c.ntsc, false).GetSize(c.text, width, height), c.ok);
+    EXPECT_EQ(width, c.width);
+    EXPECT_EQ(height, c.height);
+}
+
+INSTANTIATE_TEST_SUITE_P(StreamConfig, ResolutionSizes,
+                         ::testing::Values(SizeCase{false, "4CIF", true, 704, 576},
+                                           SizeCase{true, "4cif", true, 704, 480},
+                                           SizeCase{false, "QuadVGA", true, 1280, 960},
+                                           SizeCase{false, "UXGA", true, 1600, 1200},  // holds an 'x'
+                                           SizeCase{false, "1280x720", true, 1280, 720},
+                                           SizeCase{false, "640X480", true, 640, 480},
+                                           SizeCase{false, "0x0", true, 0, 0},
+                                           SizeCase{false, "1280x", false, 0, 0},
+                                           SizeCase{false, "x720", false, 0, 0},
+                                           SizeCase{false, "1280 x720", false, 0, 0},
+                                           SizeCase{false, "+1280x720", false, 0, 0},
+                                           SizeCase{false, "1280x720x1", false, 0, 0},
+                                           SizeCase{false, "99999999999x1", false, 0, 0},
+                                           SizeCase{false, "svga", false, 0, 0},
+                                           SizeCase{false, "", false, 0, 0}));
+
+// ---- frame rates -----------------------------------------------------------
+
+struct RateCase {
+    uint32_t interval;
+    uint32_t rate;
+};
+
+class FrameRates : public ::testing::TestWithParam<RateCase> {};
+
+TEST_P(FrameRates, FollowTheIntervalOrItsMarkedRate) {
+    EXPECT_EQ(dravnel::ChannelFrameRate(GetParam().interval), GetParam().rate);
+}
+
+INSTANTIATE_TEST_SUITE_P(StreamConfig, FrameRates,
+                         ::testing::Values(RateCase{0, 1}, RateCase{40, 25}, RateCase{33, 30},
+                                           RateCase{1000, 1}, RateCase{3, 333},
+                                           RateCase{6, 167},   // 166.67
+                                           RateCase{400, 3},   // 2.5 rounds up
+                                           RateCase{1999, 1},  // 0.50025
+                                           RateCase{0x700F, 15}, RateCase{0x7FFF, 4095},
+                                           RateCase{0x6FFF, 1},  // not marked: 1000 / 28671
+                                           // Never 0 frames per second:
+                                           RateCase{2001, 1}, RateCase{0x7000, 1}, RateCase{0xFFFFFFFF, 1}));
+
+struct MaxRateCase {
+    const char* reply;
+    bool fromList;
+    uint32_t max;
+};
+
+class DeviceMaxRates : public ::testing::TestWithParam<MaxRateCase> {};
+
+TEST_P(DeviceMaxRates, ComeFromTheListElseFromMaxfps) {
+    EXPECT_EQ(dravnel::DeviceMaxFrameRate(GetParam().reply, "ch1_strm1_", GetParam().fromList), GetParam().max);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StreamConfig, DeviceMaxRates,
+    ::testing::Values(MaxRateCase{"ch1_strm1_fps_list=5|10|15&ch1_strm1_maxfps=30", true, 15},
+                      MaxRateCase{"ch1_strm1_fps_list=15|auto|7\r\nch1_strm1_maxfps=30", true, 15},
+                      MaxRateCase{"ch1_strm1_fps_list=5|10|15&ch1_strm1_maxfps=30", false, 30},
+                      MaxRateCase{"ch1_strm1_maxfps=25", true, 25},
+                      MaxRateCase{"ch1_strm1_fps_list=&ch1_strm1_maxfps=25", true, 25},  // empty = absent
+                      MaxRateCase{"ch1_strm1_fps_list=auto", true, 0},  // present, nothing numeric
+                      MaxRateCase{"ch2_strm1_maxfps=25", true, 0}, MaxRateCase{"", true, 0}));
+
+TEST(StreamConfig, TheWantedRateIsLoweredToAKnownMaximumOnly) {
+    EXPECT_EQ(dravnel::WantedFrameRate(30, 15), 15u);
+    EXPECT_EQ(dravnel::WantedFrameRate(10, 15), 10u);
+    EXPECT_EQ(dravnel::WantedFrameRate(30, 0), 30u);
+    // The example of a 30 fps channel on a device listing 5|10|15.
+    const uint32_t max = dravnel::DeviceMaxFrameRate("ch1_strm1_fps_list=5|10|15", "ch1_strm1_");
+    EXPECT_EQ(dravnel::WantedFrameRate(dravnel::ChannelFrameRate(33), max), 15u);
+}
+
+TEST(StreamConfig, PrefixesCountChannelsFromOne) {
+    EXPECT_EQ(dravnel::StreamPrefix(0, 1), "ch1_strm1_");
+    EXPECT_EQ(dravnel::StreamPrefix(3, 2), "ch4_strm2_");
+}
+
+// ---- bit rate --------------------------------------------------------------
+
+struct BitrateCase {
+    const char* maxbr;
+    uint32_t width;
+    uint32_t quality;
+    const char* bitrate;
+};
+
+class Bitrates : public ::testing::TestWithParam<BitrateCase> {};
+
+TEST_P(Bitrates, ScaleTheQualityBetween100AndTheMaximum) {
+    const BitrateCase& c = GetParam();
+    EXPECT_EQ(dravnel::BitrateForQuality(c.maxbr, c.width, c.quality), c.bitrate);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StreamConfig, Bitrates,
+    ::testing::Values(BitrateCase{"4000", 704, 50, "2000"},  // m 40: 1 + 49 x 39 / 99 = 20.30
+                      BitrateCase{"4000", 704, 1, "100"}, BitrateCase{"4000", 704, 100, "4000"},
+                      BitrateCase{"4099", 704, 100, "4000"},  // m is maxbr / 100, cut
+                      BitrateCase{"3000", 704, 75, "2300"},   // 1 + 74 x 29 / 99 = 22.68
+                      BitrateCase{"200", 704, 51, "200"},     // 1 + 50 / 99 = 1.505 rounds up
+                      BitrateCase{"100", 704, 100, "100"},    // m 1
+                      BitrateCase{"99", 1920, 100, "6000"},   // m 0: default by width
+                      BitrateCase{"", 1600, 100, "6000"}, BitrateCase{"", 1599, 100, "4000"},
+                      BitrateCase{"", 720, 100, "4000"}, BitrateCase{"", 719, 100, "3000"},
+                      BitrateCase{"", 640, 100, "3000"}, BitrateCase{"", 639, 100, "2000"},
+                      BitrateCase{"4000 ", 352, 100, "2000"},  // not a number: default
+                      // Out of the host's range: clamped to 1 and 100.
+                      BitrateCase{"4000", 704, 0, "100"}, BitrateCase{"4000", 704, 250, "4000"},
+                      BitrateCase{"4294967295", 704, 100, "4294967200"}));
+
+// ---- configuration summary -------------------------------------------------
+
+struct DescribeCase {
+    const char* reply;
+    const char* summary;
+};
+
+class Describe : public ::testing::TestWithParam<DescribeCase> {};
+
+TEST_P(Describe, KeepsTheStreamEntriesWithoutLimitsOrLists) {
+    EXPECT_EQ(dravnel::DescribeConfiguration(GetParam().reply), GetParam().summary);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StreamConfig, Describe,
+    ::testing::Values(
+        DescribeCase{"res=200&ch1_strm1_codec=H264&ch1_strm1_res=4CIF&ch1_strm1_maxbr=4000"
+                     "&ch1_strm1_fps_list=5|10|15&ch1_strm1_fps=15&total_ch=1",
+                     "&ch1_strm1_codec=H264&ch1_strm1_res=4CIF&ch1_strm1_fps=15"},
+        // One entry per line reads like the query-string form.
+        DescribeCase{"res=200\r\nch1_strm1_codec=H264\r\nch1_strm1_maxfps=30\nch12_strm2_gov=15\r\n",
+                     "&ch1_strm1_codec=H264&ch12_strm2_gov=15"},
+        DescribeCase{"ch_strm1_codec=x&chA_strm1_codec=x&ch1_strm_codec=x&ch1_strm1codec=x", ""},
+        DescribeCase{"ch1_strm1_res_list=CIF|4CIF&ch1_strm1_en", "&ch1_strm1_en"},
+        DescribeCase{"ch1_strm1_note=a=b&ch1_strm1_x=max", "&ch1_strm1_note=a=b&ch1_strm1_x=max"},
+        DescribeCase{"", ""}, DescribeCase{"&&\r\n", ""}));
+
+// ---- change list -----------------------------------------------------------
+
+TEST(StreamChanges, SendOnlyReportedKeysWhoseValueDiffers) {
+    CStreamChanges changes("&ch1_strm1_codec=H264&ch1_strm1_res=CIF&ch1_strm1_fps=25&ch1_strm1_gov=");
+    using R = CStreamChanges::Result;
+    EXPECT_EQ(changes.Change("ch1_strm1_codec", "H264"), R::Unchanged);
+    EXPECT_EQ(changes.Change("ch1_strm1_res", "4CIF"), R::Changed);
+    EXPECT_EQ(changes.Change("ch1_strm1_bitrate", "2000"), R::NotReported);
+    EXPECT_EQ(changes.Change("ch1_strm1_gov", "25"), R::NotReported);  // an empty value is no report
+    EXPECT_EQ(changes.Change("ch1_strm1_fps", "15"), R::Changed);
+    EXPECT_EQ(changes.Change("codec", "MJPEG"), R::NotReported);  // names match whole
+    EXPECT_EQ(changes.List(), "&ch1_strm1_res=4CIF&ch1_strm1_fps=15");
+    EXPECT_EQ(changes.Text(), "&ch1_strm1_codec=H264&ch1_strm1_res=4CIF&ch1_strm1_fps=15&ch1_strm1_gov=");
+    // The text now holds the new value, so the same change is not made twice.
+    EXPECT_EQ(changes.Change("ch1_strm1_res", "4CIF"), R::Unchanged);
+    EXPECT_EQ(changes.List(), "&ch1_strm1_res=4CIF&ch1_strm1_fps=15");
+}
+
+TEST(StreamChanges, ComparisonIsByteForByte) {
+    CStreamChanges changes("ch1_strm1_res=4cif&ch1_strm1_ratecontrol=cbr ");
+    EXPECT_EQ(changes.Change("ch1_strm1_res", "4CIF"), CStreamChanges::Result::Changed);
+    EXPECT_EQ(changes.Change("ch1_strm1_ratecontrol", "cbr"), CStreamChanges::Result::Changed);
+    EXPECT_EQ(changes.List(), "&ch1_strm1_res=4CIF&ch1_strm1_ratecontrol=cbr");
+}
+
+TEST(StreamChanges, AnEmptyWantedValueIsNeverSent) {
+    // A channel size without a resolution name on a standard device.
+    CStreamChanges changes("&ch1_strm1_res=4CIF");
+    EXPECT_EQ(changes.Change("ch1_strm1_res", ""), CStreamChanges::Result::EmptyValue);
+    EXPECT_TRUE(changes.Empty());
+    EXPECT_EQ(changes.Text(), "&ch1_strm1_res=4CIF");
+}
+
+TEST(StreamChanges, AppendAddsWhateverTheDeviceReports) {
+    CStreamChanges changes("");
+    changes.Append("ch1_strm1_gop_struct", "1");
+    changes.Append("ch1_strm1_gov_struct", "1");
+    EXPECT_EQ(changes.List(), "&ch1_strm1_gop_struct=1&ch1_strm1_gov_struct=1");
+}
+
+// The value found for replacement is the one GetValue reads, on every text.
+TEST(StreamChanges, FindValueAgreesWithGetValue) {
+    const std::vector<std::string> texts = {
+        "a=1\r\nb=\r\nb=2", "x = 5&y=6", " key =v", "key&key=1", "key=&key=2", "akey=1&key=2",
+        "key=1=2&key=3", "keykey=1", "key", "key=", "=key=1", "&key=1&", "key==", "x=key&key=9",
+        "k=1\nkey=a b\r", "key\t=tab",
+    };
+    for (const std::string& text : texts) {
+        size_t offset = 0;
+        size_t length = 0;
+        const std::string expected = dravnel::HUtils::GetValue(text, "key", "=", "&\r\n");
+        const bool found = CStreamChanges::FindValue(text, "key", offset, length);
+        EXPECT_EQ(found, !expected.empty()) << text;
+        if (found) {
+            EXPECT_EQ(text.substr(offset, length), expected) << text;
+        }
+    }
+}
+
+// ---- log throttle ----------------------------------------------------------
+
+TEST(LogThrottle, LogsTheFirst14ThenEveryPowerStepAndWrapsTo4095) {
+    dravnel::CLogThrottle throttle;
+    std::vector<uint32_t> logged;
+    for (uint32_t i = 1; i <= 65535 + 8192; ++i) {
+        if (throttle.Advance()) logged.push_back(throttle.Count());
+    }
+    std::vector<uint32_t> expected;
+    for (uint32_t n = 1; n <= 14; ++n) expected.push_back(n);
+    for (uint32_t n = 16; n <= 240; n += 16) expected.push_back(n);
+    for (uint32_t n = 256; n <= 3840; n += 256) expected.push_back(n);
+    for (uint32_t n = 4096; n <= 61440; n += 4096) expected.push_back(n);
+    // Failure 65535 sets the count back to 4095 silently; the next 8192
+    // failures reach 12287 and log at 4096 and 8192.
+    expected.push_back(4096);
+    expected.push_back(8192);
+    EXPECT_EQ(logged, expected);
+    EXPECT_EQ(throttle.Count(), 4095u + 8192u);
+}
+
+}  // namespace

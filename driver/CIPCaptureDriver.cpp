@@ -2,9 +2,11 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <new>
 #include <vector>
 
 #include "driver/CDebugInfo.h"
+#include "driver/CIPVideoCapture.h"
 #include "platform/Process.h"
 
 namespace dravnel {
@@ -59,9 +61,13 @@ bool CIPCaptureDriver::Open(ipcapture::IHostDebugSink* sink, ipcapture::IHostFra
 
     if (!CreateCaptureIO() || !CreatePTZDriver()) return false;
 
-    // Replaced by the video capture (channel table of this device) when live
-    // video is built; until then the host gets no video capture.
-    videoCapture_.reset();
+    // A channel count too large for memory leaves the host without a video
+    // capture rather than ending the process.
+    try {
+        videoCapture_ = std::make_unique<CIPVideoCapture>(this, channelCount_);
+    } catch (const std::bad_alloc&) {
+        videoCapture_.reset();
+    }
     return true;
 }
 

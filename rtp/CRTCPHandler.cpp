@@ -95,27 +95,29 @@ rtcp::Ssrc CRTCPHandler::OwnSsrc() {
 void CRTCPHandler::OnPacket(IRTPClient* source, const sockaddr_in* from, const uint8_t* data, unsigned length) {
     if (source != &client_ || !from || !data || length < 4) return;
     if (from->sin_addr.s_addr != cameraAddress_.load()) return;
+    bool senderReport = false;
     rtcp::ForEachPacket(std::span<const uint8_t>(data, length), [&](uint8_t type, std::span<const uint8_t> packet) {
         if (type == rtcp::kTypeSenderReport) {
             const auto sr = rtcp::ParseSenderReport(packet);
             if (!sr) return;
-            {
-                CScopedLock guard(lock_);
-                if (!synced_) {
-                    cameraRtcp_ = *from;
-                    synced_ = true;
-                }
-                versionBits_ = sr->versionBits;
-                cameraSsrc_ = sr->ssrc;
-                lsr_ = sr->lsr;
-                lastReportMs_ = clock_();
+            CScopedLock guard(lock_);
+            if (!synced_) {
+                cameraRtcp_ = *from;
+                synced_ = true;
             }
-            reportDue_.Set();
+            versionBits_ = sr->versionBits;
+            cameraSsrc_ = sr->ssrc;
+            lsr_ = sr->lsr;
+            lastReportMs_ = clock_();
+            senderReport = true;
         } else if (type == rtcp::kTypeBye) {
             CScopedLock guard(lock_);
             synced_ = false;
         }
     });
+    // The answer reflects the whole compound packet: a BYE behind the sender
+    // report means no answer.
+    if (senderReport) reportDue_.Set();
 }
 
 std::vector<uint8_t> CRTCPHandler::BuildReport() {

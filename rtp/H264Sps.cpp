@@ -129,8 +129,9 @@ bool ReadSpsSize(std::span<const uint8_t> nal, PictureSize& size) {
 }
 
 bool FindSpsSize(std::span<const uint8_t> frame, size_t searchLimit, PictureSize& size) {
+    // The start code and the NAL header both lie within the limit.
     const size_t end = std::min(frame.size(), searchLimit);
-    for (size_t i = 0; i + 3 < frame.size() && i < end; ++i) {
+    for (size_t i = 0; i + 3 < end; ++i) {
         if (frame[i] == 0 && frame[i + 1] == 0 && frame[i + 2] == 1 && (frame[i + 3] & 0x1F) == 7) {
             return ReadSpsSize(frame.subspan(i + 3), size);
         }

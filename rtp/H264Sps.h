@@ -22,7 +22,8 @@ struct PictureSize {
 bool ReadSpsSize(std::span<const uint8_t> nal, PictureSize& size);
 
 // Looks for a start code followed by an SPS that begins within the first
-// `searchLimit` bytes of an Annex B frame, and reads its size.
+// `searchLimit` bytes of an Annex B frame (start code and NAL header
+// included), and reads its size.
 bool FindSpsSize(std::span<const uint8_t> frame, size_t searchLimit, PictureSize& size);
 
 }  // namespace dravnel

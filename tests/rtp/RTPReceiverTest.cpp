@@ -1,0 +1,206 @@
+// The RTP receiver: its queue, its delivery thread and its stop.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "rtp/CRTPReceiver.h"
+#include "rtp/CUDPClient.h"
+#include "tests/rtp/LoopbackPeer.h"
+#include "tests/support/RecordingLog.h"
+#include "threads/CEvent.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using namespace std::chrono_literals;
+
+// V=2, PT 96, the given sequence number, time stamp 0x1000, SSRC 1, then payload.
+Bytes RtpPacket(uint16_t sequence, size_t payloadBytes = 4) {
+    Bytes p{0x80, 0x60, static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence), 0, 0, 0x10, 0, 0, 0, 0, 1};
+    p.resize(12 + payloadBytes, 0xAB);
+    return p;
+}
+
+class RecordingChannel : public dravnel::IRTPReceiverUser {
+public:
+    void OnInterleavedPacket(dravnel::CRTPPacket*, const std::vector<uint8_t>*) override {}
+    void OnRTPPacket(const sockaddr_in* from, dravnel::CRTPPacket* packet) override {
+        inCall = true;
+        if (block) release.Wait(platform::kInfinite);
+        if (delay.count()) std::this_thread::sleep_for(delay);
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            sequences.push_back(packet->sequenceNumber);
+            senders.push_back(*from);
+        }
+        changed.notify_all();
+        inCall = false;
+    }
+    void OnTimeout() override { ++timeouts; }
+    void OnClosed() override { ++closed; }
+    void OnSessionDescription(const dravnel::CodecConfig*) override {}
+
+    bool WaitCount(size_t n, std::chrono::milliseconds limit = 2s) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, limit, [&] { return sequences.size() >= n; });
+    }
+    size_t Count() {
+        std::lock_guard<std::mutex> guard(mutex);
+        return sequences.size();
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<uint16_t> sequences;
+    std::vector<sockaddr_in> senders;
+    std::atomic<int> timeouts{0};
+    std::atomic<int> closed{0};
+    std::atomic<bool> inCall{false};
+    std::atomic<bool> block{false};
+    std::chrono::milliseconds delay{0};
+    dravnel::CManualEvent release;
+};
+
+class RTPReceiver : public ::testing::Test {
+protected:
+    RTPReceiver() { receiver.SetUser(&channel); }
+
+    // Straight into the receiver as its socket thread would.
+    void Inject(const Bytes& packet) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = quarnel::test::Loopback();
+        receiver.OnPacket(receiver.Source(), &from, packet.data(), static_cast<unsigned>(packet.size()));
+    }
+
+    quarnel::test::RecordingLog log;
+    RecordingChannel channel;
+    dravnel::CRTPReceiver receiver{&log};
+    quarnel::test::LoopbackPeer peer;
+};
+
+TEST_F(RTPReceiver, DeliversWellFormedPacketsInArrivalOrder) {
+    ASSERT_TRUE(receiver.Start(0));
+    const uint16_t port = receiver.GetPort();
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(receiver.ThreadName(), "RTP Packet Queue (" + std::to_string(port) + ")");
+    auto* source = dynamic_cast<dravnel::CUDPClient*>(receiver.Source());
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->ReceiveSize(), 1536u);
+    EXPECT_EQ(source->SelectTimeoutMs(), 2000u);
+
+    for (uint16_t seq = 1; seq <= 40; ++seq) {
+        ASSERT_TRUE(peer.SendTo(port, RtpPacket(seq)));
+        if (seq % 10 == 0) {
+            ASSERT_TRUE(peer.SendTo(port, Bytes(12, 0x80)));            // header only
+            ASSERT_TRUE(peer.SendTo(port, {0x40, 0x60, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 9}));  // version 1
+        }
+    }
+    ASSERT_TRUE(channel.WaitCount(40));
+    std::this_thread::sleep_for(20ms);
+    std::lock_guard<std::mutex> guard(channel.mutex);
+    ASSERT_EQ(channel.sequences.size(), 40u);
+    for (uint16_t i = 0; i < 40; ++i) EXPECT_EQ(channel.sequences[i], i + 1);
+    EXPECT_EQ(ntohs(channel.senders[0].sin_port), peer.Port());
+    EXPECT_EQ(receiver.DroppedPackets(), 0u);
+}
+
+TEST_F(RTPReceiver, OnlyItsOwnSourceCounts) {
+    ASSERT_TRUE(receiver.Start(0));
+    dravnel::CUDPClient other(nullptr);
+    const Bytes packet = RtpPacket(5);
+    sockaddr_in from{};
+    receiver.OnPacket(&other, &from, packet.data(), static_cast<unsigned>(packet.size()));
+    receiver.OnTimeout(&other);
+    receiver.OnClosed(&other);
+    receiver.OnTimeout(receiver.Source());
+    Inject(RtpPacket(6));
+    ASSERT_TRUE(channel.WaitCount(1));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(channel.Count(), 1u);
+    EXPECT_EQ(channel.sequences[0], 6);
+    EXPECT_EQ(channel.timeouts.load(), 1);
+    EXPECT_EQ(channel.closed.load(), 0);
+}
+
+TEST_F(RTPReceiver, StopLeavesNoDeliveryBehind) {
+    channel.delay = 5ms;
+    ASSERT_TRUE(receiver.Start(0));
+    for (uint16_t seq = 0; seq < 50; ++seq) Inject(RtpPacket(seq));
+    ASSERT_TRUE(channel.WaitCount(2));
+    receiver.Stop();
+    EXPECT_FALSE(channel.inCall.load());
+    const size_t delivered = channel.Count();
+    EXPECT_LT(delivered, 50u);
+    EXPECT_EQ(channel.closed.load(), 1);  // the source closed
+    EXPECT_FALSE(receiver.IsRunning());
+    EXPECT_EQ(receiver.GetPort(), 0);
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(channel.Count(), delivered);
+    // Packets after Stop go nowhere.
+    Inject(RtpPacket(99));
+    std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(channel.Count(), delivered);
+}
+
+TEST_F(RTPReceiver, RestartsAfterStop) {
+    ASSERT_TRUE(receiver.Start(0));
+    receiver.Stop();
+    ASSERT_TRUE(receiver.Start(0));
+    ASSERT_TRUE(peer.SendTo(receiver.GetPort(), RtpPacket(3)));
+    EXPECT_TRUE(channel.WaitCount(1));
+}
+
+TEST_F(RTPReceiver, StartFailsOnATakenPort) {
+    dravnel::CRTPReceiver first(&log);
+    ASSERT_TRUE(first.Start(0));
+    EXPECT_FALSE(receiver.Start(first.GetPort()));
+    EXPECT_EQ(receiver.GetPort(), 0);
+    EXPECT_EQ(receiver.Source(), nullptr);
+    EXPECT_FALSE(receiver.IsRunning());
+}
+
+// A channel that stops taking packets must not make the receiver hoard them:
+// beyond the byte limit packets are dropped and counted, with one warning.
+TEST(RTPReceiverQueue, IsBoundedByBytes) {
+    quarnel::test::RecordingLog log;
+    RecordingChannel channel;
+    channel.block = true;
+    constexpr size_t kLimit = 64 * 1024;
+    dravnel::CRTPReceiver receiver(&log, kLimit);
+    receiver.SetUser(&channel);
+    ASSERT_TRUE(receiver.Start(0));
+    sockaddr_in from{};
+    constexpr uint16_t kSent = 400;
+    for (uint16_t seq = 0; seq < kSent; ++seq) {
+        const Bytes packet = RtpPacket(seq, 1000);
+        receiver.OnPacket(receiver.Source(), &from, packet.data(), static_cast<unsigned>(packet.size()));
+        if (seq == 0) {
+            // The first one is taken out and blocks the delivery thread.
+            for (int i = 0; i < 400 && !channel.inCall; ++i) std::this_thread::sleep_for(1ms);
+        }
+    }
+    const uint64_t dropped = receiver.DroppedPackets();
+    EXPECT_GT(dropped, 300u);
+    EXPECT_LT(dropped, kSent - 1 - 40u);  // at least some 1 KB packets fit into 64 KB
+    EXPECT_EQ(log.CountContaining("dravnel::CRTPReceiver::OnPacket: Packet queue full"), 1u);
+
+    channel.release.Set();
+    ASSERT_TRUE(channel.WaitCount(kSent - dropped));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(channel.Count(), kSent - dropped);
+    // The queue drained: there is room again.
+    const Bytes packet = RtpPacket(1000, 1000);
+    receiver.OnPacket(receiver.Source(), &from, packet.data(), static_cast<unsigned>(packet.size()));
+    ASSERT_TRUE(channel.WaitCount(kSent - dropped + 1));
+    EXPECT_EQ(receiver.DroppedPackets(), dropped);
+}
+
+}  // namespace

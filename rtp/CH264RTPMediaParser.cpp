@@ -47,7 +47,12 @@ CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver, std::string streamName
 void CH264RTPMediaParser::Reset() {
     waitingForKeyFrame_ = true;
     size_ = PictureSize{};
+    ClearFrame();
+}
+
+void CH264RTPMediaParser::ClearFrame() {
     frame_.clear();
+    headOnly_ = true;
 }
 
 void CH264RTPMediaParser::SetCodecConfig(const CodecConfig* config) {
@@ -72,7 +77,7 @@ void CH264RTPMediaParser::ProcessPacket(CRTPPacket* packet) {
     if (ok && !frame_.empty() && frameComplete_ && packet->marker) {
         clock_.Convert(packet->timeStamp);
         Deliver();
-        frame_.clear();
+        ClearFrame();
     }
 }
 
@@ -98,14 +103,27 @@ bool CH264RTPMediaParser::HandlePayload(std::span<const uint8_t> payload) {
 }
 
 void CH264RTPMediaParser::AppendNalUnit(std::span<const uint8_t> nal) {
+    const uint8_t type = nal[0] & 0x1F;
+    if ((type >= kNonIdrSlice && type <= kIdrSlice) || type == kSps || type == kPps) headOnly_ = false;
     frame_.insert(frame_.end(), std::begin(kStartCode), std::end(kStartCode));
     frame_.insert(frame_.end(), nal.begin(), nal.end());
 }
 
-void CH264RTPMediaParser::AppendParameterSets() {
-    if (codecConfig_.sps.empty() || codecConfig_.pps.empty()) return;
-    AppendNalUnit(codecConfig_.sps);
-    AppendNalUnit(codecConfig_.pps);
+// For an IDR picture that opens the frame. Whole NAL units that may come
+// before the parameter sets (SEI and the like) can already be in the frame;
+// the sets go in front of them, where they belong and where Deliver looks.
+void CH264RTPMediaParser::PrependParameterSets() {
+    if (!headOnly_ || codecConfig_.sps.empty() || codecConfig_.pps.empty()) return;
+    const auto& sps = codecConfig_.sps;
+    const auto& pps = codecConfig_.pps;
+    std::vector<uint8_t> sets;
+    sets.reserve(2 * sizeof kStartCode + sps.size() + pps.size());
+    sets.insert(sets.end(), std::begin(kStartCode), std::end(kStartCode));
+    sets.insert(sets.end(), sps.begin(), sps.end());
+    sets.insert(sets.end(), std::begin(kStartCode), std::end(kStartCode));
+    sets.insert(sets.end(), pps.begin(), pps.end());
+    frame_.insert(frame_.begin(), sets.begin(), sets.end());
+    headOnly_ = false;
 }
 
 bool CH264RTPMediaParser::HandleSingleNalUnit(std::span<const uint8_t> nal) {
@@ -113,7 +131,7 @@ bool CH264RTPMediaParser::HandleSingleNalUnit(std::span<const uint8_t> nal) {
     // Every frame ends with a delimiter of ours; the stream's own would
     // double it (and keep the frame buffer from looking empty to an IDR).
     if (type == kAud) return true;
-    if (type == kIdrSlice && frame_.empty()) AppendParameterSets();
+    if (type == kIdrSlice) PrependParameterSets();
     if ((type == kSps || type == kPps) && nal.size() <= kShortParameterSet) frameComplete_ = false;
     AppendNalUnit(nal);
     return true;
@@ -144,16 +162,17 @@ bool CH264RTPMediaParser::HandleFuA(std::span<const uint8_t> payload) {
     const uint8_t type = header & 0x1F;
     if (header & 0x80) {
         if (type == kIdrSlice) {
-            if (frame_.empty()) AppendParameterSets();
+            PrependParameterSets();
         } else if (!ContinuesPicture(type, payload[2])) {
             // A new picture starts: whatever is left of an unfinished one goes.
-            frame_.clear();
+            ClearFrame();
         }
         frame_.insert(frame_.end(), std::begin(kStartCode), std::end(kStartCode));
         frame_.push_back(static_cast<uint8_t>((indicator & 0xE0) | type));
     }
     // The end bit is not needed: the marker bit closes the frame.
     frame_.insert(frame_.end(), payload.begin() + 2, payload.end());
+    headOnly_ = false;
     return true;
 }
 
@@ -169,7 +188,7 @@ void CH264RTPMediaParser::Deliver() {
         tag = kCodecTagH264Key;
         waitingForKeyFrame_ = false;
     } else if (waitingForKeyFrame_) {
-        frame_.clear();
+        ClearFrame();
         return;
     }
 

@@ -3,7 +3,8 @@
 //
 //   delivered frame:  [00 00 01 SPS 00 00 01 PPS]  00 00 01 NAL ...  00 00 01 09 30
 //                      from the session description  the packets'    access unit
-//                      when an IDR starts the frame   NAL units       delimiter
+//                      when an IDR opens a frame      NAL units       delimiter
+//                      that brought no SPS
 //
 // Frames are held back until the first one carrying an SPS (a key frame),
 // and again after every loss, malformed packet or refused frame.
@@ -39,11 +40,15 @@ private:
     bool HandleStapA(std::span<const uint8_t> payload);
     bool HandleFuA(std::span<const uint8_t> payload);
     void AppendNalUnit(std::span<const uint8_t> nal);
-    void AppendParameterSets();
+    void PrependParameterSets();
+    void ClearFrame();
     void Deliver();
 
     bool waitingForKeyFrame_ = true;
     bool frameComplete_ = false;
+    // The frame buffer holds nothing but whole NAL units other than slices
+    // and parameter sets (empty included).
+    bool headOnly_ = true;
     PictureSize size_;
 };
 

@@ -128,6 +128,31 @@ TEST_F(H264Parser, KeyFrameFromFragmentsAndSessionDescription) {
     EXPECT_EQ(allocator.released.load(), 2u);
 }
 
+// An SEI ahead of the IDR: the session's parameter sets go in front of it,
+// so the frame is a key frame.
+TEST_F(H264Parser, ParameterSetsGoInFrontOfLeadingSei) {
+    SetConfig(sps, kPps);
+    const Bytes sei{0x06, 0x05, 0x01, 0xAA, 0x80};
+    SendFrame({{0x09, 0xF0}, sei, {0x7C, 0x85, 0x88, 0x84}, {0x7C, 0x45, 0x21}});
+    ASSERT_EQ(client.frames.size(), 1u);
+    EXPECT_EQ(client.frames[0].data,
+              Cat({kStart, sps, kStart, kPps, kStart, sei, kStart, {0x65, 0x88, 0x84, 0x21}, kTrailer}));
+    EXPECT_EQ(client.frames[0].tag, dravnel::kCodecTagH264Key);
+    // A second IDR slice of the same picture gets none.
+    SendFrame({kIdr, {0x7C, 0x85, 0x08, 0x84}, {0x7C, 0x45, 0x21}});
+    ASSERT_EQ(client.frames.size(), 2u);
+    EXPECT_EQ(client.frames[1].data, Cat({kStart, sps, kStart, kPps, kStart, kIdr, kStart, {0x65, 0x08, 0x84, 0x21}, kTrailer}));
+}
+
+// Fragments whose start was lost are no place to put parameter sets in front
+// of: the frame stays without an SPS and is dropped.
+TEST_F(H264Parser, NoParameterSetsInFrontOfAStrayFragment) {
+    SetConfig(sps, kPps);
+    SendFrame({{0x7C, 0x05, 0x11, 0x12}, kIdr});
+    EXPECT_TRUE(client.frames.empty());
+    EXPECT_TRUE(parser.WaitingForKeyFrame());
+}
+
 TEST_F(H264Parser, PFramesWaitForAKeyFrame) {
     SendFrame({kPSlice});
     SendFrame({{0x7C, 0x81, 0x9A, 0x01}, {0x7C, 0x41, 0x02}});  // FU-A P slice

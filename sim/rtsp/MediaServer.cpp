@@ -1,0 +1,269 @@
+#include "sim/rtsp/MediaServer.h"
+
+#include "sim/rtsp/TimestampRestorer.h"
+
+namespace quarnel::sim {
+
+namespace {
+
+constexpr const char* kRole = "camera-user";
+constexpr const char* kConnectionKey = "quarnel-connection";
+
+std::string Header(GstRTSPMessage* message, GstRTSPHeaderField field) {
+    gchar* value = nullptr;
+    if (message && gst_rtsp_message_get_header(message, field, &value, 0) == GST_RTSP_OK && value)
+        return value;
+    return {};
+}
+
+unsigned ConnectionId(GstRTSPClient* client) {
+    return GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(client), kConnectionKey));
+}
+
+std::string PeerOf(GstRTSPClient* client) {
+    GstRTSPConnection* connection = gst_rtsp_client_get_connection(client);
+    if (!connection) return {};
+    std::string peer = gst_rtsp_connection_get_ip(connection);
+    GSocket* socket = gst_rtsp_connection_get_read_socket(connection);
+    if (GSocketAddress* address = socket ? g_socket_get_remote_address(socket, nullptr) : nullptr) {
+        if (G_IS_INET_SOCKET_ADDRESS(address))
+            peer += ":" + std::to_string(g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(address)));
+        g_object_unref(address);
+    }
+    return peer;
+}
+
+GstRTSPFilterResult RemoveSession(GstRTSPSessionPool*, GstRTSPSession*, gpointer) {
+    return GST_RTSP_FILTER_REMOVE;
+}
+
+GstRTSPFilterResult RemoveClient(GstRTSPServer*, GstRTSPClient*, gpointer) {
+    return GST_RTSP_FILTER_REMOVE;
+}
+
+}  // namespace
+
+// Which path a factory, and the payloader of each of its media, belongs to.
+struct MediaServer::ProbeContext {
+    MediaServer* server;
+    std::string path;
+};
+
+MediaServer::MediaServer(Report report) : report_(std::move(report)) {
+    server_ = gst_rtsp_server_new();
+    mounts_ = gst_rtsp_server_get_mount_points(server_);
+    g_signal_connect(server_, "client-connected", G_CALLBACK(OnClientConnected), this);
+
+    // Sessions whose client stopped keeping them alive expire here.
+    GstRTSPSessionPool* pool = gst_rtsp_server_get_session_pool(server_);
+    cleanup_ = gst_rtsp_session_pool_create_watch(pool);
+    g_source_set_callback(cleanup_, G_SOURCE_FUNC(OnSessionCleanup), this, nullptr);
+    g_source_attach(cleanup_, nullptr);
+    g_object_unref(pool);
+}
+
+MediaServer::~MediaServer() {
+    if (cleanup_) {
+        g_source_destroy(cleanup_);
+        g_source_unref(cleanup_);
+    }
+    g_object_unref(mounts_);
+    g_object_unref(server_);
+}
+
+std::string MediaServer::Listen(uint16_t port, uint16_t& bound) {
+    gst_rtsp_server_set_address(server_, "127.0.0.1");
+    std::string service = std::to_string(port);
+    gst_rtsp_server_set_service(server_, service.c_str());
+    GError* error = nullptr;
+    GSource* source = gst_rtsp_server_create_source(server_, nullptr, &error);
+    if (!source) {
+        std::string reason = "cannot listen on 127.0.0.1:" + service + ": " +
+                             (error && error->message ? error->message : "unknown error");
+        g_clear_error(&error);
+        return reason;
+    }
+    g_source_attach(source, nullptr);
+    g_source_unref(source);
+    int actual = gst_rtsp_server_get_bound_port(server_);
+    if (actual <= 0) return "the listening socket has no port";
+    bound = static_cast<uint16_t>(actual);
+    return {};
+}
+
+std::string MediaServer::SetStream(const std::string& path, const RtspStreamConfig& config) {
+    if (!IsMountablePath(path)) return "bad path " + path;
+    if (std::string why = config.Validate(); !why.empty()) return why;
+
+    GstRTSPMediaFactory* factory = gst_rtsp_media_factory_new();
+    std::string launch = config.PipelineDescription();
+    gst_rtsp_media_factory_set_launch(factory, launch.c_str());
+    // One encoder per path, as on a camera: every client gets the same frames.
+    gst_rtsp_media_factory_set_shared(factory, TRUE);
+    // Permissions only count while authentication is on.
+    gst_rtsp_media_factory_add_role(factory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN,
+                                    TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE,
+                                    nullptr);
+    auto* context = new ProbeContext{this, path};
+    g_signal_connect_data(
+        factory, "media-configure", G_CALLBACK(OnMediaConfigure), context,
+        [](gpointer data, GClosure*) { delete static_cast<ProbeContext*>(data); }, GConnectFlags(0));
+    gst_rtsp_mount_points_add_factory(mounts_, path.c_str(), factory);  // takes the factory
+    return {};
+}
+
+std::string MediaServer::SetAuth(const std::string& mode, const std::string& user,
+                                 const std::string& password, const std::string& realm) {
+    if (mode == "none") {
+        gst_rtsp_server_set_auth(server_, nullptr);
+        return {};
+    }
+    if (mode != "basic" && mode != "digest") return "unknown authentication mode " + mode;
+    if (user.empty()) return "authentication needs a user name";
+
+    GstRTSPAuth* auth = gst_rtsp_auth_new();
+    GstRTSPToken* token =
+        gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, kRole, nullptr);
+    if (mode == "basic") {
+        gchar* basic = gst_rtsp_auth_make_basic(user.c_str(), password.c_str());
+        gst_rtsp_auth_add_basic(auth, basic, token);
+        g_free(basic);
+        gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_BASIC);
+    } else {
+        gst_rtsp_auth_add_digest(auth, user.c_str(), password.c_str(), token);
+        gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_DIGEST);
+    }
+    if (!realm.empty()) gst_rtsp_auth_set_realm(auth, realm.c_str());
+    gst_rtsp_token_unref(token);
+    gst_rtsp_server_set_auth(server_, auth);
+    g_object_unref(auth);
+    return {};
+}
+
+void MediaServer::SetRtpSending(const std::string& path, bool on) {
+    std::lock_guard<std::mutex> guard(rtpMutex_);
+    if (path.empty()) {
+        allRtpStopped_ = !on;
+        rtpStopped_.clear();
+    } else if (on) {
+        rtpStopped_.erase(path);
+    } else {
+        rtpStopped_.insert(path);
+    }
+}
+
+bool MediaServer::RtpStopped(const std::string& path) {
+    std::lock_guard<std::mutex> guard(rtpMutex_);
+    return allRtpStopped_ || rtpStopped_.count(path) != 0;
+}
+
+void MediaServer::DropConnections() {
+    GstRTSPSessionPool* pool = gst_rtsp_server_get_session_pool(server_);
+    GList* kept = gst_rtsp_session_pool_filter(pool, RemoveSession, nullptr);
+    g_list_free_full(kept, g_object_unref);
+    g_object_unref(pool);
+    GList* clients = gst_rtsp_server_client_filter(server_, RemoveClient, nullptr);
+    g_list_free_full(clients, g_object_unref);
+}
+
+void MediaServer::OnClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointer self) {
+    auto* me = static_cast<MediaServer*>(self);
+    unsigned id = me->nextConnection_++;
+    g_object_set_data(G_OBJECT(client), kConnectionKey, GUINT_TO_POINTER(id));
+    g_signal_connect(client, "closed", G_CALLBACK(OnClientClosed), me);
+    g_signal_connect(client, "new-session", G_CALLBACK(OnNewSession), me);
+    g_signal_connect(client, "pre-describe-request", G_CALLBACK(OnPreDescribe), me);
+    g_signal_connect(client, "send-message", G_CALLBACK(OnSendMessage), me);
+    me->report_(ControlLine("open").Set("conn", id).Set("peer", PeerOf(client)));
+}
+
+void MediaServer::OnClientClosed(GstRTSPClient* client, gpointer self) {
+    static_cast<MediaServer*>(self)->report_(ControlLine("close").Set("conn", ConnectionId(client)));
+}
+
+void MediaServer::OnNewSession(GstRTSPClient*, GstRTSPSession* session, gpointer self) {
+    gst_rtsp_session_set_timeout(session, static_cast<MediaServer*>(self)->sessionTimeout_);
+}
+
+GstRTSPStatusCode MediaServer::OnPreDescribe(GstRTSPClient*, GstRTSPContext*, gpointer self) {
+    unsigned status = static_cast<MediaServer*>(self)->describeRefusal_;
+    return status ? static_cast<GstRTSPStatusCode>(status) : GST_RTSP_STS_OK;
+}
+
+void MediaServer::OnSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message,
+                                gpointer self) {
+    GstRTSPMessage* request = ctx ? ctx->request : nullptr;
+    if (!request || gst_rtsp_message_get_type(request) != GST_RTSP_MESSAGE_REQUEST) return;
+    if (gst_rtsp_message_get_type(message) != GST_RTSP_MESSAGE_RESPONSE) return;
+
+    GstRTSPMethod method = GST_RTSP_INVALID;
+    const gchar* uri = nullptr;
+    GstRTSPVersion version;
+    gst_rtsp_message_parse_request(request, &method, &uri, &version);
+    GstRTSPStatusCode status = GST_RTSP_STS_INVALID;
+    const gchar* reason = nullptr;
+    gst_rtsp_message_parse_response(message, &status, &reason, &version);
+
+    ControlLine line("request");
+    line.Set("conn", ConnectionId(client));
+    line.Set("method", gst_rtsp_method_as_text(method) ? gst_rtsp_method_as_text(method) : "");
+    line.Set("url", uri ? uri : "");
+    line.Set("cseq", Header(request, GST_RTSP_HDR_CSEQ));
+    line.Set("authorization", Header(request, GST_RTSP_HDR_AUTHORIZATION));
+    line.Set("transport", Header(request, GST_RTSP_HDR_TRANSPORT));
+    line.Set("session", Header(request, GST_RTSP_HDR_SESSION));
+    line.Set("agent", Header(request, GST_RTSP_HDR_USER_AGENT));
+    line.Set("status", static_cast<uint64_t>(status));
+    line.Set("reply-session", Header(message, GST_RTSP_HDR_SESSION));
+    line.Set("reply-transport", Header(message, GST_RTSP_HDR_TRANSPORT));
+    static_cast<MediaServer*>(self)->report_(line);
+}
+
+void MediaServer::OnMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer context) {
+    GstElement* bin = gst_rtsp_media_get_element(media);
+    if (!bin) return;
+    if (GstElement* encoder = gst_bin_get_by_name(GST_BIN(bin), "enc")) {
+        TimestampRestorer::Attach(encoder);
+        gst_object_unref(encoder);
+    }
+    if (GstElement* pay = gst_bin_get_by_name(GST_BIN(bin), "pay0")) {
+        if (GstPad* pad = gst_element_get_static_pad(pay, "src")) {
+            // A camera's live stream cannot be positioned: without this the
+            // server would honour PLAY's "Range: npt=0.000-" with a flushing
+            // seek, which restarts the time stamps (and stalls avenc_mpeg4).
+            gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, OnSeekingQuery, nullptr, nullptr);
+            // The media may outlive its factory (a path reconfigured while a
+            // session plays), so the probe keeps a context of its own.
+            auto* own = new ProbeContext(*static_cast<ProbeContext*>(context));
+            gst_pad_add_probe(pad,
+                              static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                           GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                              OnRtpBuffer, own,
+                              [](gpointer data) { delete static_cast<ProbeContext*>(data); });
+            gst_object_unref(pad);
+        }
+        gst_object_unref(pay);
+    }
+    gst_object_unref(bin);
+}
+
+GstPadProbeReturn MediaServer::OnRtpBuffer(GstPad*, GstPadProbeInfo*, gpointer context) {
+    auto* probe = static_cast<ProbeContext*>(context);
+    return probe->server->RtpStopped(probe->path) ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn MediaServer::OnSeekingQuery(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+    if (!query || GST_QUERY_TYPE(query) != GST_QUERY_SEEKING) return GST_PAD_PROBE_OK;
+    GstFormat format = GST_FORMAT_TIME;
+    gst_query_parse_seeking(query, &format, nullptr, nullptr, nullptr);
+    gst_query_set_seeking(query, format, FALSE, 0, -1);
+    return GST_PAD_PROBE_HANDLED;
+}
+
+gboolean MediaServer::OnSessionCleanup(GstRTSPSessionPool* pool, gpointer) {
+    gst_rtsp_session_pool_cleanup(pool);
+    return TRUE;
+}
+
+}  // namespace quarnel::sim

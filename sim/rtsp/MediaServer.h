@@ -1,0 +1,86 @@
+// The GStreamer RTSP server of the media process (quarnel-sim-rtsp): one
+// shared media factory per mounted path, optional Basic or Digest
+// authentication, the fault switches, and a report of every connection and of
+// every answered request.
+//
+// Each request is reported when its answer goes out (the client's
+// "send-message" signal), so the record holds the request's method, URL,
+// CSeq, Authorization, Transport, Session and User-Agent together with the
+// status and the Session and Transport of the answer. Requests the server
+// answers itself (a 401 from the authentication, an refused DESCRIBE) are
+// reported the same way.
+//
+// Thread-safety: everything but the RTP probe runs on the thread of the
+// default GLib main context; the probe (streaming threads) only reads the
+// RTP switches, which a mutex guards.
+#pragma once
+
+#include <gst/rtsp-server/rtsp-server.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "sim/rtsp/ControlLine.h"
+#include "sim/rtsp/RtspStreamConfig.h"
+
+namespace quarnel::sim {
+
+class MediaServer {
+public:
+    using Report = std::function<void(const ControlLine&)>;
+
+    explicit MediaServer(Report report);
+    ~MediaServer();
+    MediaServer(const MediaServer&) = delete;
+    MediaServer& operator=(const MediaServer&) = delete;
+
+    // Each returns an empty text on success, else the reason.
+    std::string Listen(uint16_t port, uint16_t& bound);
+    // Mounts (or replaces) the factory of a path; sessions already set up
+    // keep the media they have, the next DESCRIBE gets the new one.
+    std::string SetStream(const std::string& path, const RtspStreamConfig& config);
+    // mode "none", "basic" or "digest"; applies to connections opened later.
+    std::string SetAuth(const std::string& mode, const std::string& user, const std::string& password,
+                        const std::string& realm);
+    // An empty path switches every path (and clears the per-path switches).
+    void SetRtpSending(const std::string& path, bool on);
+    // 0 answers DESCRIBE normally; any other status refuses it with that status.
+    void SetDescribeRefusal(unsigned status) { describeRefusal_ = status; }
+    void SetSessionTimeout(unsigned seconds) { sessionTimeout_ = seconds; }
+    // Ends every session and closes every client connection now.
+    void DropConnections();
+
+private:
+    struct ProbeContext;
+
+    static void OnClientConnected(GstRTSPServer* server, GstRTSPClient* client, gpointer self);
+    static void OnClientClosed(GstRTSPClient* client, gpointer self);
+    static void OnNewSession(GstRTSPClient* client, GstRTSPSession* session, gpointer self);
+    static GstRTSPStatusCode OnPreDescribe(GstRTSPClient* client, GstRTSPContext* ctx, gpointer self);
+    static void OnSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message,
+                              gpointer self);
+    static void OnMediaConfigure(GstRTSPMediaFactory* factory, GstRTSPMedia* media, gpointer context);
+    static GstPadProbeReturn OnRtpBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer context);
+    static GstPadProbeReturn OnSeekingQuery(GstPad* pad, GstPadProbeInfo* info, gpointer unused);
+    static gboolean OnSessionCleanup(GstRTSPSessionPool* pool, gpointer self);
+
+    bool RtpStopped(const std::string& path);
+
+    Report report_;
+    GstRTSPServer* server_ = nullptr;
+    GstRTSPMountPoints* mounts_ = nullptr;
+    GSource* cleanup_ = nullptr;
+    unsigned describeRefusal_ = 0;
+    unsigned sessionTimeout_ = 60;
+    unsigned nextConnection_ = 1;
+
+    std::mutex rtpMutex_;
+    bool allRtpStopped_ = false;
+    std::set<std::string> rtpStopped_;
+};
+
+}  // namespace quarnel::sim

@@ -1,0 +1,23 @@
+// Where one RTSP reply ends in a byte stream: the header block runs to the
+// first empty line (CR LF CR LF), and "Content-Length" bytes of body follow.
+// A reply larger than kMaxReplyBytes is refused instead of being read.
+//
+// Thread-safety: pure functions.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace dravnel {
+
+constexpr size_t kMaxReplyBytes = 64 * 1024;
+
+// Length of the header block including its empty line; npos while incomplete.
+size_t HeaderBlockLength(std::string_view text);
+
+// The body length a header block announces: 0 without a Content-Length line
+// (the name in any case, blanks after the colon optional) or with a value
+// that is not a number; values beyond kMaxReplyBytes give kMaxReplyBytes + 1.
+size_t AnnouncedContentLength(std::string_view headerBlock);
+
+}  // namespace dravnel

@@ -1,0 +1,169 @@
+// RTP frames and replies cut out of an interleaved RTSP connection.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "InterleavedFrames.h"
+#include "RecordingUser.h"
+#include "rtsp/CRTSPStreamParser.h"
+
+using namespace dravnel;
+using namespace quarnel::test;
+
+namespace {
+
+struct Replies {
+    std::vector<std::string> whole;
+    std::vector<std::string> broken;
+    CRTSPStreamParser::ReplyHandler Handler() {
+        return [this](std::string_view text, bool complete) {
+            (complete ? whole : broken).emplace_back(text);
+        };
+    }
+};
+
+void Feed(CRTSPStreamParser& parser, const std::vector<uint8_t>& bytes, const std::vector<size_t>& cuts) {
+    size_t from = 0;
+    for (size_t cut : cuts) {
+        parser.Parse(std::span<const uint8_t>(bytes.data() + from, cut - from));
+        from = cut;
+    }
+    parser.Parse(std::span<const uint8_t>(bytes.data() + from, bytes.size() - from));
+}
+
+}  // namespace
+
+TEST(StreamParser, GoldenFrame) {
+    const std::vector<uint8_t> stream = {
+        0x24, 0x00, 0x00, 0x0F,  // "$", channel 0, 15 bytes
+        0x80, 0x60, 0x12, 0x34,  // V=2, PT 96, sequence 0x1234
+        0x00, 0x00, 0x00, 0x10,  // time stamp
+        0x11, 0x22, 0x33, 0x44,  // SSRC
+        'a',  'b',  'c',         // payload
+    };
+    RecordingUser user;
+    CRTSPStreamParser parser(&user);
+    // Split after "$", between the length bytes and inside the payload.
+    Feed(parser, stream, {1, 3, 17});
+    ASSERT_EQ(user.Sequences(), std::vector<uint16_t>{0x1234});
+    EXPECT_EQ(user.Frames()[0], std::vector<uint8_t>(stream.begin() + 4, stream.end()));
+}
+
+TEST(StreamParser, EverySplitOfTwoFramesDeliversBothOnce) {
+    std::vector<uint8_t> stream = Interleaved(0, RtpPacket(1));
+    Append(stream, Interleaved(0, RtpPacket(2, "defgh")));
+    for (size_t a = 0; a <= stream.size(); ++a) {
+        for (size_t b = a; b <= stream.size(); ++b) {
+            RecordingUser user;
+            CRTSPStreamParser parser(&user);
+            Feed(parser, stream, {a, b});
+            ASSERT_EQ(user.Sequences(), (std::vector<uint16_t>{1, 2})) << a << " " << b;
+        }
+    }
+}
+
+TEST(StreamParser, RepliesAreHandedOnWholeAndNeverDelivered) {
+    const std::string play = "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 1234\r\n\r\n";
+    // The body holds "$" 0 and a length, which must not start a frame.
+    static const char kWithBody[] = "RTSP/1.0 200 OK\r\nCSeq: 5\r\ncontent-length:6\r\n\r\n$\0\0\x01xy";
+    const std::string withBody(kWithBody, sizeof kWithBody - 1);
+    std::vector<uint8_t> stream = Bytes(play);
+    Append(stream, Interleaved(0, RtpPacket(7)));
+    Append(stream, Bytes(withBody));
+    Append(stream, Interleaved(0, RtpPacket(8)));
+    for (size_t cut = 0; cut < stream.size(); cut += 3) {
+        RecordingUser user;
+        Replies replies;
+        CRTSPStreamParser parser(&user, replies.Handler());
+        Feed(parser, stream, {cut});
+        ASSERT_EQ(user.Sequences(), (std::vector<uint16_t>{7, 8})) << cut;
+        ASSERT_EQ(replies.whole, (std::vector<std::string>{play, withBody})) << cut;
+    }
+}
+
+// An RTCP frame on channel 1 whose body holds "$" 0 and a length: taken
+// byte by byte, those would start a false channel-0 frame and swallow the
+// real one after it.
+TEST(StreamParser, OtherChannelsAreSkippedWholeByTheirLength) {
+    std::vector<uint8_t> rtcp = {0x81, 0xC8, 0x00, 0x06, '$', 0x00, 0x00, 0x20};
+    rtcp.resize(28, 0x55);
+    std::vector<uint8_t> stream = Interleaved(1, rtcp);
+    Append(stream, Interleaved(0, RtpPacket(9)));
+    RecordingUser user;
+    CRTSPStreamParser parser(&user);
+    parser.Parse(stream);
+    EXPECT_EQ(user.Sequences(), std::vector<uint16_t>{9});
+}
+
+TEST(StreamParser, ResynchronisesOnOddBytes) {
+    const auto frame = Interleaved(0, RtpPacket(3));
+    const struct {
+        const char* name;
+        std::vector<uint8_t> prefix;
+        std::vector<uint16_t> delivered;
+    } cases[] = {
+        {"garbage", Bytes("xyz\r\n"), {3}},
+        {"double start", {'$'}, {3}},                       // "$$" 0 ...
+        {"zero length", {'$', 0, 0, 0}, {3}},               // resets, delivers nothing
+        {"not a reply", Bytes("RTSX"), {3}},                // the frame start after it counts
+        {"short packet", Interleaved(0, {0x80, 96, 0, 1}), {3}},  // dropped: not RTP
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> stream = c.prefix;
+        Append(stream, frame);
+        RecordingUser user;
+        Replies replies;
+        CRTSPStreamParser parser(&user, replies.Handler());
+        parser.Parse(stream);
+        EXPECT_EQ(user.Sequences(), c.delivered) << c.name;
+        EXPECT_TRUE(replies.whole.empty()) << c.name;
+    }
+}
+
+TEST(StreamParser, OversizedRepliesAreReportedBroken) {
+    RecordingUser user;
+    Replies replies;
+    CRTSPStreamParser parser(&user, replies.Handler());
+    std::vector<uint8_t> stream = Bytes("RTSP/1.0 200 OK\r\nContent-Length: 70000\r\n\r\n");
+    Append(stream, Interleaved(0, RtpPacket(4)));
+    parser.Parse(stream);
+    EXPECT_EQ(replies.broken.size(), 1u);
+    EXPECT_EQ(user.Sequences(), std::vector<uint16_t>{4});
+
+    std::vector<uint8_t> endless = Bytes("RTSP/1.0 200 OK\r\n");
+    endless.resize(70000, 'x');
+    parser.Parse(endless);
+    parser.Parse(Interleaved(0, RtpPacket(5)));
+    EXPECT_EQ(replies.broken.size(), 2u);
+    EXPECT_EQ(user.Sequences(), (std::vector<uint16_t>{4, 5}));
+}
+
+TEST(StreamParser, RandomSplitsOfAMixedStream) {
+    std::mt19937 rng(20240601);
+    std::vector<uint8_t> stream;
+    std::vector<uint16_t> expected;
+    size_t replyCount = 0;
+    for (uint16_t seq = 0; seq < 400; ++seq) {
+        switch (rng() % 5) {
+            case 0: Append(stream, Interleaved(1, std::vector<uint8_t>(rng() % 60 + 1, '$'))); break;
+            case 1:
+                Append(stream, Bytes("RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(seq) + "\r\n\r\n"));
+                ++replyCount;
+                break;
+            default: break;
+        }
+        Append(stream, Interleaved(0, RtpPacket(seq, std::string(rng() % 1400, 'p'))));
+        expected.push_back(seq);
+    }
+    std::vector<size_t> cuts;
+    for (size_t at = 0; at < stream.size(); at += 1 + rng() % 3000) cuts.push_back(at);
+    RecordingUser user;
+    Replies replies;
+    CRTSPStreamParser parser(&user, replies.Handler());
+    Feed(parser, stream, cuts);
+    EXPECT_EQ(user.Sequences(), expected);
+    EXPECT_EQ(replies.whole.size(), replyCount);
+    EXPECT_EQ(parser.DeliveredPackets(), expected.size());
+}

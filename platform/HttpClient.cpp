@@ -1,0 +1,62 @@
+#include "platform/HttpClient.h"
+
+#include "platform/CurlTransfer.h"
+
+namespace platform {
+
+HttpClient::HttpClient(std::string userAgent, uint32_t connectTimeoutMs, uint32_t idleTimeoutMs)
+    : t_(std::make_unique<CurlTransfer>(std::move(userAgent), connectTimeoutMs, idleTimeoutMs)) {}
+
+HttpClient::~HttpClient() {
+    std::lock_guard<std::mutex> lock(owner_);
+    t_.reset();
+}
+
+bool HttpClient::Valid() const { return t_->Valid(); }
+
+int HttpClient::LastError() const { return t_->LastError(); }
+
+bool HttpClient::RequestOpen() const { return t_->RequestOpen(); }
+
+HttpResult HttpClient::Open(const HttpTransferSpec& spec) {
+    // A Close from here on, even one before the lock is ours, ends this request.
+    const uint32_t epoch = t_->CloseCount();
+    statusCode_ = 0;
+    contentLength_.reset();
+    std::lock_guard<std::mutex> lock(owner_);
+    const HttpResult r = t_->Open(spec, epoch);
+    if (r == HttpResult::Ok) {
+        statusCode_ = t_->Status();
+        contentLength_ = t_->ContentLength();
+    }
+    return r;
+}
+
+std::vector<std::string> HttpClient::HeaderValues(std::string_view name) const { return t_->HeaderValues(name); }
+
+HttpResult HttpClient::WaitAvailable(size_t& available) {
+    std::lock_guard<std::mutex> lock(owner_);
+    const HttpResult r = t_->WaitBody();
+    available = r == HttpResult::Ok ? t_->Buffered() : 0;
+    return r;
+}
+
+HttpResult HttpClient::Read(std::vector<uint8_t>& out, size_t maxBytes, size_t& appended) {
+    std::lock_guard<std::mutex> lock(owner_);
+    const HttpResult r = t_->WaitBody();
+    appended = r == HttpResult::Ok ? t_->Take(out, maxBytes) : 0;
+    return r;
+}
+
+void HttpClient::Close() {
+    t_->SignalClose();
+    std::unique_lock<std::mutex> lock(owner_, std::try_to_lock);
+    if (lock.owns_lock()) t_->CloseRequest();
+}
+
+void HttpClient::DropConnections() {
+    std::lock_guard<std::mutex> lock(owner_);
+    t_->DropConnections();
+}
+
+}  // namespace platform

@@ -1,0 +1,68 @@
+// A device's web server as the driver's CGI users see it: send one request,
+// keep it open, pull its body. Each sender serves the one device it was built
+// for and keeps its connection between requests.
+//
+// Thread-safety: one thread (the owner's) uses a sender; CloseRequest may
+// also be called from any other thread, and then ends a pending send or read
+// of the owner promptly.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "quarnel/Types.h"
+
+namespace platform {
+class HttpClient;
+}
+
+namespace Web {
+
+class CHttpRequest;
+
+class CBaseHttpSender {
+public:
+    // Largest single read of a body.
+    static constexpr uint32_t kReadChunk = 8192;
+    // Most body bytes ReadResponse takes in.
+    static constexpr uint64_t kMaxBody = uint64_t{1} << 28;
+
+    explicit CBaseHttpSender(const dravnel::DEVICE_INFO& device);
+    virtual ~CBaseHttpSender();
+    CBaseHttpSender(const CBaseHttpSender&) = delete;
+    CBaseHttpSender& operator=(const CBaseHttpSender&) = delete;
+
+    // Sends the request and waits for the response head; on true the request
+    // stays open for reading its body.
+    virtual bool SendRequest(const CHttpRequest& request) = 0;
+    virtual void CloseRequest() = 0;
+    // Body bytes ready to read (waiting for some); 0 at the end, without a
+    // request, or on failure.
+    virtual uint32_t QueryDataAvailable() = 0;
+    // Clears `body` and reads the whole body into it; its size.
+    virtual uint32_t ReadResponse(std::vector<uint8_t>& body) = 0;
+    // Optionally clears `body`, then appends at most `limit` bytes; their count.
+    virtual uint32_t ReadData(std::vector<uint8_t>& body, uint32_t limit, bool clear) = 0;
+
+    const dravnel::DEVICE_INFO& Device() const { return device_; }
+    // Status of the last response, 0 when there was none.
+    uint32_t StatusCode() const { return statusCode_; }
+    // "Content-Length" of the last response, 0 when unknown.
+    uint32_t ContentLength() const { return contentLength_; }
+
+protected:
+    // The shared body of CloseRequest, QueryDataAvailable and ReadData.
+    void CloseClientRequest();
+    uint32_t QueryClientAvailable();
+    uint32_t ReadClientData(std::vector<uint8_t>& body, uint32_t limit, bool clear);
+    // Status and length of the client's response head.
+    void TakeResponseHead();
+
+    dravnel::DEVICE_INFO device_;
+    std::unique_ptr<platform::HttpClient> client_;  // null when it could not be set up
+    uint32_t statusCode_ = 0;
+    uint32_t contentLength_ = 0;
+};
+
+}  // namespace Web

@@ -1,0 +1,82 @@
+#include "web/CWinInetSender.h"
+
+#include <algorithm>
+
+#include "platform/DebugOutput.h"
+#include "platform/HttpClient.h"
+#include "web/CHttpRequest.h"
+#include "web/HUtils.h"
+
+namespace Web {
+
+CWinInetSender::CWinInetSender(const dravnel::DEVICE_INFO& device) : CBaseHttpSender(device) { Initialize(); }
+
+CWinInetSender::~CWinInetSender() { CloseRequest(); }
+
+void CWinInetSender::Initialize() {
+    auto client = std::make_unique<platform::HttpClient>("Dravnel::WinInetSender", device_.HttpTimeout,
+                                                         device_.HttpTimeout);
+    if (client->Valid()) {
+        client_ = std::move(client);
+        return;
+    }
+    // Not the host's log: this sender has none.
+    platform::WriteDebuggerOutput(dravnel::HUtils::Format("%s - failed, code=%u", "Web::CWinInetSender::Initialize",
+                                                          static_cast<unsigned>(client->LastError())));
+}
+
+bool CWinInetSender::SendRequestOnce(const CHttpRequest& request) {
+    statusCode_ = contentLength_ = 0;
+    if (!client_ || device_.Address.empty()) return false;
+    CloseRequest();
+    if (request.verb.empty() || request.object.empty()) return false;
+
+    platform::HttpTransferSpec spec;
+    spec.host = device_.Address;
+    spec.port = device_.Port;
+    spec.method = request.verb;
+    spec.target = CHttpRequest::EscapeObject(request.object, false, false);
+    if (!device_.UserName.empty()) {
+        spec.userName = device_.UserName;
+        spec.password = device_.Password;
+        spec.authSchemes = platform::http_auth::kAny;
+    }
+    spec.headers = {"Accept: */*"};
+    spec.followRedirects = true;  // this sender has no way to turn redirects off
+
+    if (client_->Open(spec) != platform::HttpResult::Ok) return false;
+    TakeResponseHead();
+    return true;
+}
+
+bool CWinInetSender::SendRequest(const CHttpRequest& request) {
+    if (!SendRequestOnce(request)) return false;
+    if (statusCode_ != 401) return true;
+    // Present the credentials again on a new connection.
+    CloseRequest();
+    if (client_) client_->DropConnections();
+    return SendRequestOnce(request);
+}
+
+void CWinInetSender::CloseRequest() { CloseClientRequest(); }
+
+uint32_t CWinInetSender::QueryDataAvailable() { return QueryClientAvailable(); }
+
+uint32_t CWinInetSender::ReadData(std::vector<uint8_t>& body, uint32_t limit, bool clear) {
+    return ReadClientData(body, limit, clear);
+}
+
+uint32_t CWinInetSender::ReadResponse(std::vector<uint8_t>& body) {
+    body.clear();
+    uint64_t total = 0;
+    while (total < kMaxBody) {
+        const uint32_t available = QueryDataAvailable();
+        if (available == 0) break;
+        const uint32_t got = ReadData(body, std::min(available, kReadChunk), false);
+        if (got == 0) break;
+        total += got;
+    }
+    return static_cast<uint32_t>(total);
+}
+
+}  // namespace Web

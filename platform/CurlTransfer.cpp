@@ -372,6 +372,7 @@ HttpResult CurlTransfer::WaitBody() {
     }
     if (!open_.load()) return HttpResult::Failed;
     Resume();
+    if (Buffered() > 0) return HttpResult::Ok;  // the transfer moves on when the window runs dry
     const HttpResult r = Drive([this] { return Buffered() > 0; });
     if (r == HttpResult::Aborted) CloseRequest();
     if (r != HttpResult::Ok) return r;

@@ -199,7 +199,8 @@ CURLcode CurlTransfer::SetHeaders(const std::vector<std::string>& headers, bool 
 CURLcode CurlTransfer::Configure(const HttpTransferSpec& spec) {
     std::string target = spec.target;
     if (target.empty() || target.front() != '/') target.insert(target.begin(), '/');
-    url_ = (spec.secure ? "https://" : "http://") + spec.host;
+    const bool literalIPv6 = spec.host.find(':') != std::string::npos;
+    url_ = (spec.secure ? "https://" : "http://") + (literalIPv6 ? "[" + spec.host + "]" : spec.host);
     if (spec.port != 0) url_ += ":" + std::to_string(spec.port);
     url_ += target;
 

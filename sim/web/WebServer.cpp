@@ -95,6 +95,7 @@ void WebServer::Impl::Handle(const httplib::Request& req, httplib::Response& res
 
 void WebServer::Impl::Send(const WebPageReply& reply, const WebFaults& active, httplib::Response& res) {
     res.status = reply.status;
+    for (const auto& [name, value] : reply.headers) res.set_header(name, value);
     const std::string body = reply.body;
     if (active.closeMidReply) {
         res.set_content_provider(

@@ -38,6 +38,7 @@ struct WebPageReply {
     int status = 200;
     std::string contentType = "text/plain";
     std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;  // extra header lines, e.g. Location
     // When set, the body is followed by what this source produces, sent with
     // chunked coding for as long as it returns true, the client listens and
     // the server runs. It is asked every streamIntervalMs; an empty chunk

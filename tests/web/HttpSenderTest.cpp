@@ -132,15 +132,21 @@ TEST_F(HttpSenderTest, FollowsRedirectsOnlyWhenAllowed) {
     server.SetPage("/old", [](const sim::WebPageRequest&) {
         sim::WebPageReply reply;
         reply.status = 302;
+        reply.body = "moved";
+        reply.headers = {{"Location", "/new"}};
         return reply;
     });
     server.SetPageText("/new", "res=200\r\n");
-    // The simulator's 302 carries no Location, so even a follower stops at it.
     CHttpSender sender(Device());
     CHttpRequest request("GET", "/old");
+    ASSERT_TRUE(sender.SendRequest(request));  // redirects are off by default
+    EXPECT_EQ(sender.StatusCode(), 302u);
     request.flags &= ~CHttpRequest::kDisableRedirects;
     ASSERT_TRUE(sender.SendRequest(request));
-    EXPECT_EQ(sender.StatusCode(), 302u);
+    EXPECT_EQ(sender.StatusCode(), 200u);
+    std::vector<uint8_t> body;
+    sender.ReadResponse(body);
+    EXPECT_EQ(Text(body), "res=200\r\n");
 }
 
 TEST_F(HttpSenderTest, EscapesWhatCannotGoOnTheRequestLine) {

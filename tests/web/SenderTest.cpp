@@ -268,6 +268,22 @@ TEST_P(SenderTest, QuietStreamTimesOutARead) {
     EXPECT_LT(ms, 1500);
 }
 
+// A body that stalls after its first bytes: the read ends after the time-out
+// with exactly what arrived (no terminator added, nothing dropped).
+TEST_P(SenderTest, TimeOutInABodyKeepsWhatArrived) {
+    server.SetPage("/stall", [](const sim::WebPageRequest&) {
+        sim::WebPageReply reply;
+        reply.body = "alarm=1\r\n";
+        reply.streamIntervalMs = 5000;
+        reply.stream = [](std::string&) { return true; };
+        return reply;
+    });
+    auto sender = Make("", "", 300);
+    std::vector<uint8_t> reply;
+    EXPECT_EQ(RequestGetRD("/stall", reply, *sender, true).code, 0u);
+    EXPECT_EQ(Text(reply), "alarm=1\r\n");
+}
+
 TEST_P(SenderTest, KeepsItsConnectionBetweenRequests) {
     server.SetPageText("/a", "res=200\r\n");
     auto sender = Make();

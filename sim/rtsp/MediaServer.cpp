@@ -23,7 +23,8 @@ unsigned ConnectionId(GstRTSPClient* client) {
 std::string PeerOf(GstRTSPClient* client) {
     GstRTSPConnection* connection = gst_rtsp_client_get_connection(client);
     if (!connection) return {};
-    std::string peer = gst_rtsp_connection_get_ip(connection);
+    const gchar* ip = gst_rtsp_connection_get_ip(connection);
+    std::string peer = ip ? ip : "";
     GSocket* socket = gst_rtsp_connection_get_read_socket(connection);
     if (GSocketAddress* address = socket ? g_socket_get_remote_address(socket, nullptr) : nullptr) {
         if (G_IS_INET_SOCKET_ADDRESS(address))
@@ -220,6 +221,8 @@ void MediaServer::OnSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstR
 }
 
 void MediaServer::OnMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer context) {
+    g_signal_connect(media, "prepared", G_CALLBACK(OnMediaPrepared),
+                     static_cast<ProbeContext*>(context)->server);
     GstElement* bin = gst_rtsp_media_get_element(media);
     if (!bin) return;
     if (GstElement* encoder = gst_bin_get_by_name(GST_BIN(bin), "enc")) {
@@ -245,6 +248,18 @@ void MediaServer::OnMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gp
         gst_object_unref(pay);
     }
     gst_object_unref(bin);
+}
+
+// The RTP sessions exist once the media is prepared; RTCP starts with PLAY.
+void MediaServer::OnMediaPrepared(GstRTSPMedia* media, gpointer self) {
+    guint64 interval = static_cast<MediaServer*>(self)->rtcpIntervalMs_ * GST_MSECOND;
+    for (guint i = 0; i < gst_rtsp_media_n_streams(media); ++i) {
+        GstRTSPStream* stream = gst_rtsp_media_get_stream(media, i);
+        if (GObject* session = stream ? gst_rtsp_stream_get_rtpsession(stream) : nullptr) {
+            g_object_set(session, "rtcp-min-interval", interval, nullptr);
+            g_object_unref(session);
+        }
+    }
 }
 
 GstPadProbeReturn MediaServer::OnRtpBuffer(GstPad*, GstPadProbeInfo*, gpointer context) {

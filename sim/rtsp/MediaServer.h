@@ -7,7 +7,7 @@
 // "send-message" signal), so the record holds the request's method, URL,
 // CSeq, Authorization, Transport, Session and User-Agent together with the
 // status and the Session and Transport of the answer. Requests the server
-// answers itself (a 401 from the authentication, an refused DESCRIBE) are
+// answers itself (a 401 from the authentication, a refused DESCRIBE) are
 // reported the same way.
 //
 // Thread-safety: everything but the RTP probe runs on the thread of the
@@ -51,6 +51,8 @@ public:
     // 0 answers DESCRIBE normally; any other status refuses it with that status.
     void SetDescribeRefusal(unsigned status) { describeRefusal_ = status; }
     void SetSessionTimeout(unsigned seconds) { sessionTimeout_ = seconds; }
+    // Least time between RTCP reports of media prepared later.
+    void SetRtcpInterval(unsigned ms) { rtcpIntervalMs_ = ms; }
     // Ends every session and closes every client connection now.
     void DropConnections();
 
@@ -63,6 +65,7 @@ private:
     static GstRTSPStatusCode OnPreDescribe(GstRTSPClient* client, GstRTSPContext* ctx, gpointer self);
     static void OnSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message,
                               gpointer self);
+    static void OnMediaPrepared(GstRTSPMedia* media, gpointer self);
     static void OnMediaConfigure(GstRTSPMediaFactory* factory, GstRTSPMedia* media, gpointer context);
     static GstPadProbeReturn OnRtpBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer context);
     static GstPadProbeReturn OnSeekingQuery(GstPad* pad, GstPadProbeInfo* info, gpointer unused);
@@ -76,6 +79,7 @@ private:
     GSource* cleanup_ = nullptr;
     unsigned describeRefusal_ = 0;
     unsigned sessionTimeout_ = 60;
+    unsigned rtcpIntervalMs_ = 5000;  // rtpsession's own default
     unsigned nextConnection_ = 1;
 
     std::mutex rtpMutex_;

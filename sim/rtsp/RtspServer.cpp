@@ -88,6 +88,7 @@ bool RtspServer::StartLocked(uint16_t port) {
     {
         std::lock_guard<std::mutex> guard(mutex_);
         spawned_ = false;
+        greeted_ = false;
         spawnError_.clear();
         answers_.clear();
     }
@@ -103,6 +104,14 @@ bool RtspServer::StartLocked(uint16_t port) {
             std::string error = spawnError_.empty() ? "the media process ended at once" : spawnError_;
             lock.unlock();
             SetError(error);
+            return false;
+        }
+        bool ready = changed_.wait_for(lock, std::chrono::milliseconds(options_.startTimeoutMs),
+                                       [this] { return greeted_ || !childAlive_; });
+        if (!ready || !greeted_) {
+            lock.unlock();
+            SetError(ready ? "the media process ended during start-up"
+                           : "the media process did not come up in time");
             return false;
         }
     }
@@ -223,7 +232,13 @@ void RtspServer::HandleReport(const std::string& text) {
         log_.ConnectionOpened(line->GetNumber("conn").value_or(0), line->Get("peer"));
     } else if (verb == "close") {
         log_.ConnectionClosed(line->GetNumber("conn").value_or(0));
-    } else if (verb != "hello") {
+    } else if (verb == "hello") {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            greeted_ = true;
+        }
+        changed_.notify_all();
+    } else {
         Note("unexpected report from the media process: " + text);
     }
 }
@@ -276,6 +291,7 @@ std::vector<ControlLine> RtspServer::ReplayCommands() const {
     }
     commands.push_back(auth);
     commands.push_back(ControlLine("timeout").Set("seconds", state_.sessionTimeout));
+    commands.push_back(ControlLine("rtcp").Set("ms", state_.rtcpIntervalMs));
     commands.push_back(ControlLine("describe").Set("status", state_.describeRefusal));
     for (const auto& [path, config] : state_.streams) commands.push_back(StreamCommand(path, config));
     commands.push_back(RtpCommand(!state_.allRtpStopped, {}));
@@ -407,6 +423,19 @@ bool RtspServer::SetSessionTimeout(unsigned seconds) {
         state_.sessionTimeout = seconds;
     }
     return !Running() || Apply(ControlLine("timeout").Set("seconds", seconds));
+}
+
+bool RtspServer::SetRtcpInterval(unsigned ms) {
+    if (ms < 100 || ms > 60000) {
+        SetError("RTCP interval must be 100 to 60000 ms");
+        return false;
+    }
+    std::lock_guard<std::mutex> control(control_);
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        state_.rtcpIntervalMs = ms;
+    }
+    return !Running() || Apply(ControlLine("rtcp").Set("ms", ms));
 }
 
 bool RtspServer::DropConnections() {

@@ -13,9 +13,9 @@
 // and join the thread; the child also dies with the supervisor thread
 // (PR_SET_PDEATHSIG), so a crashed test leaves no server behind.
 //
-// Configuration (streams, authentication, fault switches, session time-out)
-// lives in this object: it can be set before Start, is applied at once while
-// running, and is replayed to the new child on Restart. Stream changes take
+// Configuration (streams, authentication, fault switches, session time-out,
+// RTCP interval) lives in this object: it can be set before Start, is applied
+// at once while running, and is replayed to the new child on Restart. Stream changes take
 // effect for the next DESCRIBE; sessions set up earlier keep their media.
 // Authentication changes apply to connections opened later.
 //
@@ -60,7 +60,9 @@ public:
         // Channels whose "/N/stream0" to "/N/stream2" are mounted from the start:
         // streams 0 and 1 H.264 640x480 at 25 fps, stream 2 JPEG 640x480 at 10 fps.
         unsigned channels = 4;
-        uint32_t commandTimeoutMs = 10000;  // start-up and each command
+        // The first start on a machine may rebuild GStreamer's plugin registry.
+        uint32_t startTimeoutMs = 60000;
+        uint32_t commandTimeoutMs = 10000;
     };
 
     RtspServer();
@@ -102,6 +104,9 @@ public:
     // Session time-out announced in "Session: ...;timeout=N" (default 60 s);
     // for sessions created later.
     bool SetSessionTimeout(unsigned seconds);
+    // Least time between RTCP sender reports (default 5000 ms, as rtpbin);
+    // for media prepared later. 100 to 60000 ms.
+    bool SetRtcpInterval(unsigned ms);
     // Fault: end every session and close every RTSP connection now.
     bool DropConnections();
 
@@ -117,6 +122,7 @@ private:
         std::set<std::string> rtpStopped;
         unsigned describeRefusal = 0;
         unsigned sessionTimeout = 60;
+        unsigned rtcpIntervalMs = 5000;
     };
 
     bool StartLocked(uint16_t port);
@@ -142,6 +148,7 @@ private:
     std::condition_variable changed_;
     State state_;
     bool spawned_ = false;
+    bool greeted_ = false;  // the child's "hello": GStreamer is up
     bool childAlive_ = false;
     bool listening_ = false;
     std::string spawnError_;

@@ -11,6 +11,7 @@
 //   rtp on=0|1 [path=..]
 //   describe status=0|<RTSP status>
 //   timeout seconds=N
+//   rtcp ms=N                            (least time between RTCP reports)
 //   drop
 //
 // Reports: "open conn= peer=", "close conn=", "request conn= method= url=
@@ -20,6 +21,7 @@
 // End of input ends the process at once (_exit): nothing of the server is torn
 // down gracefully, exactly as when a camera loses power.
 #include <gst/gst.h>
+#include <gst/rtsp/gstrtspdefs.h>
 #include <unistd.h>
 
 #include <string>
@@ -98,8 +100,9 @@ std::string Execute(App& app, const ControlLine& command, ControlLine& answer) {
     }
     if (verb == "describe") {
         auto status = command.GetNumber("status");
-        if (!status || (*status != 0 && (*status < 300 || *status > 599)))
-            return "describe needs status 0 or 300 to 599";
+        if (!status || (*status != 0 && (*status < 300 || *status > 599 ||
+                                         !gst_rtsp_status_as_text(static_cast<GstRTSPStatusCode>(*status)))))
+            return "describe needs status 0 or a known RTSP status from 300 to 599";
         server.SetDescribeRefusal(*status);
         return {};
     }
@@ -107,6 +110,12 @@ std::string Execute(App& app, const ControlLine& command, ControlLine& answer) {
         auto seconds = command.GetNumber("seconds");
         if (!seconds || *seconds < 1 || *seconds > 3600) return "timeout needs seconds 1 to 3600";
         server.SetSessionTimeout(*seconds);
+        return {};
+    }
+    if (verb == "rtcp") {
+        auto ms = command.GetNumber("ms");
+        if (!ms || *ms < 100 || *ms > 60000) return "rtcp needs ms 100 to 60000";
+        server.SetRtcpInterval(*ms);
         return {};
     }
     if (verb == "drop") {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <chrono>
@@ -101,6 +102,28 @@ struct UdpPair {
 bool IsRtp(const std::vector<uint8_t>& packet, uint8_t payloadType) {
     // RFC 3550 5.1: V=2 in the top bits of byte 0, PT in the low 7 bits of byte 1.
     return packet.size() >= 12 && (packet[0] >> 6) == 2 && (packet[1] & 0x7F) == payloadType;
+}
+
+// H.264 NAL unit types an RTP packet carries whole or begins (RFC 6184 5.2:
+// 24 STAP-A lists its units, 28 FU-A names its unit in the FU header).
+std::vector<int> NalTypes(const std::vector<uint8_t>& rtp) {
+    if (rtp.size() < 13) return {};
+    size_t at = 12 + 4 * (rtp[0] & 0x0F);  // fixed header and CSRCs
+    if ((rtp[0] & 0x10) && rtp.size() >= at + 4) at += 4 + 4 * ((rtp[at + 2] << 8) | rtp[at + 3]);
+    if (at >= rtp.size()) return {};
+    int type = rtp[at] & 0x1F;
+    if (type == 28) {
+        bool start = at + 1 < rtp.size() && (rtp[at + 1] & 0x80);
+        return start ? std::vector<int>{rtp[at + 1] & 0x1F} : std::vector<int>{};
+    }
+    if (type != 24) return {type};
+    std::vector<int> types;
+    for (size_t unit = at + 1; unit + 2 < rtp.size();) {
+        size_t size = (rtp[unit] << 8) | rtp[unit + 1];
+        types.push_back(rtp[unit + 2] & 0x1F);
+        unit += 2 + size;
+    }
+    return types;
 }
 
 std::string SessionId(const RtspReply& reply) {
@@ -258,6 +281,10 @@ TEST_P(RtspServerSession, Rfc2069DigestSessionReachesPlayAndTearsDown) {
     RtspServer server(TestOptions());
     ASSERT_TRUE(server.SetAuth(RtspServer::Auth::Digest, "admin", "pw", "Test Camera"));
     ASSERT_TRUE(server.SetSessionTimeout(20));
+    ASSERT_TRUE(server.SetRtcpInterval(300));
+    RtspStreamConfig shortGop;
+    shortGop.gop = 5;
+    ASSERT_TRUE(server.SetStream(kPath, shortGop));
     ASSERT_TRUE(server.Start()) << server.LastError();
     const std::string base = server.Url(kPath);
 
@@ -310,20 +337,49 @@ TEST_P(RtspServerSession, Rfc2069DigestSessionReachesPlayAndTearsDown) {
     ASSERT_TRUE(play);
     ASSERT_EQ(play->status, 200u) << play->head;
 
-    for (int i = 0; i < 3; ++i) {
+    // RTP arrives, and SPS (7) and PPS (8) go in-band ahead of every IDR (5),
+    // not only ahead of the first one that the encoder itself prefixes.
+    std::vector<int> seen;
+    for (int i = 0; i < 1000 && std::count(seen.begin(), seen.end(), 5) < 2; ++i) {
+        std::vector<uint8_t> packet;
         if (interleaved) {
             std::optional<quarnel::test::InterleavedFrame> frame;
             do {
                 frame = client.ReadInterleaved(3000);
             } while (frame && frame->channel != 0);
             ASSERT_TRUE(frame) << "no interleaved RTP";
-            EXPECT_TRUE(IsRtp(frame->data, 96));
+            packet = frame->data;
         } else {
-            auto packet = udp.Next(3000);
+            packet = udp.Next(3000);
             ASSERT_FALSE(packet.empty()) << "no RTP on client_port " << udp.port;
-            EXPECT_TRUE(IsRtp(packet, 96));
         }
+        ASSERT_TRUE(IsRtp(packet, 96));
+        for (int type : NalTypes(packet)) seen.push_back(type);
     }
+    auto first = std::find(seen.begin(), seen.end(), 5);
+    ASSERT_NE(first, seen.end()) << "no IDR picture";
+    auto second = std::find(first + 1, seen.end(), 5);
+    ASSERT_NE(second, seen.end()) << "no second IDR picture";
+    EXPECT_NE(std::find(first + 1, second, 7), second) << "no SPS before the second IDR";
+    EXPECT_NE(std::find(first + 1, second, 8), second) << "no PPS before the second IDR";
+
+    // RFC 3550 6.4.1: a sender report, packet type 200, on the RTCP channel.
+    bool senderReport = false;
+    for (int i = 0; i < 200 && !senderReport; ++i) {
+        std::vector<uint8_t> rtcp;
+        if (interleaved) {
+            auto frame = client.ReadInterleaved(2000);
+            ASSERT_TRUE(frame);
+            if (frame->channel == 1) rtcp = frame->data;
+        } else if (udp.rtcp.WaitReadable(20) == platform::IoStatus::Ok) {
+            rtcp.resize(1500);
+            sockaddr_in from{};
+            auto got = udp.rtcp.ReceiveFrom(rtcp, from);
+            rtcp.resize(got.bytes);
+        }
+        senderReport = rtcp.size() >= 28 && (rtcp[0] >> 6) == 2 && rtcp[1] == 200;
+    }
+    EXPECT_TRUE(senderReport) << "no RTCP sender report";
 
     auto keepAlive = client.Request("OPTIONS", contentBase, auth("OPTIONS") + "Session: " + session + "\r\n");
     ASSERT_TRUE(keepAlive);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "ClientFixture.h"
+#include "platform/Thread.h"
 #include "rtsp/Md5.h"
 
 using namespace dravnel;
@@ -266,4 +267,38 @@ TEST(Client, EachStartBeginsAFreshSession) {
     EXPECT_EQ(second->cseq, 1u);
     EXPECT_EQ(second->Header("Authorization"), "");  // the scheme comes from the settings again
     EXPECT_EQ(second->Header("Session"), "");
+}
+
+// A listener whose accept queue is full drops further connection requests,
+// so a connect waits until its rounds run out, or until the abort event.
+TEST(Client, ConnectGivesUpAfterItsRoundsOrWhenAborted) {
+    platform::Socket listener;
+    ASSERT_TRUE(listener.Create(platform::Socket::Kind::Tcp));
+    ASSERT_TRUE(listener.Bind(0, htonl(INADDR_LOOPBACK)));
+    ASSERT_TRUE(listener.Listen(0));
+    std::vector<platform::Socket> fillers(3);
+    for (auto& f : fillers) {
+        ASSERT_TRUE(f.Create(platform::Socket::Kind::Tcp));
+        f.Connect(htonl(INADDR_LOOPBACK), listener.LocalPort(), 2, 50);
+    }
+    auto settings = LocalSettings(listener.LocalPort());
+    settings.connectTimeoutMs = 300;  // three rounds of 100 ms
+    CBaseRTSPClient client;
+    uint32_t start = platform::MonotonicMs();
+    EXPECT_FALSE(client.StartClient(settings, nullptr, RTSPTransportMode::Udp));
+    const uint32_t elapsed = platform::MonotonicMs() - start;
+    EXPECT_GE(elapsed, 280u);
+    EXPECT_LT(elapsed, 1000u);
+
+    settings.connectTimeoutMs = 5000;
+    CManualEvent abort;
+    platform::Thread aborter;
+    aborter.Start([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        abort.Set();
+    });
+    start = platform::MonotonicMs();
+    EXPECT_FALSE(client.StartClient(settings, nullptr, RTSPTransportMode::Udp, &abort));
+    EXPECT_LT(platform::MonotonicMs() - start, 1000u);
+    aborter.Join();
 }

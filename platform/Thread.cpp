@@ -1,5 +1,8 @@
 #include "platform/Thread.h"
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <system_error>
 
 #include "platform/Process.h"
@@ -20,20 +23,36 @@ bool Thread::Start(std::function<void()> body) {
     auto finished = std::make_unique<Event>(Event::Mode::Manual);
     if (!finished->Valid()) return false;
     Event* signal = finished.get();
-    Event started(Event::Mode::Manual);
+    // The body waits until this object knows its thread, so that it may ask
+    // IsCurrent() or Running() at once.
+    struct Handshake {
+        std::mutex mutex;
+        std::condition_variable changed;
+        uint32_t id = 0;
+        bool go = false;
+    };
+    auto handshake = std::make_shared<Handshake>();
     id_ = 0;
     try {
-        thread_ = std::thread([this, signal, &started, body = std::move(body)]() mutable {
-            id_ = CurrentThreadId();
-            started.Set();
+        thread_ = std::thread([signal, handshake, body = std::move(body)]() mutable {
+            {
+                std::unique_lock<std::mutex> lock(handshake->mutex);
+                handshake->id = CurrentThreadId();
+                handshake->changed.notify_all();
+                handshake->changed.wait(lock, [&] { return handshake->go; });
+            }
             body();
             signal->Set();
         });
     } catch (const std::system_error&) {
         return false;
     }
-    started.Wait(kInfinite);  // the id is known before Start returns
     finished_ = std::move(finished);
+    std::unique_lock<std::mutex> lock(handshake->mutex);
+    handshake->changed.wait(lock, [&] { return handshake->id != 0; });
+    id_ = handshake->id;
+    handshake->go = true;
+    handshake->changed.notify_all();
     return true;
 }
 

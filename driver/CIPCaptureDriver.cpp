@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "channel/CH264ChannelRTSP.h"
 #include "driver/CDebugInfo.h"
 #include "driver/CIPVideoCapture.h"
 #include "platform/Process.h"
@@ -94,8 +95,14 @@ bool CIPCaptureDriver::CreatePTZDriver() {
     return true;
 }
 
-ICameraChannel* CIPCaptureDriver::CreateChannel(unsigned, ipcapture::IHostChannelSink*) {
-    // Placeholder until the codec channels exist: no channel fits.
+ICameraChannel* CIPCaptureDriver::CreateChannel(unsigned channel, ipcapture::IHostChannelSink* hostSink) {
+    // Parameter 4 is the device's OEM group: 0 for the older Vista MPEG-4
+    // devices, anything else (an absent parameter included) for the current
+    // ones. Of the current devices' codecs, H.264 is built so far; the others
+    // give no channel until their depacketizers exist.
+    const int group = GetParameterInt(4);
+    if (group == 0) return nullptr;
+    if (codec_ == kCodecH264) return new (std::nothrow) CH264ChannelRTSP(channel, this, hostSink);
     return nullptr;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <set>
 
+#include "channel/CH264ChannelRTSP.h"
 #include "quarnel/Exports.h"
 #include "tests/support/OpenDriver.h"
 
@@ -134,11 +135,38 @@ INSTANTIATE_TEST_SUITE_P(
         OpenedLineCase{"VX%s-%n", "2.0%d",
                        "DRIVER IS OPENED (name: Quarnel, device model: VX%s-%n, FW: 2.0%d, address: 10.0.0.5:80)"}));
 
-TEST(Driver, ChannelsAreNotCreatedBeforeTheCodecChannelsExist) {
+struct CreateCase {
+    const char* group;  // driver parameter 4; null: absent
+    int codec;
+    bool h264;          // an H.264 channel is created
+};
+
+class CreateChannel : public ::testing::TestWithParam<CreateCase> {};
+
+TEST_P(CreateChannel, ByDeviceGroupAndCodec) {
+    OpenDriver d;
+    d.description.codec = GetParam().codec;
+    if (GetParam().group) d.description.parameters = {{1, "0"}, {2, "0"}, {3, "554"}, {4, GetParam().group}};
+    ASSERT_TRUE(d.Open());
+    std::unique_ptr<dravnel::ICameraChannel> channel(d.driver->CreateChannel(0, nullptr));
+    EXPECT_EQ(dynamic_cast<dravnel::CH264ChannelRTSP*>(channel.get()) != nullptr, GetParam().h264);
+    if (!GetParam().h264) {
+        EXPECT_EQ(channel, nullptr);
+    }
+    EXPECT_EQ(d.driver->CreateSecondaryChannel(0, nullptr), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Driver, CreateChannel,
+                         ::testing::Values(CreateCase{nullptr, 3, true},  // absent group: a current device
+                                           CreateCase{"1", 3, true}, CreateCase{"2", 3, true},
+                                           CreateCase{"(none)", 3, true},
+                                           CreateCase{"0", 3, false},  // older Vista devices have no H.264
+                                           CreateCase{"1", 4, false}, CreateCase{"1", 0, false}));
+
+TEST(Driver, CloseReleasesWhatOpenCreated) {
     OpenDriver d;
     ASSERT_TRUE(d.Open());
-    EXPECT_EQ(d.driver->CreateChannel(0, nullptr), nullptr);
-    EXPECT_EQ(d.driver->CreateSecondaryChannel(0, nullptr), nullptr);
+    EXPECT_NE(d.driver->GetVideoCapture(), nullptr);
     d.driver->Close();
     EXPECT_EQ(d.driver->GetVideoCapture(), nullptr);
     EXPECT_EQ(d.driver->GetCaptureIO(), nullptr);

@@ -1,0 +1,66 @@
+#include "channel/CBaseRTPChannel.h"
+
+#include "platform/Socket.h"
+
+namespace dravnel {
+
+CBaseRTPChannel::CBaseRTPChannel(unsigned channel, IDriver* driver, ipcapture::IHostChannelSink* hostSink)
+    : CBaseCameraChannel(channel, driver, hostSink), receiver_(driver), rtcp_(driver) {
+    if (auto address = platform::ResolveIPv4(driver->GetDeviceInfo()->Address)) deviceAddress_ = *address;
+}
+
+CBaseRTPChannel::~CBaseRTPChannel() {
+    Stop();
+    CBaseRTPChannel::StopStreaming();
+}
+
+bool CBaseRTPChannel::StartStreaming() {
+    receiver_.SetUser(this);
+    for (uint32_t port = firstPort_; port < portLimit_; port += 2) {
+        if (StopRequested()) return false;
+        packetArrived_.Reset();
+        if (!receiver_.Start(static_cast<uint16_t>(port))) continue;
+        // Silence on the new port means no earlier stream still arrives there.
+        platform::Event* events[2] = {stopEvent_.Handle(), packetArrived_.Handle()};
+        const int got = platform::WaitAny(std::span<platform::Event* const>(events, 2), staleProbeMs_);
+        if (got == platform::kWaitTimeout && rtcp_.Start(deviceAddress_, static_cast<uint16_t>(port + 1)))
+            return true;
+        receiver_.Stop();
+        rtcp_.Stop();
+        if (got == 0) return false;
+    }
+    return false;
+}
+
+void CBaseRTPChannel::StopStreaming() {
+    receiver_.Stop();
+    rtcp_.Stop();
+}
+
+void CBaseRTPChannel::OnRTPPacket(const sockaddr_in* from, CRTPPacket* packet) {
+    if (!from || !packet || from->sin_addr.s_addr != deviceAddress_) return;
+    packetArrived_.Set();
+    rtcp_.UpdateSequence(packet->sequenceNumber);
+    HandleRTPPacket(packet);
+}
+
+void CBaseRTPChannel::OnInterleavedPacket(CRTPPacket* packet, const std::vector<uint8_t>*) {
+    if (!packet) return;
+    packetArrived_.Set();
+    HandleRTPPacket(packet);
+}
+
+bool CBaseRTPChannel::OnFrame(ipcapture::IHostFrame* frame) {
+    SignalStreamStarted();
+    auto* sink = HostSink();
+    if (!sink || !sink->DeliverFrame(frame)) return false;
+    OnFrameAccepted();
+    return true;
+}
+
+std::pair<uint32_t, uint32_t> CBaseRTPChannel::GetFrameSize() {
+    const ChannelParams params = GetParams();
+    return {params.Width, params.Height};
+}
+
+}  // namespace dravnel

@@ -1,0 +1,69 @@
+// A camera channel that receives an RTP video stream: runs the capture loop,
+// binds the local UDP ports for RTP and RTCP, accepts packets from the RTP
+// receiver (UDP) or from the RTSP connection (interleaved), hands them to the
+// codec's media parser and passes every finished frame to the host.
+//
+// Thread-safety: the loop and the streaming hooks run on the capture thread;
+// OnRTPPacket on the receiver's delivery thread; OnInterleavedPacket and
+// OnSessionDescription on the RTSP client thread; OnFrame on whichever of
+// these drives the parser. Only one transport is active at a time, so the
+// parser is used by one thread at a time. The events are the hand-over.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "channel/CBaseCameraChannel.h"
+#include "rtp/CRTCPHandler.h"
+#include "rtp/CRTPReceiver.h"
+#include "rtp/IMediaParserClient.h"
+#include "rtp/IRTPClient.h"
+#include "threads/CTime.h"
+
+namespace dravnel {
+
+class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, public IMediaParserClient {
+public:
+    CBaseRTPChannel(unsigned channel, IDriver* driver, ipcapture::IHostChannelSink* hostSink);
+    ~CBaseRTPChannel() override;
+
+    uint32_t Run() override { return RunCaptureLoop(); }
+
+    // IRTPReceiverUser
+    void OnInterleavedPacket(CRTPPacket* packet, const std::vector<uint8_t>* frame) override;
+    void OnRTPPacket(const sockaddr_in* from, CRTPPacket* packet) override;
+    void OnTimeout() override {}
+    void OnClosed() override {}
+    void OnSessionDescription(const CodecConfig*) override {}
+
+    // IMediaParserClient
+    bool OnFrame(ipcapture::IHostFrame* frame) override;
+    std::pair<uint32_t, uint32_t> GetFrameSize() override;
+
+    // Ports of the current session; 0 when not bound.
+    uint16_t RtpPort() { return receiver_.GetPort(); }
+    uint16_t RtcpPort() { return rtcp_.GetPort(); }
+    uint32_t DeviceAddress() const { return deviceAddress_; }
+
+protected:
+    // Binds an even RTP port from firstPort_ (and the next one for RTCP) where
+    // no earlier stream of the device is still arriving.
+    bool StartStreaming() override;
+    void StopStreaming() override;
+    // One packet to the codec's media parser.
+    virtual void HandleRTPPacket(CRTPPacket* packet) = 0;
+
+    // Port search range and the wait that tells a stale stream; tests move them.
+    uint16_t firstPort_ = 3556;
+    uint16_t portLimit_ = 4556;  // exclusive
+    uint32_t staleProbeMs_ = 500;
+
+private:
+    CRTPReceiver receiver_;
+    CRTCPHandler rtcp_;
+    CManualEvent packetArrived_;
+    uint32_t deviceAddress_ = 0;  // IPv4, network order; 0 when unresolved
+};
+
+}  // namespace dravnel

@@ -27,6 +27,14 @@ static bool ParseVersion(const std::string& text, uint16_t out[4]) {
 HostSession::~HostSession() { Close(); }
 
 bool HostSession::Open(FILE* log) {
+    if (!log) return Open(std::function<void(const host::DebugLine&)>());
+    return Open([log](const host::DebugLine& line) {
+        std::fprintf(log, "%s\n", FormatDebugLine(line).c_str());
+        std::fflush(log);
+    });
+}
+
+bool HostSession::Open(std::function<void(const host::DebugLine&)> listener) {
     std::string error;
     if (!library_.Load(options_.library, error)) {
         std::fprintf(stderr, "quarnel: %s\n", error.c_str());
@@ -58,12 +66,7 @@ bool HostSession::Open(FILE* log) {
             description_.parameters[n] = it == options_.parameters.end() ? "(none)" : it->second;
         }
     }
-    if (log) {
-        debug_.SetListener([log](const host::DebugLine& line) {
-            std::fprintf(log, "%s\n", FormatDebugLine(line).c_str());
-            std::fflush(log);
-        });
-    }
+    if (listener) debug_.SetListener(std::move(listener));
     auto* created = library_.createIPCapture();
     driver_ = static_cast<dravnel::ipcapture::IIPCaptureDriverEx3*>(created);
     if (!driver_) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,8 @@ public:
     // Loads the library, creates the driver and opens it. Diagnostic lines go
     // to `log` as they arrive. Prints the reason and returns false on failure.
     bool Open(FILE* log);
+    // The same, with each diagnostic line handed to `listener`.
+    bool Open(std::function<void(const host::DebugLine&)> listener);
     void Close();
 
     dravnel::ipcapture::IIPCaptureDriverEx3* driver() { return driver_; }

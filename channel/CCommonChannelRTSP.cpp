@@ -70,8 +70,6 @@ bool CCommonChannelRTSP::RequestGet(const std::string& path, std::string& text, 
     std::vector<uint8_t> reply;
     CResultDef result = HUtils::RequestGetRD(path, reply, sender_, true);
     if (result.Succeeded()) {
-        // A body read that timed out ends with a zero byte; it is not text.
-        while (!reply.empty() && reply.back() == 0) reply.pop_back();
         if (reply.empty()) {
             if (lenient) return true;
             result = CResultDef(kLevelInfo, CResultDef::kBadResult, "");

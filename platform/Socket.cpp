@@ -62,6 +62,10 @@ void Socket::Shutdown() {
     if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);
 }
 
+void Socket::ShutdownSend() {
+    if (fd_ >= 0) shutdown(fd_, SHUT_WR);
+}
+
 bool Socket::SetReceiveBuffer(int bytes) {
     return fd_ >= 0 && setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
 }

@@ -48,6 +48,9 @@ public:
     void Close();
     // Wakes any call blocked on the socket; later calls fail.
     void Shutdown();
+    // TCP: ends the sending direction only (the peer reads end of stream);
+    // receiving goes on.
+    void ShutdownSend();
 
     bool SetReceiveBuffer(int bytes);
     bool SetReceiveTimeout(uint32_t ms);

@@ -1,0 +1,105 @@
+// The whole simulated camera on 127.0.0.1: the web server with the device's
+// pages (WebDevice: "/system/user.php", "/config.txt"; VideoDevice: the video
+// and network pages) and the RTSP server, started and stopped together.
+//
+// The web server runs behind a TcpGate from the first Start until the camera
+// is destroyed: Stop and Restart take the HTTP port (the gate) and the RTSP
+// server away, and Start brings both back on the ports they had, so a
+// "reboot" refuses and cuts connections while the pages, the request logs,
+// the authentication and every setting live on. Web().Port() is the inner
+// server's port; clients use WebPort(). "/config.txt" is written when the
+// camera first comes up (it names the ports): set another text after Start.
+//
+// Example:
+//   quarnel::sim::SimCamera camera({.profile = DeviceProfile::ModelB, .webAuth = WebAuth::Digest});
+//   if (!camera.Start()) FAIL() << camera.LastError();
+//   ... driver at 127.0.0.1:camera.WebPort(), user "admin", password "admin" ...
+//   camera.Video().Get(1, 1, "res");   // "704x576" once the driver set it
+//
+// Thread-safety: Start, Stop and Restart belong to one thread at a time (they
+// are serialised); the accessors and the objects they return may be used from
+// any thread.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "sim/device/TcpGate.h"
+#include "sim/device/VideoDevice.h"
+#include "sim/rtsp/RtspServer.h"
+#include "sim/web/WebDevice.h"
+#include "sim/web/WebServer.h"
+
+namespace quarnel::sim {
+
+struct SimCameraOptions {
+    DeviceProfile profile = DeviceProfile::Standard;
+    unsigned channels = 1;  // 1 to VideoSettings::kMaxChannels
+    bool ntsc = false;
+    WebAuth webAuth = WebAuth::None;
+    RtspServer::Auth rtspAuth = RtspServer::Auth::None;
+    std::string user = "admin", password = "admin";
+    uint16_t webPort = 0, rtspPort = 0;  // 0: free ports
+    // What "/config.txt" reports as the device's model and firmware.
+    std::string model = "QSIM-100";
+    std::string firmware = "1.0.0";
+    // The RTSP media process; empty: quarnel-sim-rtsp beside the running program.
+    std::string rtspExecutable;
+};
+
+class SimCamera {
+public:
+    explicit SimCamera(SimCameraOptions options = {});
+    ~SimCamera();
+    SimCamera(const SimCamera&) = delete;
+    SimCamera& operator=(const SimCamera&) = delete;
+
+    // Brings the camera up: on the ports of the options the first time, on the
+    // ports it had afterwards. False with LastError(); nothing then runs.
+    bool Start();
+    // Both servers go away; no child process, relay thread or public port
+    // remains. Idempotent.
+    void Stop();
+    // Stop, then Start on the same ports with the same state.
+    bool Restart();
+    bool Running() const;
+
+    std::string LastError() const;
+    uint16_t WebPort() const;
+    uint16_t RtspPort() const;
+    // "http://127.0.0.1:<port>"
+    std::string WebUrl() const;
+    // The RTSP URL of a stream (channel and stream from 1, as on the video page).
+    std::string RtspUrl(unsigned channel, unsigned stream) const;
+
+    WebServer& Web() { return web_; }
+    RtspServer& Rtsp() { return rtsp_; }
+    VideoDevice& Video() { return video_; }
+    WebDevice& Device() { return device_; }
+    const SimCameraOptions& Options() const { return options_; }
+
+private:
+    bool StartLocked();
+    void StopLocked();
+    void Fail(std::string error);
+    void UpdateConfigText();
+    static RtspServer::Options RtspOptions(const SimCameraOptions& options);
+
+    const SimCameraOptions options_;
+    WebServer web_;
+    RtspServer rtsp_;
+    WebDevice device_;
+    VideoDevice video_;
+    TcpGate gate_;
+
+    std::mutex control_;  // serialises Start, Stop and Restart
+    mutable std::mutex mutex_;  // guards the fields below
+    bool webStarted_ = false;
+    bool running_ = false;
+    uint16_t webPort_ = 0;
+    uint16_t rtspPort_ = 0;
+    std::string lastError_;
+};
+
+}  // namespace quarnel::sim

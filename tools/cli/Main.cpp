@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/cli/CommandSim.h"
 #include "tools/cli/HostSession.h"
 #include "tools/cli/Options.h"
 
@@ -16,6 +17,7 @@ const char* kUsage =
     "\n"
     "Commands:\n"
     "  open     open a driver on a device, print its diagnostics, close it\n"
+    "  sim      run the simulated camera on 127.0.0.1 until interrupted\n"
     "  help     show this text, or `quarnel help COMMAND`\n"
     "\n"
     "Run `quarnel COMMAND --help` for the options of a command.\n";
@@ -62,6 +64,7 @@ int Main(int argc, char** argv) {
     const std::string command = args[0];
     args.erase(args.begin());
     if (command == "open") return RunOpen(args);
+    if (command == "sim") return RunSimCommand(args);
     std::fprintf(stderr, "quarnel: unknown command '%s'\n\n%s", command.c_str(), kUsage);
     return 2;
 }

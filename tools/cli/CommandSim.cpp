@@ -1,0 +1,218 @@
+// quarnel sim: runs the simulated camera (web pages and RTSP server) on
+// 127.0.0.1 until Ctrl-C, SIGTERM or the end of --seconds, and prints how to
+// reach it and every stream configuration request it answers.
+#include "tools/cli/CommandSim.h"
+
+#include <cstdio>
+#include <mutex>
+
+#include "platform/Terminal.h"
+#include "sim/device/SimCamera.h"
+#include "tools/cli/Options.h"
+
+namespace quarnel::cli {
+
+namespace {
+
+using sim::DeviceProfile;
+using sim::RtspServer;
+using sim::SimCamera;
+using sim::SimCameraOptions;
+using sim::WebAuth;
+
+const char* kHelp =
+    "usage: quarnel sim [options]\n"
+    "\n"
+    "Runs the simulated camera on 127.0.0.1: its CGI pages over HTTP (video and\n"
+    "network settings, user and configuration pages) and its RTSP server, which\n"
+    "streams each channel in the codec, size and frame rate its video page holds.\n"
+    "Prints the addresses, the RTSP URL of every stream and a `quarnel stream`\n"
+    "command line for the camera, then every stream setting request it answers.\n"
+    "Runs until Ctrl-C or SIGTERM, or for --seconds.\n"
+    "\n"
+    "Options:\n"
+    "  --profile standard|modelb  video page dialect (default standard): named\n"
+    "                        sizes (4CIF, 720P), or Model B with WIDTHxHEIGHT sizes\n"
+    "                        and one stream per request\n"
+    "  --channels N          video channels, 1 to 64 (default 1)\n"
+    "  --ntsc                NTSC camera (default PAL)\n"
+    "  --auth none|basic|digest  authentication on HTTP and RTSP (default none)\n"
+    "  --user NAME           user name (default admin)\n"
+    "  --password TEXT       password (default admin)\n"
+    "  --http-port N         HTTP port (default: a free port)\n"
+    "  --rtsp-port N         RTSP port (default: a free port)\n"
+    "  --seconds N           stop after N seconds (default: run until interrupted)\n";
+
+struct SimArgs {
+    SimCameraOptions camera;
+    uint32_t seconds = 0;
+    std::string authName = "none";
+};
+
+bool Parse(const std::vector<std::string>& args, SimArgs& out, std::string& error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&](std::string& text) {
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            text = args[++i];
+            return true;
+        };
+        const auto number = [&](uint32_t& n, uint32_t min, uint32_t max) {
+            std::string text;
+            if (!value(text)) return false;
+            if (!ParseUnsigned(text, n) || n < min || n > max) {
+                error = arg + ": '" + text + "' is not a number from " + std::to_string(min) + " to " +
+                        std::to_string(max);
+                return false;
+            }
+            return true;
+        };
+        std::string text;
+        uint32_t n = 0;
+        if (arg == "--profile") {
+            if (!value(text)) return false;
+            if (text == "standard") out.camera.profile = DeviceProfile::Standard;
+            else if (text == "modelb") out.camera.profile = DeviceProfile::ModelB;
+            else {
+                error = "--profile: '" + text + "' is not standard or modelb";
+                return false;
+            }
+        } else if (arg == "--channels") {
+            if (!number(n, 1, sim::VideoSettings::kMaxChannels)) return false;
+            out.camera.channels = n;
+        } else if (arg == "--ntsc") {
+            out.camera.ntsc = true;
+        } else if (arg == "--auth") {
+            if (!value(text)) return false;
+            if (text == "none") {
+                out.camera.webAuth = WebAuth::None;
+                out.camera.rtspAuth = RtspServer::Auth::None;
+            } else if (text == "basic") {
+                out.camera.webAuth = WebAuth::Basic;
+                out.camera.rtspAuth = RtspServer::Auth::Basic;
+            } else if (text == "digest") {
+                out.camera.webAuth = WebAuth::Digest;
+                out.camera.rtspAuth = RtspServer::Auth::Digest;
+            } else {
+                error = "--auth: '" + text + "' is not none, basic or digest";
+                return false;
+            }
+            out.authName = text;
+        } else if (arg == "--user") {
+            if (!value(out.camera.user)) return false;
+        } else if (arg == "--password") {
+            if (!value(out.camera.password)) return false;
+        } else if (arg == "--http-port") {
+            if (!number(n, 0, 65535)) return false;
+            out.camera.webPort = static_cast<uint16_t>(n);
+        } else if (arg == "--rtsp-port") {
+            if (!number(n, 0, 65535)) return false;
+            out.camera.rtspPort = static_cast<uint16_t>(n);
+        } else if (arg == "--seconds") {
+            if (!number(out.seconds, 1, 7 * 24 * 3600)) return false;
+        } else {
+            error = "unknown option '" + arg + "' (see quarnel sim --help)";
+            return false;
+        }
+    }
+    if (out.camera.webAuth != WebAuth::None && out.camera.user.empty()) {
+        error = "--auth " + out.authName + " needs a --user";
+        return false;
+    }
+    return true;
+}
+
+// A word of the command line, quoted for a POSIX shell when it needs it.
+std::string ShellWord(const std::string& text) {
+    const bool plain = !text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                               "0123456789-_.,:/@%+=") == std::string::npos;
+    if (plain) return text;
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+void PrintBanner(SimCamera& camera, const SimArgs& args) {
+    const SimCameraOptions& o = camera.Options();
+    const bool modelB = o.profile == DeviceProfile::ModelB;
+    const unsigned channels = camera.Video().Channels();
+    std::printf("Simulated camera %s: %s profile, %u channel%s, %s\n", o.model.c_str(),
+                modelB ? "Model B" : "standard", channels, channels == 1 ? "" : "s", o.ntsc ? "NTSC" : "PAL");
+    std::printf("  HTTP   %s/   video page %s/video/video.php?app=get&ch=1%s\n", camera.WebUrl().c_str(),
+                camera.WebUrl().c_str(), modelB ? "&strm=1" : "");
+    for (unsigned channel = 1; channel <= channels; ++channel) {
+        for (unsigned stream = 1; stream <= sim::VideoSettings::kStreamsPerChannel; ++stream) {
+            const sim::RtspStreamConfig c = camera.Video().RtspConfig(channel, stream);
+            std::printf("  RTSP   %-40s channel %u stream %u: %s %ux%u %u fps\n",
+                        camera.RtspUrl(channel, stream).c_str(), channel, stream, sim::CodecName(c.codec), c.width,
+                        c.height, c.fps);
+        }
+    }
+    if (o.webAuth == WebAuth::None)
+        std::printf("  Login  none: any user name and password pass\n");
+    else
+        std::printf("  Login  %s authentication on HTTP and RTSP: user \"%s\", password \"%s\"\n", args.authName.c_str(),
+                    o.user.c_str(), o.password.c_str());
+    std::printf("\nStream it with the driver:\n  quarnel stream --address 127.0.0.1 --port %u --user %s --password %s "
+                "--codec h264 --channels %u --param 2=%d --param 4=%d\n\n",
+                static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
+                channels, o.ntsc ? 1 : 0, modelB ? 2 : 1);
+    if (args.seconds != 0)
+        std::printf("Running for %u s (Ctrl-C stops it sooner).\n", args.seconds);
+    else
+        std::printf("Running until Ctrl-C.\n");
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int RunSimCommand(const std::vector<std::string>& args) {
+    for (const auto& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            std::printf("%s", kHelp);
+            return 0;
+        }
+    }
+    SimArgs parsed;
+    std::string error;
+    if (!Parse(args, parsed, error)) {
+        std::fprintf(stderr, "quarnel sim: %s\n", error.c_str());
+        return 2;
+    }
+    platform::InstallStopRequest();
+
+    std::mutex printing;  // outlives the camera, whose pages may still be answering
+    SimCamera camera(parsed.camera);
+    camera.Video().ObserveSets([&printing](const std::string& target, bool accepted, const std::string& reason) {
+        std::lock_guard<std::mutex> lock(printing);
+        if (accepted)
+            std::printf("set %s -> res=200\n", target.c_str());
+        else
+            std::printf("set %s -> res=400 (%s)\n", target.c_str(), reason.c_str());
+        std::fflush(stdout);
+    });
+    if (!camera.Start()) {
+        std::fprintf(stderr, "quarnel sim: the simulated camera did not start: %s\n", camera.LastError().c_str());
+        return 1;
+    }
+    {
+        std::lock_guard<std::mutex> lock(printing);
+        PrintBanner(camera, parsed);
+    }
+
+    if (parsed.seconds != 0) {
+        platform::WaitForStopRequest(parsed.seconds * 1000u);
+    } else {
+        while (!platform::WaitForStopRequest(60000)) {
+        }
+    }
+    camera.Video().ObserveSets(nullptr);
+    camera.Stop();
+    std::printf("Simulated camera stopped.\n");
+    return 0;
+}
+
+}  // namespace quarnel::cli

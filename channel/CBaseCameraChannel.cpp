@@ -43,17 +43,25 @@ CBaseCameraChannel::~CBaseCameraChannel() { Stop(); }
 
 bool CBaseCameraChannel::Start(const ChannelParams& params) {
     Stop();
-    {
-        CScopedLock guard(paramsLock_);
-        params_ = params;
-    }
+    SetParams(params);
     return StartCaptureThread();
 }
 
+void CBaseCameraChannel::SetParams(const ChannelParams& params) {
+    CScopedLock guard(paramsLock_);
+    params_ = params;
+}
+
 void CBaseCameraChannel::Stop() {
-    // The state goes first, so that the offline message reads "Channel was stopped".
-    SetChannelState(kChannelStopped);
-    SetCameraState(false);
+    {
+        // Once stopping, a frame still in delivery must not bring the camera
+        // back online (and log it) behind the offline message.
+        CScopedLock guard(frameLock_);
+        stopEvent_.Set();
+        // The state goes first, so that the offline message reads "Channel was stopped".
+        SetChannelState(kChannelStopped);
+        SetCameraState(false);
+    }
     StopCaptureThread();
 }
 
@@ -116,6 +124,8 @@ void CBaseCameraChannel::SetCameraState(bool online) {
 }
 
 void CBaseCameraChannel::OnFrameAccepted() {
+    CScopedLock guard(frameLock_);
+    if (stopEvent_.IsSet()) return;
     lastFrame_.SetNow();
     SetCameraState(true);
 }

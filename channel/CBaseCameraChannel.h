@@ -72,6 +72,9 @@ public:
     std::string CameraName(bool lowerFirst) const;
 
 protected:
+    // All four values at once, as Start takes them.
+    void SetParams(const ChannelParams& params);
+
     // The capture loop; Run() of the stream channel returns its result.
     uint32_t RunCaptureLoop();
 
@@ -120,6 +123,7 @@ private:
     CLock paramsLock_;
     ChannelParams params_;
 
+    CLock frameLock_;  // orders a frame's online report against Stop
     CTime lastFrame_;
     CEvent updateEvent_;
     CManualEvent streamStarted_;

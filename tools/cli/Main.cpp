@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/Terminal.h"
 #include "tools/cli/CommandSim.h"
+#include "tools/cli/Commands.h"
 #include "tools/cli/HostSession.h"
 #include "tools/cli/Options.h"
 
@@ -17,7 +19,10 @@ const char* kUsage =
     "\n"
     "Commands:\n"
     "  open     open a driver on a device, print its diagnostics, close it\n"
+    "  stream   stream live video from a device into files, with live figures\n"
     "  sim      run the simulated camera on 127.0.0.1 until interrupted\n"
+    "  demo     stream H.264 from the simulated camera over UDP and interleaved,\n"
+    "           and check the files with FFmpeg\n"
     "  help     show this text, or `quarnel help COMMAND`\n"
     "\n"
     "Run `quarnel COMMAND --help` for the options of a command.\n";
@@ -61,10 +66,14 @@ int Main(int argc, char** argv) {
         std::printf("%s", kUsage);
         return args.empty() ? 2 : 0;
     }
+    // Ctrl-C and SIGTERM end a run cleanly instead of killing the process.
+    platform::InstallStopRequest();
     const std::string command = args[0];
     args.erase(args.begin());
     if (command == "open") return RunOpen(args);
     if (command == "sim") return RunSimCommand(args);
+    if (command == "stream") return RunStreamCommand(args);
+    if (command == "demo") return RunDemoCommand(args);
     std::fprintf(stderr, "quarnel: unknown command '%s'\n\n%s", command.c_str(), kUsage);
     return 2;
 }

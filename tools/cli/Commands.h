@@ -1,0 +1,12 @@
+// The subcommands of quarnel, each in a file of its own.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quarnel::cli {
+
+int RunStreamCommand(const std::vector<std::string>& args);
+int RunDemoCommand(const std::vector<std::string>& args);
+
+}  // namespace quarnel::cli

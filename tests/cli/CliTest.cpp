@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -59,4 +63,39 @@ TEST(Cli, BadInputGetsAClearErrorNotACrash) {
     auto missingLibrary = Cli("open --param 2=0 --library /nonexistent/libquarnel.so");
     EXPECT_EQ(missingLibrary.status, 1);
     EXPECT_NE(missingLibrary.output.find("cannot load"), std::string::npos);
+}
+
+TEST(Cli, DemoStreamsFromTheSimulatedCameraAndTheFilesDecode) {
+    char dir[] = "/tmp/quarnel-demo-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    auto run = Cli(std::string("demo --seconds 3 --out-dir ") + dir);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("demo passed: both files decode without an error"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Camera 127.0.0.1 is online"), std::string::npos);
+    std::remove((std::string(dir) + "/demo-udp.h264").c_str());
+    std::remove((std::string(dir) + "/demo-interleaved.h264").c_str());
+    rmdir(dir);
+}
+
+TEST(Cli, StreamRefusesBadOptionsClearly) {
+    auto badTransport = Cli("stream --transport quic --seconds 1");
+    EXPECT_EQ(badTransport.status, 2);
+    EXPECT_NE(badTransport.output.find("--transport: 'quic' is not udp, tcp, interleaved or http"), std::string::npos)
+        << badTransport.output;
+    auto badFps = Cli("stream --fps 0");
+    EXPECT_EQ(badFps.status, 2);
+    EXPECT_NE(badFps.output.find("--fps"), std::string::npos);
+    auto stray = Cli("stream extra");
+    EXPECT_EQ(stray.status, 2);
+    auto help = Cli("stream --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.output.find("Quarnel.xml"), std::string::npos);
+}
+
+TEST(Cli, StreamFromAnUnreachableDeviceEndsWithoutFrames) {
+    // Nothing listens on port 9 of loopback: the channel keeps trying until the time is up.
+    auto run = Cli("stream --port 9 --seconds 2 --out /tmp/quarnel-unreachable.h264");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("0 frames"), std::string::npos) << run.output;
+    std::remove("/tmp/quarnel-unreachable.h264");
 }

@@ -34,7 +34,8 @@ namespace quarnel::sim {
 class VideoDevice {
 public:
     // Told of every answered set request: its target, whether it was applied,
-    // and why not. Called on a server thread, without the device's state held.
+    // and why not. Called on a server thread, without the device's state held;
+    // a call under way may still finish after the observer was replaced.
     using SetObserver = std::function<void(const std::string& target, bool accepted, const std::string& reason)>;
 
     // `rtsp` (may be null) is borrowed and must outlive this object.

@@ -123,7 +123,7 @@ bool CCommonChannelRTSP::UpdateMainStreamConfiguration(const std::string& codec)
     changes.Change(prefix + "ratecontrol", "cbr");
     if (params.FrameInterval != 0) {
         const std::string rate = std::to_string(
-            WantedFrameRate(ChannelFrameRate(params.FrameInterval), DeviceMaxFrameRate(reply, prefix)));
+            DeviceFrameRate(reply, prefix, ChannelFrameRate(params.FrameInterval)));
         changes.Change(prefix + "fps", rate);
         changes.Change(prefix + "gov", rate);
     }
@@ -170,7 +170,7 @@ bool CCommonChannelRTSP::UpdateMainStreamConfiguration_ModelB(const std::string&
     }
     if (params.FrameInterval != 0) {
         const std::string rate = std::to_string(
-            WantedFrameRate(ChannelFrameRate(params.FrameInterval), DeviceMaxFrameRate(reply, prefix, false)));
+            DeviceFrameRate(reply, prefix, ChannelFrameRate(params.FrameInterval), false));
         second.Change(prefix + "fps", rate);
         second.Change(prefix + "gov", rate);
     }

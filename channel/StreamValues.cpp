@@ -62,6 +62,23 @@ uint32_t WantedFrameRate(uint32_t channelRate, uint32_t deviceMax) {
     return deviceMax != 0 && deviceMax < channelRate ? deviceMax : channelRate;
 }
 
+uint32_t DeviceFrameRate(std::string_view reply, std::string_view prefix, uint32_t channelRate, bool fromList) {
+    if (fromList) {
+        const auto entries =
+            HUtils::GetListValue(reply, std::string(prefix) + "fps_list", kSeparator, kTerminators, "|");
+        uint32_t below = 0, smallest = 0;
+        for (const std::string& entry : entries) {
+            const uint32_t rate = HUtils::ParseDecimal(entry);
+            if (rate == 0) continue;
+            if (rate <= channelRate) below = std::max(below, rate);
+            smallest = smallest == 0 ? rate : std::min(smallest, rate);
+        }
+        if (below != 0) return below;
+        if (smallest != 0) return smallest;
+    }
+    return WantedFrameRate(channelRate, DeviceMaxFrameRate(reply, prefix, false));
+}
+
 std::string BitrateForQuality(std::string_view maxbr, uint32_t width, uint32_t quality) {
     uint64_t m = HUtils::ParseDecimal(maxbr) / 100;
     if (m == 0) {

@@ -134,14 +134,31 @@ INSTANTIATE_TEST_SUITE_P(
                       MaxRateCase{"ch1_strm1_fps_list=auto", true, 0},  // present, nothing numeric
                       MaxRateCase{"ch2_strm1_maxfps=25", true, 0}, MaxRateCase{"", true, 0}));
 
-TEST(StreamConfig, TheWantedRateIsLoweredToAKnownMaximumOnly) {
-    EXPECT_EQ(dravnel::WantedFrameRate(30, 15), 15u);
-    EXPECT_EQ(dravnel::WantedFrameRate(10, 15), 10u);
-    EXPECT_EQ(dravnel::WantedFrameRate(30, 0), 30u);
-    // The example of a 30 fps channel on a device listing 5|10|15.
-    const uint32_t max = dravnel::DeviceMaxFrameRate("ch1_strm1_fps_list=5|10|15", "ch1_strm1_");
-    EXPECT_EQ(dravnel::WantedFrameRate(dravnel::ChannelFrameRate(33), max), 15u);
+struct DeviceRateCase {
+    const char* reply;
+    uint32_t channelRate;
+    bool fromList;
+    uint32_t asked;
+};
+
+class DeviceRate : public ::testing::TestWithParam<DeviceRateCase> {};
+
+TEST_P(DeviceRate, IsARateTheDeviceOffers) {
+    const auto& c = GetParam();
+    EXPECT_EQ(dravnel::DeviceFrameRate(c.reply, "ch1_strm1_", c.channelRate, c.fromList), c.asked);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    StreamConfig, DeviceRate,
+    ::testing::Values(DeviceRateCase{"ch1_strm1_fps_list=5|10|15", 30, true, 15},  // lowered to the maximum
+                      DeviceRateCase{"ch1_strm1_fps_list=5|10|15", 7, true, 5},   // a listed rate, not 7
+                      DeviceRateCase{"ch1_strm1_fps_list=1|2|3|5|6|8|10", 7, true, 6},
+                      DeviceRateCase{"ch1_strm1_fps_list=5|10|15", 3, true, 5},   // all above: the smallest
+                      DeviceRateCase{"ch1_strm1_fps_list=5|x|10", 12, true, 10},  // words skipped
+                      DeviceRateCase{"ch1_strm1_maxfps=25", 30, true, 25},       // no list: the maximum
+                      DeviceRateCase{"ch1_strm1_maxfps=25", 12, true, 12},
+                      DeviceRateCase{"ch1_strm1_fps_list=5|10&ch1_strm1_maxfps=25", 7, false, 7},
+                      DeviceRateCase{"", 30, true, 30}));  // nothing known
 
 TEST(StreamConfig, PrefixesCountChannelsFromOne) {
     EXPECT_EQ(dravnel::StreamPrefix(0, 1), "ch1_strm1_");

@@ -9,6 +9,7 @@
 #include "driver/CDebugInfo.h"
 #include "driver/CIPVideoCapture.h"
 #include "platform/Process.h"
+#include "web/HUtils.h"
 
 namespace dravnel {
 
@@ -119,22 +120,10 @@ void CIPCaptureDriver::DebugMessage(int level, const char* format, ...) {
     if (!format) return;
     va_list args;
     va_start(args, format);
-    va_list measure;
-    va_copy(measure, args);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    const int length = std::vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
-    std::string text;
-    if (length > 0) {
-        std::vector<char> buffer(static_cast<size_t>(length) + 1);
-        std::vsnprintf(buffer.data(), buffer.size(), format, args);
-        text.assign(buffer.data(), static_cast<size_t>(length));
-    }
-#pragma GCC diagnostic pop
+    std::string text = HUtils::FormatV(format, args);
     va_end(args);
 
-    if (level == kLevelNever || !sink_ || length < 0) return;
+    if (level == kLevelNever || !sink_) return;
     CDebugInfo info(AdjustLevelForHost(level, hostVersion_[0], hostVersion_[1]), std::move(text));
     sink_->OnDebugInfo(&info);
 }

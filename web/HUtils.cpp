@@ -6,9 +6,9 @@
 
 namespace dravnel::HUtils {
 
-std::string GetValue(std::string_view text, std::string_view key, std::string_view separator,
-                     std::string_view terminators) {
-    if (key.empty() || separator.empty() || terminators.empty()) return {};
+bool FindValue(std::string_view text, std::string_view key, std::string_view separator,
+               std::string_view terminators, size_t& offset, size_t& length) {
+    if (key.empty() || separator.empty() || terminators.empty()) return false;
     const size_t npos = std::string_view::npos;
     // Each retry searches strictly after the last hit, so the walk always ends.
     const auto next = [&](size_t from, size_t last) {
@@ -22,7 +22,7 @@ std::string GetValue(std::string_view text, std::string_view key, std::string_vi
         if (entryEnd == npos) entryEnd = text.size();
 
         const size_t s = text.find(separator, p);
-        if (s == npos) return {};
+        if (s == npos) return false;
         if (s >= entryEnd) {
             p = next(s, p);
             continue;
@@ -38,10 +38,21 @@ std::string GetValue(std::string_view text, std::string_view key, std::string_vi
         }
         size_t valueEnd = text.find_first_of(terminators, v);
         if (valueEnd == npos) valueEnd = text.size();
-        if (valueEnd > v) return std::string(text.substr(v, valueEnd - v));
+        if (valueEnd > v) {
+            offset = v;
+            length = valueEnd - v;
+            return true;
+        }
         p = next(valueEnd, p);
     }
-    return {};
+    return false;
+}
+
+std::string GetValue(std::string_view text, std::string_view key, std::string_view separator,
+                     std::string_view terminators) {
+    size_t offset = 0, length = 0;
+    if (!FindValue(text, key, separator, terminators, offset, length)) return {};
+    return std::string(text.substr(offset, length));
 }
 
 uint32_t GetNumericValue(std::string_view text, std::string_view key, std::string_view separator,
@@ -105,10 +116,8 @@ std::vector<std::string> Split(std::string_view text, char delimiter) {
     return parts;
 }
 
-std::string Format(const char* format, ...) {
+std::string FormatV(const char* format, va_list args) {
     if (!format) return {};
-    va_list args;
-    va_start(args, format);
     va_list measure;
     va_copy(measure, args);
 #pragma GCC diagnostic push
@@ -122,6 +131,13 @@ std::string Format(const char* format, ...) {
         out.resize(static_cast<size_t>(length));
     }
 #pragma GCC diagnostic pop
+    return out;
+}
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string out = FormatV(format, args);
     va_end(args);
     return out;
 }

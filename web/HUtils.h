@@ -8,6 +8,8 @@
 // Thread-safety: pure functions.
 #pragma once
 
+#include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,6 +27,9 @@ namespace dravnel::HUtils {
 // separator or terminators are empty.
 std::string GetValue(std::string_view text, std::string_view key, std::string_view separator,
                      std::string_view terminators);
+// Where GetValue's value lies in `text`; false when there is none.
+bool FindValue(std::string_view text, std::string_view key, std::string_view separator,
+               std::string_view terminators, size_t& offset, size_t& length);
 // ParseDecimal of GetValue (0 when absent).
 uint32_t GetNumericValue(std::string_view text, std::string_view key, std::string_view separator,
                          std::string_view terminators);
@@ -41,6 +46,9 @@ std::string Trim(std::string_view text);
 // The parts between delimiters; empty parts count, nothing follows a final one.
 std::vector<std::string> Split(std::string_view text, char delimiter);
 std::string Format(const char* format, ...) HUTILS_PRINTF(1, 2);
+// Format over a va_list; the list is used once. The formatted text has no
+// length limit.
+std::string FormatV(const char* format, va_list args) HUTILS_PRINTF(1, 0);
 std::string ToLower(std::string_view text);
 std::string ToUpper(std::string_view text);
 

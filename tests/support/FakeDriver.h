@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "quarnel/CaptureDriver.h"
+#include "web/HUtils.h"
 
 namespace quarnel::test {
 
@@ -43,15 +44,7 @@ public:
     void DebugMessage(int level, const char* format, ...) override QUARNEL_PRINTF(3, 4) {
         va_list args;
         va_start(args, format);
-        va_list measure;
-        va_copy(measure, args);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-        const int length = std::vsnprintf(nullptr, 0, format, measure);
-        va_end(measure);
-        std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-        if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
-#pragma GCC diagnostic pop
+        std::string text = dravnel::HUtils::FormatV(format, args);
         va_end(args);
         {
             std::lock_guard<std::mutex> guard(mutex_);

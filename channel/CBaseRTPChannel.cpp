@@ -15,6 +15,12 @@ CBaseRTPChannel::~CBaseRTPChannel() {
 }
 
 bool CBaseRTPChannel::StartStreaming() {
+    // A name that did not resolve before may resolve now; without an address
+    // no RTCP can be answered and no packet accepted, so no port would do.
+    if (deviceAddress_ == 0) {
+        if (auto address = platform::ResolveIPv4(Driver()->GetDeviceInfo()->Address)) deviceAddress_ = *address;
+        if (deviceAddress_ == 0) return false;
+    }
     receiver_.SetUser(this);
     for (uint32_t port = firstPort_; port < portLimit_; port += 2) {
         if (StopRequested()) return false;

@@ -10,6 +10,7 @@
 // parser is used by one thread at a time. The events are the hand-over.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -63,7 +64,7 @@ private:
     CRTPReceiver receiver_;
     CRTCPHandler rtcp_;
     CManualEvent packetArrived_;
-    uint32_t deviceAddress_ = 0;  // IPv4, network order; 0 when unresolved
+    std::atomic<uint32_t> deviceAddress_{0};  // IPv4, network order; 0 when unresolved
 };
 
 }  // namespace dravnel

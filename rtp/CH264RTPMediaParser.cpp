@@ -57,14 +57,8 @@ void CH264RTPMediaParser::ClearFrame() {
 
 void CH264RTPMediaParser::SetCodecConfig(const CodecConfig* config) {
     if (!config || config->sps.empty() || config->pps.empty()) return;
-    std::vector<uint8_t> sets;
-    sets.reserve(2 * sizeof kStartCode + config->sps.size() + config->pps.size());
-    sets.insert(sets.end(), std::begin(kStartCode), std::end(kStartCode));
-    sets.insert(sets.end(), config->sps.begin(), config->sps.end());
-    sets.insert(sets.end(), std::begin(kStartCode), std::end(kStartCode));
-    sets.insert(sets.end(), config->pps.begin(), config->pps.end());
     PictureSize size;
-    if (!ReadSpsSize(std::span<const uint8_t>(sets).subspan(sizeof kStartCode), size)) return;
+    if (!ReadSpsSize(config->sps, size)) return;
     size_ = size;
     codecConfig_.sps = config->sps;
     codecConfig_.pps = config->pps;
@@ -114,15 +108,12 @@ void CH264RTPMediaParser::AppendNalUnit(std::span<const uint8_t> nal) {
 // the sets go in front of them, where they belong and where Deliver looks.
 void CH264RTPMediaParser::PrependParameterSets() {
     if (!headOnly_ || codecConfig_.sps.empty() || codecConfig_.pps.empty()) return;
-    const auto& sps = codecConfig_.sps;
-    const auto& pps = codecConfig_.pps;
-    std::vector<uint8_t> sets;
-    sets.reserve(2 * sizeof kStartCode + sps.size() + pps.size());
-    sets.insert(sets.end(), std::begin(kStartCode), std::end(kStartCode));
-    sets.insert(sets.end(), sps.begin(), sps.end());
-    sets.insert(sets.end(), std::begin(kStartCode), std::end(kStartCode));
-    sets.insert(sets.end(), pps.begin(), pps.end());
-    frame_.insert(frame_.begin(), sets.begin(), sets.end());
+    // Back to front: 00 00 01 SPS 00 00 01 PPS. What they go in front of is a
+    // few short units at most, so the moves cost nothing worth a buffer.
+    for (const std::vector<uint8_t>* set : {&codecConfig_.pps, &codecConfig_.sps}) {
+        frame_.insert(frame_.begin(), set->begin(), set->end());
+        frame_.insert(frame_.begin(), std::begin(kStartCode), std::end(kStartCode));
+    }
     headOnly_ = false;
 }
 

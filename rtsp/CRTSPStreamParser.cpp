@@ -56,8 +56,6 @@ size_t CRTSPStreamParser::Step(std::span<const uint8_t> block, size_t i) {
             if (channel_ == kRtpChannel)
                 frame_.insert(frame_.end(), block.begin() + static_cast<ptrdiff_t>(i),
                               block.begin() + static_cast<ptrdiff_t>(i + n));
-            else
-                skipped_ += n;
             remaining_ -= n;
             if (remaining_ == 0) {
                 if (channel_ == kRtpChannel) DeliverFrame();
@@ -74,7 +72,6 @@ size_t CRTSPStreamParser::Step(std::span<const uint8_t> block, size_t i) {
             }
             // Not a reply after all: the bytes so far were no frame start
             // either, but this one may be.
-            skipped_ += reply_.size();
             reply_.clear();
             stage_ = Stage::Hunting;
             return i;
@@ -121,14 +118,11 @@ void CRTSPStreamParser::Hunt(uint8_t byte) {
     } else if (byte == static_cast<uint8_t>(kReplyStart[0])) {
         reply_.assign(1, static_cast<char>(byte));
         stage_ = Stage::ReplyPrefix;
-    } else {
-        ++skipped_;
     }
 }
 
 void CRTSPStreamParser::DeliverFrame() {
     if (frame_.empty() || !packet_.Parse(frame_)) return;
-    ++delivered_;
     if (user_) user_->OnInterleavedPacket(&packet_, &frame_);
 }
 

@@ -45,10 +45,6 @@ public:
     // on from inside the call.
     void Parse(std::span<const uint8_t> block);
 
-    // Counters for tests and statistics.
-    uint64_t DeliveredPackets() const { return delivered_; }
-    uint64_t SkippedBytes() const { return skipped_; }
-
 private:
     enum class Stage { Hunting, Channel, Length, Payload, ReplyPrefix, ReplyHeader, ReplyBody };
 
@@ -68,8 +64,6 @@ private:
     std::vector<uint8_t> frame_;
     std::string reply_;
     CRTPPacket packet_;
-    uint64_t delivered_ = 0;
-    uint64_t skipped_ = 0;
 };
 
 }  // namespace dravnel

@@ -75,11 +75,15 @@ CRTPReceiver::ItemPtr CRTPReceiver::TakeSpare() {
     return std::make_unique<Item>();
 }
 
-void CRTPReceiver::Recycle(std::deque<ItemPtr>& items, bool counted) {
+void CRTPReceiver::KeepSpare(ItemPtr item) {
+    if (spare_.size() < kMaxSpareItems) spare_.push_back(std::move(item));
+}
+
+void CRTPReceiver::Recycle(std::deque<ItemPtr>& items) {
     CScopedLock guard(queueLock_);
     for (ItemPtr& item : items) {
-        if (counted) queuedBytes_ -= std::min(queuedBytes_, item->cost);
-        if (spare_.size() < kMaxSpareItems) spare_.push_back(std::move(item));
+        queuedBytes_ -= std::min(queuedBytes_, item->cost);
+        KeepSpare(std::move(item));
     }
     items.clear();
 }
@@ -97,9 +101,8 @@ void CRTPReceiver::OnPacket(IRTPClient* source, const sockaddr_in* from, const u
     ItemPtr item = TakeSpare();
     if (from) item->from = *from;
     if (!item->packet.Parse(data, length) || stopping_.load()) {
-        std::deque<ItemPtr> unused;
-        unused.push_back(std::move(item));
-        Recycle(unused, false);
+        CScopedLock guard(queueLock_);
+        KeepSpare(std::move(item));
         return;
     }
 
@@ -114,7 +117,7 @@ void CRTPReceiver::OnPacket(IRTPClient* source, const sockaddr_in* from, const u
             startedDropping = !overflowing_;
             overflowing_ = true;
             queued = queuedBytes_;
-            if (spare_.size() < kMaxSpareItems) spare_.push_back(std::move(item));
+            KeepSpare(std::move(item));
         } else {
             // The delivery thread drains the whole queue once woken, so only
             // the first packet of a burst needs to wake it.
@@ -157,9 +160,9 @@ uint32_t CRTPReceiver::Run() {
             if (stopping_.load()) break;
             if (IRTPReceiverUser* user = user_.load()) user->OnRTPPacket(&item->from, &item->packet);
         }
-        Recycle(batch, true);
+        Recycle(batch);
     }
-    Recycle(batch, true);
+    Recycle(batch);
     return 0;
 }
 

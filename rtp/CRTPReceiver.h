@@ -67,9 +67,11 @@ private:
     using ItemPtr = std::unique_ptr<Item>;
 
     ItemPtr TakeSpare();
-    // Returns delivered or dropped items for reuse, releasing their share of
-    // the queue limit when they were counted in it.
-    void Recycle(std::deque<ItemPtr>& items, bool counted);
+    // Keeps an unused item for reuse; under the queue lock.
+    void KeepSpare(ItemPtr item);
+    // Returns delivered items for reuse, releasing their share of the queue
+    // limit.
+    void Recycle(std::deque<ItemPtr>& items);
     void ClearQueue();
 
     TSmartPtr<IRTPClient> source_;

@@ -189,6 +189,13 @@ bool CBaseRTSPClient::ReceivePlainResponse(std::string& reply) {
     }
 }
 
+// Bytes read past the last reply go to the stream first.
+void CBaseRTSPClient::ParsePending(CRTSPStreamParser& stream) {
+    const std::string early = std::move(pending_);
+    pending_.clear();
+    stream.Parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(early.data()), early.size()));
+}
+
 // After PLAY in interleaved mode replies come between RTP frames: the frames
 // are passed over (the session is ending) and replies still due to earlier
 // requests are skipped.
@@ -202,9 +209,7 @@ bool CBaseRTSPClient::ReceiveInterleavedResponse(std::string& reply) {
         }
         answer = complete ? std::string(text) : std::string();
     });
-    const std::string early = std::move(pending_);
-    pending_.clear();
-    stream.Parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(early.data()), early.size()));
+    ParsePending(stream);
     std::vector<uint8_t> block(kInterleavedBlock);
     while (!answer) {
         const platform::IoResult got = ReceiveSome(block);
@@ -243,9 +248,7 @@ bool CBaseRTSPClient::RunInterleaved() {
         return result;
     };
 
-    const std::string early = std::move(pending_);
-    pending_.clear();
-    stream.Parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(early.data()), early.size()));
+    ParsePending(stream);
 
     std::vector<uint8_t> block(kInterleavedBlock);
     uint32_t lastDataMs = platform::MonotonicMs();

@@ -32,6 +32,8 @@
 
 namespace dravnel {
 
+class CRTSPStreamParser;
+
 class CBaseRTSPClient : public CBaseThread {
 public:
     // The logger only hears of a session thread that does not stop in time.
@@ -80,6 +82,7 @@ private:
     platform::IoResult ReceiveSome(std::span<uint8_t> buffer);
     bool ReceivePlainResponse(std::string& reply);
     bool ReceiveInterleavedResponse(std::string& reply);
+    void ParsePending(CRTSPStreamParser& stream);
     const MediaDescription* SelectedMedia() const;
 
     RTSPConnectionSettings settings_;

@@ -5,20 +5,14 @@
 
 namespace dravnel {
 
-namespace {
-
-bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
-}  // namespace
-
 SdpLineType CSDPResponseParser::Classify(std::string_view line) {
     if (line.empty()) return SdpLineType::Empty;
     const std::string lower = HUtils::ToLower(line);
-    if (StartsWith(lower, "m=")) return SdpLineType::Media;
-    if (StartsWith(lower, "c=in")) return SdpLineType::Connection;
-    if (StartsWith(lower, "a=control")) return SdpLineType::Control;
-    if (StartsWith(lower, "a=fmtp")) return SdpLineType::Fmtp;
-    if (StartsWith(lower, "a=rtpmap")) return SdpLineType::RtpMap;
+    if (lower.starts_with("m=")) return SdpLineType::Media;
+    if (lower.starts_with("c=in")) return SdpLineType::Connection;
+    if (lower.starts_with("a=control")) return SdpLineType::Control;
+    if (lower.starts_with("a=fmtp")) return SdpLineType::Fmtp;
+    if (lower.starts_with("a=rtpmap")) return SdpLineType::RtpMap;
     return SdpLineType::Other;
 }
 

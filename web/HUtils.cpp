@@ -85,14 +85,8 @@ uint32_t ParseDecimal(std::string_view text) {
     return value;
 }
 
-uint16_t ParseDecimal16(std::string_view text) {
-    uint16_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return 0;
-        value = static_cast<uint16_t>(value * 10u + static_cast<unsigned>(c - '0'));
-    }
-    return value;
-}
+// Wrapping in 16 bits is wrapping in 32 bits, cut to its low half.
+uint16_t ParseDecimal16(std::string_view text) { return static_cast<uint16_t>(ParseDecimal(text)); }
 
 std::string Trim(std::string_view text) {
     const size_t first = text.find_first_not_of(" \t");

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "quarnel/Types.h"
@@ -52,6 +53,10 @@ public:
     uint32_t ContentLength() const { return contentLength_; }
 
 protected:
+    // Sets up the client (connect and idle time-outs both the device's HTTP
+    // time-out); false, with the libcurl code in `error`, when it cannot be
+    // set up: the client then stays null and every request fails.
+    bool OpenClient(std::string userAgent, int& error);
     // The shared body of CloseRequest, QueryDataAvailable and ReadData.
     void CloseClientRequest();
     uint32_t QueryClientAvailable();

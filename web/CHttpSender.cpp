@@ -13,11 +13,8 @@ CHttpSender::CHttpSender(const dravnel::DEVICE_INFO& device) : CBaseHttpSender(d
 CHttpSender::~CHttpSender() { CloseRequest(); }
 
 void CHttpSender::Initialize() {
-    // Connect, send and receive time-outs are all the device's HTTP time-out.
-    // A client that cannot be set up stays null: every request then fails.
-    auto client = std::make_unique<platform::HttpClient>("Dravnel::HttpSender", device_.HttpTimeout,
-                                                         device_.HttpTimeout);
-    if (client->Valid()) client_ = std::move(client);
+    int error = 0;
+    OpenClient("Dravnel::HttpSender", error);  // a failure here is not reported
 }
 
 uint32_t CHttpSender::SchemeOfAuthMode(int32_t authMode) {

@@ -14,15 +14,11 @@ CWinInetSender::CWinInetSender(const dravnel::DEVICE_INFO& device) : CBaseHttpSe
 CWinInetSender::~CWinInetSender() { CloseRequest(); }
 
 void CWinInetSender::Initialize() {
-    auto client = std::make_unique<platform::HttpClient>("Dravnel::WinInetSender", device_.HttpTimeout,
-                                                         device_.HttpTimeout);
-    if (client->Valid()) {
-        client_ = std::move(client);
-        return;
-    }
+    int error = 0;
+    if (OpenClient("Dravnel::WinInetSender", error)) return;
     // Not the host's log: this sender has none.
     platform::WriteDebuggerOutput(dravnel::HUtils::Format("%s - failed, code=%u", "Web::CWinInetSender::Initialize",
-                                                          static_cast<unsigned>(client->LastError())));
+                                                          static_cast<unsigned>(error)));
 }
 
 bool CWinInetSender::SendRequestOnce(const CHttpRequest& request) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/Process.h"
+#include "rtsp/Base64.h"
 #include "web/AuthChallenge.h"
 #include "web/HUtils.h"
 
@@ -49,11 +50,6 @@ void HttpAuthenticator::Configure(WebAuth mode, std::string user, std::string pa
     if (opaque_.empty()) opaque_ = RandomHex(4);
 }
 
-WebAuth HttpAuthenticator::Mode() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return mode_;
-}
-
 void HttpAuthenticator::SetRealm(std::string realm) {
     std::lock_guard<std::mutex> lock(mutex_);
     realm_ = std::move(realm);
@@ -77,36 +73,6 @@ std::string HttpAuthenticator::Md5Hex(std::string_view data) {
     return out;
 }
 
-std::string HttpAuthenticator::Base64Decode(std::string_view text, bool& ok) {
-    auto value = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
-        return -1;
-    };
-    while (!text.empty() && text.back() == '=') text.remove_suffix(1);
-    ok = text.size() % 4 != 1;
-    std::string out;
-    uint32_t bits = 0;
-    int count = 0;
-    for (char c : text) {
-        const int v = value(c);
-        if (v < 0) {
-            ok = false;
-            return {};
-        }
-        bits = bits << 6 | static_cast<uint32_t>(v);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out.push_back(static_cast<char>((bits >> count) & 0xFF));
-        }
-    }
-    return ok ? out : std::string();
-}
-
 std::string HttpAuthenticator::IssueNonce() {
     std::string nonce = fixedNonce_.empty() ? RandomHex(4) : fixedNonce_;
     if (nonceCounts_.emplace(nonce, 0).second) {
@@ -126,9 +92,9 @@ std::vector<std::string> HttpAuthenticator::Challenges() {
 }
 
 bool HttpAuthenticator::CheckBasic(std::string_view token68) const {
-    bool ok = false;
-    const std::string pair = Base64Decode(token68, ok);
-    return ok && pair == user_ + ":" + password_;
+    const std::string expected = user_ + ":" + password_;
+    const std::vector<uint8_t> pair = dravnel::Base64Decode(token68, expected.size());
+    return std::string(pair.begin(), pair.end()) == expected;
 }
 
 bool HttpAuthenticator::CheckDigest(std::string_view method, std::string_view target,

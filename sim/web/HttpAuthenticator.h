@@ -30,7 +30,6 @@ public:
     };
 
     void Configure(WebAuth mode, std::string user, std::string password);
-    WebAuth Mode() const;
     void SetRealm(std::string realm);
     // Every challenge then carries this nonce (to check published examples).
     void SetFixedNonce(std::string nonce);
@@ -39,7 +38,6 @@ public:
     Verdict Check(std::string_view method, std::string_view target, std::string_view authorization);
 
     static std::string Md5Hex(std::string_view data);
-    static std::string Base64Decode(std::string_view text, bool& ok);
 
 private:
     bool CheckBasic(std::string_view token68) const;

@@ -44,9 +44,4 @@ void WebDevice::SetConfigText(std::string text) {
     state_->configText = std::move(text);
 }
 
-void WebDevice::RemoveConfig() {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->configText.reset();
-}
-
 }  // namespace quarnel::sim

@@ -22,7 +22,6 @@ public:
 
     void SetUserText(std::string text);
     void SetConfigText(std::string text);
-    void RemoveConfig();
 
 private:
     struct State;

@@ -2,8 +2,6 @@
 
 #include <httplib.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <mutex>
 
 #include "platform/Event.h"
@@ -32,7 +30,6 @@ struct WebServer::Impl {
     bool stopped = false;
 
     mutable std::mutex mutex;
-    mutable std::condition_variable logged;
     std::map<std::string, WebPage> pages;
     WebFaults faults;
     std::vector<WebLogEntry> log;
@@ -47,11 +44,8 @@ void WebServer::Impl::Record(const httplib::Request& req, const std::string& sch
     entry.userAgent = req.get_header_value("User-Agent");
     entry.clientPort = req.remote_port;
     for (const auto& [name, value] : req.headers) entry.headers.emplace_back(name, value);
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        log.push_back(std::move(entry));
-    }
-    logged.notify_all();
+    std::lock_guard<std::mutex> lock(mutex);
+    log.push_back(std::move(entry));
 }
 
 void WebServer::Impl::Handle(const httplib::Request& req, httplib::Response& res) {
@@ -200,11 +194,6 @@ void WebServer::SetPageText(const std::string& path, std::string text) {
     });
 }
 
-void WebServer::RemovePage(const std::string& path) {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->pages.erase(path);
-}
-
 void WebServer::SetFaults(const WebFaults& faults) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->faults = faults;
@@ -218,12 +207,6 @@ std::vector<WebLogEntry> WebServer::Log() const {
 void WebServer::ClearLog() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->log.clear();
-}
-
-bool WebServer::WaitForLog(size_t count, uint32_t timeoutMs) const {
-    std::unique_lock<std::mutex> lock(impl_->mutex);
-    return impl_->logged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                  [&] { return impl_->log.size() >= count; });
 }
 
 }  // namespace quarnel::sim

@@ -83,19 +83,15 @@ public:
     static const char* Address() { return "127.0.0.1"; }
 
     void SetAuth(WebAuth mode, std::string user, std::string password);
-    HttpAuthenticator& Authenticator() { return *auth_; }
 
     void SetPage(const std::string& path, WebPage page);
     // A page that always answers 200 with this text.
     void SetPageText(const std::string& path, std::string text);
-    void RemovePage(const std::string& path);
 
     void SetFaults(const WebFaults& faults);
 
     std::vector<WebLogEntry> Log() const;
     void ClearLog();
-    // Waits until the log holds at least `count` entries.
-    bool WaitForLog(size_t count, uint32_t timeoutMs) const;
 
 private:
     struct Impl;

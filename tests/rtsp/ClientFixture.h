@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "RecordingUser.h"
 #include "ScriptedRtspServer.h"
@@ -35,19 +37,22 @@ inline std::vector<std::string> CameraAnswer(const Request& r, const std::string
     return {ScriptedRtspServer::Reply(r, "200 OK", "Session: " + session.substr(0, session.find(';')) + "\r\n")};
 }
 
-// A wall clock that runs `scale` times faster than real time.
-class FastClock {
-public:
-    explicit FastClock(uint64_t scale) : scale_(scale), startMs_(platform::MonotonicMs()) {}
-    uint64_t Now() const {
-        return kBase + static_cast<uint64_t>(platform::MonotonicMs() - startMs_) * scale_ * platform::kFileTimePerMs;
-    }
+// A wall clock (FILETIME units) that runs `scale` times faster than real time.
+inline std::function<uint64_t()> FastClock(uint64_t scale) {
+    const uint32_t startMs = platform::MonotonicMs();
+    return [=] {
+        return 133000000000000000ull + (platform::MonotonicMs() - startMs) * scale * platform::kFileTimePerMs;
+    };
+}
 
-private:
-    static constexpr uint64_t kBase = 133000000000000000ull;
-    uint64_t scale_;
-    uint32_t startMs_;
-};
+inline bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
+    const uint32_t start = platform::MonotonicMs();
+    while (!done()) {
+        if (platform::MonotonicMs() - start > timeoutMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 inline dravnel::RTSPConnectionSettings LocalSettings(uint16_t port) {
     dravnel::RTSPConnectionSettings s;

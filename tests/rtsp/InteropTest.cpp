@@ -87,8 +87,7 @@ TEST_P(InteropTest, SessionReachesPlayKeepsAliveAndTearsDown) {
 
     RecordingUser user;
     CBaseRTSPClient client;
-    FastClock clock(4);  // OPTIONS every 500 ms of clock time: 125 ms
-    client.SetClock([&] { return clock.Now(); }, 10);
+    client.SetClock(FastClock(4), 10);  // OPTIONS every 500 ms of clock time: 125 ms
     ASSERT_TRUE(client.StartClient(settings, &user, c.mode));
     const auto play = server.Log().WaitFor("PLAY", 5000, 0, [](const RtspRequest& r) { return r.status == 200; });
     ASSERT_TRUE(play) << "no PLAY answered with 200";

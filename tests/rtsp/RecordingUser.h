@@ -26,18 +26,9 @@ public:
         configs_.push_back(*config);
     }
 
-    std::vector<uint16_t> Sequences() const {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return sequences_;
-    }
-    std::vector<std::vector<uint8_t>> Frames() const {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return frames_;
-    }
-    std::vector<dravnel::CodecConfig> Configs() const {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return configs_;
-    }
+    std::vector<uint16_t> Sequences() const { return Locked(sequences_); }
+    std::vector<std::vector<uint8_t>> Frames() const { return Locked(frames_); }
+    std::vector<dravnel::CodecConfig> Configs() const { return Locked(configs_); }
     bool WaitForPackets(size_t count, int timeoutMs) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
@@ -45,6 +36,12 @@ public:
     }
 
 private:
+    template <typename T>
+    T Locked(const T& value) const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return value;
+    }
+
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<uint16_t> sequences_;

@@ -35,28 +35,21 @@ const std::string kSdp =
 
 }  // namespace
 
-struct StatusCase {
-    const char* statusLine;
-    bool ok;
-    uint32_t code;
-};
-
-class StatusLineTest : public ::testing::TestWithParam<StatusCase> {};
-
-TEST_P(StatusLineTest, OnlyOkAndUnauthorizedPass) {
-    const auto c = GetParam();
-    CRTSPResponseParser parser;
-    EXPECT_EQ(parser.Parse(Reply(c.statusLine, "CSeq: 1\r\n"), RTSPMethod::Options), c.ok) << c.statusLine;
-    EXPECT_EQ(parser.statusCode, c.code);
+TEST(Reply, OnlyOkAndUnauthorizedPass) {
+    const struct { const char* statusLine; bool ok; uint32_t code; } cases[] = {
+        {"RTSP/1.0 200 OK", true, 200},
+        {"RTSP/1.0 401 Unauthorized", true, 401},
+        {"RTSP/1.0 404 Not Found", false, 404},
+        {"RTSP/1.0 OK", false, 0},
+        {"", false, 0},
+        {"RTSP/1.0 4294967496 x", false, 0xFFFFFFFFu},  // saturates
+    };
+    for (const auto& c : cases) {
+        CRTSPResponseParser parser;
+        EXPECT_EQ(parser.Parse(Reply(c.statusLine, "CSeq: 1\r\n"), RTSPMethod::Options), c.ok) << c.statusLine;
+        EXPECT_EQ(parser.statusCode, c.code) << c.statusLine;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Reply, StatusLineTest,
-    ::testing::Values(StatusCase{"RTSP/1.0 200 OK", true, 200}, StatusCase{"RTSP/1.0 401 Unauthorized", true, 401},
-                      StatusCase{"RTSP/1.0 404 Not Found", false, 404}, StatusCase{"RTSP/1.0 302 Moved", false, 302},
-                      StatusCase{"HTTP/1.1 200 OK", true, 200},  // the version is not checked
-                      StatusCase{"RTSP/1.0 OK", false, 0}, StatusCase{"RTSP/1.0", false, 0},
-                      StatusCase{"", false, 0}, StatusCase{"RTSP/1.0 4294967496 x", false, 0xFFFFFFFFu}));
 
 TEST(Reply, HeaderNamesMatchInAnyCaseAndUnknownOnesAreIgnored) {
     CRTSPResponseParser parser;
@@ -68,82 +61,52 @@ TEST(Reply, HeaderNamesMatchInAnyCaseAndUnknownOnesAreIgnored) {
     EXPECT_EQ(parser.contentType, "application/sdp");
     EXPECT_FALSE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: x\r\n"), RTSPMethod::Options));
     EXPECT_FALSE(parser.Parse(Reply("RTSP/1.0 200 OK", " CSeq : 4\r\n"), RTSPMethod::Options));
-    EXPECT_EQ(CRTSPResponseParser::ClassifyHeader("  Content-Base\t: x"), RTSPHeaderType::ContentBase);
-    EXPECT_EQ(CRTSPResponseParser::ClassifyHeader("RTP-Info: url=x"), RTSPHeaderType::RtpInfo);
-    EXPECT_EQ(CRTSPResponseParser::ClassifyHeader(""), RTSPHeaderType::Empty);
 }
 
-struct SessionCase {
-    const char* line;
-    bool ok;
-    const char* id;
-    uint32_t timeout;  // starting from 7
-};
-
-class SessionHeaderTest : public ::testing::TestWithParam<SessionCase> {};
-
-TEST_P(SessionHeaderTest, IdAndTimeout) {
-    const auto c = GetParam();
-    CRTSPResponseParser parser;
-    parser.sessionTimeoutSec = 7;
-    parser.sessionId = "old";
-    EXPECT_EQ(parser.Parse(Reply("RTSP/1.0 200 OK", std::string(c.line) + "\r\n"), RTSPMethod::Setup), c.ok);
-    EXPECT_EQ(parser.sessionId, c.id);
-    EXPECT_EQ(parser.sessionTimeoutSec, c.timeout);
+TEST(Reply, SessionIdAndTimeout) {
+    const struct { const char* line; bool ok; const char* id; uint32_t timeout; } cases[] = {  // time-out was 7
+        {"Session: 12345678;timeout=60", true, "12345678", 60},
+        {"Session: 12345678;timeout=0", true, "12345678", 30},
+        {"Session: 12345678", true, "12345678", 7},  // time-out kept
+        {"Session: 12345678; timeout=20", true, "12345678", 20},
+        {"Session: 12345678;foo", false, "", 7},
+        {"Session:12345678", false, "", 7},  // the value needs its blank
+        {"session: 12345678", false, "", 7},
+    };
+    for (const auto& c : cases) {
+        CRTSPResponseParser parser;
+        parser.sessionTimeoutSec = 7;
+        parser.sessionId = "old";
+        EXPECT_EQ(parser.Parse(Reply("RTSP/1.0 200 OK", std::string(c.line) + "\r\n"), RTSPMethod::Setup), c.ok)
+            << c.line;
+        EXPECT_EQ(parser.sessionId, c.id) << c.line;
+        EXPECT_EQ(parser.sessionTimeoutSec, c.timeout) << c.line;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Reply, SessionHeaderTest,
-    ::testing::Values(SessionCase{"Session: 12345678;timeout=60", true, "12345678", 60},
-                      SessionCase{"Session: 12345678;timeout=0", true, "12345678", 30},
-                      SessionCase{"Session: 12345678", true, "12345678", 7},  // time-out kept
-                      SessionCase{"Session: 12345678; timeout=20", true, "12345678", 20},
-                      SessionCase{"Session: 12345678;foo", false, "", 7},
-                      SessionCase{"Session:12345678", false, "", 7},  // the value needs its blank
-                      SessionCase{"session: 12345678", false, "", 7}));
-
-struct ChallengeCase {
-    const char* line;
-    bool ok;
-    AuthScheme scheme;
-    const char* realm;
-    const char* nonce;
-};
-
-class ChallengeTest : public ::testing::TestWithParam<ChallengeCase> {};
-
-TEST_P(ChallengeTest, SchemeRealmAndNonce) {
-    const auto c = GetParam();
-    CRTSPResponseParser parser;
-    EXPECT_EQ(parser.Parse(Reply("RTSP/1.0 401 Unauthorized", std::string(c.line) + "\r\n"), RTSPMethod::Describe),
-              c.ok);
-    EXPECT_EQ(parser.authScheme, c.scheme);
-    EXPECT_EQ(parser.realm, c.realm);
-    EXPECT_EQ(parser.nonce, c.nonce);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Reply, ChallengeTest,
-    ::testing::Values(
-        ChallengeCase{"WWW-Authenticate: Digest realm=\"x\", nonce=\"y\"", true, AuthScheme::Digest, "x", "y"},
-        ChallengeCase{"WWW-Authenticate: Digest realm=\"GStreamer RTSP Server\", nonce=\"6a9c\", stale=FALSE", true,
-                      AuthScheme::Digest, "GStreamer RTSP Server", "6a9c"},
-        ChallengeCase{"WWW-Authenticate: Digest realm=\"x\"", false, AuthScheme::Digest, "x", ""},
-        ChallengeCase{"WWW-Authenticate: Basic realm=\"cam\"", true, AuthScheme::Basic, "cam", ""},
-        ChallengeCase{"WWW-Authenticate: NTLM", false, AuthScheme::None, "", ""},  // no blank after the scheme
-        ChallengeCase{"WWW-Authenticate: NTLM x", true, AuthScheme::None, "", ""},
-        ChallengeCase{"WWW-Authenticate: digest realm=\"x\", nonce=\"y\"", true, AuthScheme::None, "", ""},
-        ChallengeCase{"WWW-Authenticate:Digest realm=\"x\", nonce=\"y\"", false, AuthScheme::None, "", ""},
-        ChallengeCase{"www-authenticate: Digest realm=\"x\", nonce=\"y\"", false, AuthScheme::None, "", ""}));
-
-TEST(Reply, TheLastChallengeDecides) {
-    CRTSPResponseParser parser;
-    ASSERT_TRUE(parser.Parse(Reply("RTSP/1.0 401 Unauthorized",
-                                   "WWW-Authenticate: Basic realm=\"a\"\r\n"
-                                   "WWW-Authenticate: Digest realm=\"b\", nonce=\"c\"\r\n"),
-                             RTSPMethod::Describe));
-    EXPECT_EQ(parser.authScheme, AuthScheme::Digest);
-    EXPECT_EQ(parser.realm, "b");
+TEST(Reply, ChallengeSchemeRealmAndNonce) {
+    const struct { const char* lines; bool ok; AuthScheme scheme; const char* realm; const char* nonce; } cases[] = {
+        {"WWW-Authenticate: Digest realm=\"x\", nonce=\"y\"", true, AuthScheme::Digest, "x", "y"},
+        {"WWW-Authenticate: Digest realm=\"x\"", false, AuthScheme::Digest, "x", ""},
+        {"WWW-Authenticate: Basic realm=\"cam\"", true, AuthScheme::Basic, "cam", ""},
+        {"WWW-Authenticate: NTLM", false, AuthScheme::None, "", ""},  // no blank after the scheme
+        {"WWW-Authenticate: NTLM x", true, AuthScheme::None, "", ""},
+        {"WWW-Authenticate: digest realm=\"x\", nonce=\"y\"", true, AuthScheme::None, "", ""},
+        {"WWW-Authenticate:Digest realm=\"x\", nonce=\"y\"", false, AuthScheme::None, "", ""},
+        // The last challenge decides.
+        {"WWW-Authenticate: Basic realm=\"a\"\r\nWWW-Authenticate: Digest realm=\"b\", nonce=\"c\"", true,
+         AuthScheme::Digest, "b", "c"},
+    };
+    for (const auto& c : cases) {
+        CRTSPResponseParser parser;
+        EXPECT_EQ(parser.Parse(Reply("RTSP/1.0 401 Unauthorized", std::string(c.lines) + "\r\n"),
+                               RTSPMethod::Describe),
+                  c.ok)
+            << c.lines;
+        EXPECT_EQ(parser.authScheme, c.scheme) << c.lines;
+        EXPECT_EQ(parser.realm, c.realm) << c.lines;
+        EXPECT_EQ(parser.nonce, c.nonce) << c.lines;
+    }
 }
 
 TEST(Reply, ContentBaseNeedsAnRtspUrl) {
@@ -154,37 +117,17 @@ TEST(Reply, ContentBaseNeedsAnRtspUrl) {
     EXPECT_EQ(parser.contentBase, "");
 }
 
-TEST(Reply, FieldsCarryOverUntilAReplySetsThemAgain) {
-    CRTSPResponseParser parser;
-    ASSERT_TRUE(parser.Parse(Reply("RTSP/1.0 401 Unauthorized",
-                                   "CSeq: 1\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"),
-                             RTSPMethod::Describe));
-    ASSERT_TRUE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 2\r\nSession: abc;timeout=20\r\n"), RTSPMethod::Setup));
-    ASSERT_TRUE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 3\r\n"), RTSPMethod::Play));
-    EXPECT_EQ(parser.cseq, 3u);
-    EXPECT_EQ(parser.sessionId, "abc");
-    EXPECT_EQ(parser.sessionTimeoutSec, 20u);
-    EXPECT_EQ(parser.authScheme, AuthScheme::Digest);
-    EXPECT_EQ(parser.nonce, "n");
-    parser.Clear();
-    EXPECT_EQ(parser.cseq, 0u);
-    EXPECT_EQ(parser.sessionId, "");
-    EXPECT_EQ(parser.nonce, "");
-}
-
 TEST(Reply, DescribeReadsTheBody) {
     CRTSPResponseParser parser;
     ASSERT_TRUE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 2\r\nContent-Base: rtsp://10.0.0.5/h264/\r\n", kSdp),
                              RTSPMethod::Describe));
     const auto& video = parser.media[0];
-    EXPECT_EQ(video.port, 0u);
     EXPECT_EQ(video.protocol, "RTP/AVP");
     EXPECT_EQ(video.connectionAddress, "239.0.0.1");
     EXPECT_EQ(video.rtpmap, "H264/90000");
     EXPECT_EQ(video.control, "trackID=1");
     EXPECT_EQ(parser.media[1].port, 5004u);
     EXPECT_EQ(parser.media[1].control, "trackID=2");
-    EXPECT_EQ(parser.media[1].rtpmap, "PCMU/8000");
     EXPECT_EQ(parser.codecConfig.sps.size(), 10u);
     EXPECT_EQ(parser.codecConfig.pps.size(), 4u);
 
@@ -192,61 +135,45 @@ TEST(Reply, DescribeReadsTheBody) {
     const std::string bad = "m=video 0 RTP/AVP 96\r\na=fmtp:96 packetization-mode=1\r\n";
     EXPECT_FALSE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 3\r\n", bad), RTSPMethod::Describe));
     EXPECT_EQ(parser.media[0].control, "trackID=1");
-    EXPECT_EQ(parser.codecConfig.sps.size(), 10u);
 
     // Only DESCRIBE reads a body; an empty one clears the records.
     EXPECT_TRUE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 4\r\n", bad), RTSPMethod::Options));
     EXPECT_TRUE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 5\r\nContent-Length: 0\r\n"), RTSPMethod::Describe));
     EXPECT_EQ(parser.media[0].control, "");
     EXPECT_TRUE(parser.codecConfig.sps.empty());
-}
 
-TEST(Reply, ABodyNeedsTheEmptyLine) {
-    CRTSPResponseParser parser;
+    // A body needs the empty line before it; a shorter one than announced is
+    // what is there.
     EXPECT_FALSE(parser.Parse("RTSP/1.0 200 OK\r\nContent-Length: 5\r\n", RTSPMethod::Describe));
-    EXPECT_TRUE(parser.Parse("RTSP/1.0 200 OK\r\nCSeq: 5\r\n", RTSPMethod::Options));
-    EXPECT_EQ(parser.cseq, 5u);
-    // A shorter body than announced is what is there.
     EXPECT_TRUE(parser.Parse("RTSP/1.0 200 OK\r\nContent-Length: 500\r\n\r\nv=0\r\n", RTSPMethod::Describe));
-    EXPECT_EQ(parser.contentLength, 500u);
 }
 
-struct SdpCase {
-    const char* body;
-    bool ok;
-};
-
-class SdpLineTest : public ::testing::TestWithParam<SdpCase> {};
-
-TEST_P(SdpLineTest, AcceptsOrRefuses) {
-    CSDPResponseParser sdp;
-    EXPECT_EQ(sdp.Parse(GetParam().body), GetParam().ok) << GetParam().body;
+TEST(Sdp, LinesAcceptedOrRefused) {
+    const struct { const char* body; bool ok; } cases[] = {
+        {"v=0\r\nx=anything\r\nc=IN IP6 ::1\r\na=control:*", true},
+        {"c=in ip4 1.2.3.4", false},  // "IN" exactly
+        {"c=IN IP4 /16", false},
+        {"m=", false},
+        {"a=fmtp:96 x", false},  // no media yet
+        {"m=audio 0 RTP/AVP 0\na=fmtp:0 x", true},
+        {"a=rtpmap:96", false},
+        {"a=control:", false},
+        {"m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0IAH5WoFAFuQA==", false},  // no PPS
+        {"m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0IA*,aM48gA==", false},
+        {"m=video 0 RTP/AVP 96\na=fmtp:96 config=", false},
+    };
+    for (const auto& c : cases) {
+        CSDPResponseParser sdp;
+        EXPECT_EQ(sdp.Parse(c.body), c.ok) << c.body;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sdp, SdpLineTest,
-    ::testing::Values(SdpCase{"", true}, SdpCase{"\r\n\r\n", true}, SdpCase{"v=0\r\nx=anything\r\n", true},
-                      SdpCase{"c=IN IP6 ::1", true}, SdpCase{"c=in ip4 1.2.3.4", false},
-                      SdpCase{"c=IN IP4", false}, SdpCase{"c=IN IPX 1.2.3.4", false},
-                      SdpCase{"c=IN IP4 /16", false}, SdpCase{"m=", false}, SdpCase{"m=video", true},
-                      SdpCase{"a=fmtp:96 x", false},  // no media yet
-                      SdpCase{"m=audio 0 RTP/AVP 0\na=fmtp:0 x", true}, SdpCase{"a=rtpmap:96", false},
-                      SdpCase{"a=control:", false}, SdpCase{"a=control:*", true},
-                      SdpCase{"m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0IAH5WoFAFuQA==", false},
-                      SdpCase{"m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0IA*,aM48gA==", false},
-                      SdpCase{"m=video 0 RTP/AVP 96\na=fmtp:96 config=", false}));
-
-TEST(Sdp, LinesEndWithCrLfOrLfAlone) {
-    CSDPResponseParser sdp;
-    ASSERT_TRUE(sdp.Parse("m=video 0 RTP/AVP 96\na=control:a\r\r\nm=audio 1 RTP/AVP 0\ra=control:b"));
-    EXPECT_EQ(sdp.media[0].control, "a");
-    EXPECT_EQ(sdp.media[1].control, "b");
-}
-
+// Lines end with CR LF, LF or CR alone; an unknown media keeps the kind
+// before it, so its control overwrites that of the video.
 TEST(Sdp, UnknownMediaKeepsThePreviousKind) {
     CSDPResponseParser sdp;
-    ASSERT_TRUE(sdp.Parse("m=video 0 RTP/AVP 96\r\na=control:v\r\nm=text 0 RTP/AVP 98\r\na=control:t\r\n"
-                          "m=application 7 RTP/AVP 107\r\na=control:d\r\n"));
+    ASSERT_TRUE(sdp.Parse("m=video 0 RTP/AVP 96\na=control:v\r\r\nm=text 0 RTP/AVP 98\ra=control:t\r\n"
+                          "m=application 7 RTP/AVP 107\r\na=control:d"));
     EXPECT_EQ(sdp.media[0].control, "t");
     EXPECT_EQ(sdp.media[0].protocol, "RTP/AVP");
     EXPECT_EQ(sdp.media[2].control, "d");
@@ -260,7 +187,6 @@ TEST(Sdp, Mpeg4ConfigIsHexadecimalUnlessItHasPadding) {
     ASSERT_TRUE(sdp.Parse("m=video 0 RTP/AVP 96\r\na=fmtp:96 config=AAABsA==\r\n"));
     EXPECT_EQ(sdp.codecConfig.config, (std::vector<uint8_t>{0x00, 0x00, 0x01, 0xB0}));
     EXPECT_EQ(CSDPResponseParser::HexDecode("0g1", 256), (std::vector<uint8_t>{0x00, 0x01}));  // g counts as 0
-    EXPECT_EQ(CSDPResponseParser::HexDecode(std::string(512, 'a'), 256).size(), 256u);
     EXPECT_TRUE(CSDPResponseParser::HexDecode(std::string(513, 'a'), 256).empty());
 }
 
@@ -269,5 +195,4 @@ TEST(Sdp, ParameterSetsAboveTheLimitFail) {
     const std::string big(344, 'A');  // 258 bytes
     EXPECT_FALSE(sdp.Parse("m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=" + big + ",aM48gA==\r\n"));
     EXPECT_TRUE(sdp.codecConfig.sps.empty());
-    EXPECT_EQ(sdp.codecConfig.pps.size(), 4u);
 }

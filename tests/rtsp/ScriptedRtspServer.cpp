@@ -40,18 +40,11 @@ void ScriptedRtspServer::Run() {
         }
         {
             std::lock_guard<std::mutex> guard(mutex_);
-            connected_ = true;
             ++connections_;
         }
         Serve(connection);
-        {
-            std::lock_guard<std::mutex> guard(writeMutex_);
-            connection_ = nullptr;
-        }
-        connection.Close();
-        std::lock_guard<std::mutex> guard(mutex_);
-        connected_ = false;
-        changed_.notify_all();
+        std::lock_guard<std::mutex> guard(writeMutex_);
+        connection_ = nullptr;
     }
 }
 
@@ -77,7 +70,6 @@ void ScriptedRtspServer::Serve(platform::Socket& connection) {
             request.atMs = platform::MonotonicMs();
             {
                 std::lock_guard<std::mutex> guard(mutex_);
-                request.index = requests_.size();
                 request.connection = connections_;
                 requests_.push_back(request);
                 changed_.notify_all();
@@ -85,18 +77,13 @@ void ScriptedRtspServer::Serve(platform::Socket& connection) {
             const auto writes = script_ ? script_(request) : std::vector<std::string>();
             for (size_t i = 0; i < writes.size(); ++i) {
                 if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                if (!Write(writes[i])) return;
+                if (!Push(writes[i])) return;
             }
         }
     }
 }
 
-bool ScriptedRtspServer::Write(const std::string& bytes) {
-    std::lock_guard<std::mutex> guard(writeMutex_);
-    return connection_ && connection_->SendAll(bytes);
-}
-
-bool ScriptedRtspServer::Push(const std::vector<uint8_t>& bytes) {
+bool ScriptedRtspServer::Push(std::span<const uint8_t> bytes) {
     std::lock_guard<std::mutex> guard(writeMutex_);
     return connection_ && connection_->SendAll(bytes);
 }
@@ -130,12 +117,6 @@ bool ScriptedRtspServer::WaitFor(const std::string& method, size_t count, uint32
         for (const auto& r : requests_) n += method.empty() || r.method == method;
         return n >= count;
     });
-}
-
-bool ScriptedRtspServer::WaitForDisconnect(uint32_t timeoutMs) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                             [&] { return connections_ > 0 && !connected_; });
 }
 
 std::string ScriptedRtspServer::Reply(const Request& request, const std::string& status, const std::string& headers,

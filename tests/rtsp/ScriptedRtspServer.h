@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,6 @@ public:
         std::string method;  // first word
         std::string url;     // second word
         uint32_t cseq = 0;
-        size_t index = 0;       // over the server's life
         size_t connection = 0;  // 1 for the first connection
         uint32_t atMs = 0;      // platform::MonotonicMs on arrival
         std::string Header(const std::string& name) const;  // value after "name: ", empty when absent
@@ -47,9 +47,11 @@ public:
     size_t Count(const std::string& method) const;
     // Waits until `count` requests of `method` (any method when empty) arrived.
     bool WaitFor(const std::string& method, size_t count, uint32_t timeoutMs) const;
-    bool WaitForDisconnect(uint32_t timeoutMs) const;
     // Writes on the current connection; false without one or when it fails.
-    bool Push(const std::vector<uint8_t>& bytes);
+    bool Push(std::span<const uint8_t> bytes);
+    bool Push(const std::string& text) {
+        return Push(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    }
     void CloseConnection();
 
     // "RTSP/1.0 <status>" with the request's CSeq, the extra header lines
@@ -60,7 +62,6 @@ public:
 private:
     void Run();
     void Serve(platform::Socket& connection);
-    bool Write(const std::string& bytes);
 
     Script script_;
     platform::Socket listener_;
@@ -71,7 +72,6 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<Request> requests_;
-    bool connected_ = false;
     size_t connections_ = 0;
 
     std::mutex writeMutex_;

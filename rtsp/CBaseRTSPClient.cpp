@@ -42,7 +42,6 @@ bool CBaseRTSPClient::StartClient(const RTSPConnectionSettings& settings, IRTPRe
     settings_ = settings;
     user_ = user;
     mode_ = mode;
-    lastResult_ = false;
     pending_.clear();
     interleavedPlaying_ = false;
     unansweredReplies_ = 0;
@@ -96,13 +95,9 @@ bool CBaseRTSPClient::RetryWithNewScheme() {
 bool CBaseRTSPClient::Request(RTSPMethod method) {
     if (StopRequested() && method != RTSPMethod::Teardown) return false;
     bool ok = SendRequest(method);
-    lastResult_ = ok;
     // Interleaved, PLAY returns when the stream ends; its reply was judged there.
     if (method == RTSPMethod::Play && mode_ == RTSPTransportMode::Interleaved) return ok;
-    if (ok && RetryWithNewScheme()) {
-        ok = SendRequest(method);
-        lastResult_ = ok;
-    }
+    if (ok && RetryWithNewScheme()) ok = SendRequest(method);
     return ok && response_.statusCode / 100 == 2;
 }
 

@@ -10,11 +10,11 @@
 // DESCRIBE, SETUP or PLAY end the session thread; the owner decides what
 // follows.
 //
-// Thread-safety: StartClient, StopClient and the accessors are called by the
-// owner's thread only, and the response fields may be read only while no
-// session thread runs. The user is called on the session thread. Every wait
-// of the session thread also watches its stop event, so StopClient returns
-// after at most a short wait for the TEARDOWN reply.
+// Thread-safety: StartClient, StopClient, IsConnected and SetClock are called
+// by the owner's thread only; the session state is touched only by the
+// session thread while it runs. The user is called on the session thread.
+// Every wait of the session thread also watches its stop event, so
+// StopClient returns after at most a short wait for the TEARDOWN reply.
 #pragma once
 
 #include <cstdint>
@@ -56,11 +56,6 @@ public:
     // of its check; for tests. Set before StartClient.
     void SetClock(std::function<uint64_t()> fileTimeNow, uint32_t keepAliveCheckMs);
 
-    // The session state of the last reply; read only while no thread runs.
-    const CRTSPResponseParser& Response() const { return response_; }
-    bool LastResult() const { return lastResult_; }
-    AuthScheme CurrentAuthScheme() const { return settings_.authScheme; }
-
 protected:
     bool Request(RTSPMethod method);
     bool SendRequest(RTSPMethod method);
@@ -89,7 +84,6 @@ private:
     CRTSPResponseParser response_;
     platform::Socket socket_;
     uint64_t lastKeepAlive_ = 0;  // FILETIME units; 0 = never
-    bool lastResult_ = false;
     RTSPTransportMode mode_ = RTSPTransportMode::Udp;
     IRTPReceiverUser* user_ = nullptr;  // borrowed
 

@@ -34,7 +34,7 @@ TEST(ClientInterleaved, KeepAliveLosesNoFrame) {
     const auto sequences = user.Sequences();
     ASSERT_EQ(sequences.size(), kFrames);
     for (uint16_t seq = 0; seq < kFrames; ++seq) ASSERT_EQ(sequences[seq], seq);
-    EXPECT_GE(server.Count("OPTIONS"), 5u);
+    EXPECT_TRUE(server.WaitFor("OPTIONS", 5, 0));
     ASSERT_EQ(server.Methods().back(), "TEARDOWN");
     EXPECT_EQ(server.Requests().back().Header("Session"), "1234");
 }

@@ -104,17 +104,11 @@ std::vector<std::string> ScriptedRtspServer::Methods() const {
     return methods;
 }
 
-size_t ScriptedRtspServer::Count(const std::string& method) const {
-    size_t n = 0;
-    for (const auto& r : Requests()) n += r.method == method;
-    return n;
-}
-
 bool ScriptedRtspServer::WaitFor(const std::string& method, size_t count, uint32_t timeoutMs) const {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
         size_t n = 0;
-        for (const auto& r : requests_) n += method.empty() || r.method == method;
+        for (const auto& r : requests_) n += r.method == method;
         return n >= count;
     });
 }

@@ -44,8 +44,7 @@ public:
     uint16_t Port() const { return port_; }
     std::vector<Request> Requests() const;
     std::vector<std::string> Methods() const;
-    size_t Count(const std::string& method) const;
-    // Waits until `count` requests of `method` (any method when empty) arrived.
+    // Waits until `count` requests of `method` arrived.
     bool WaitFor(const std::string& method, size_t count, uint32_t timeoutMs) const;
     // Writes on the current connection; false without one or when it fails.
     bool Push(std::span<const uint8_t> bytes);

@@ -58,7 +58,6 @@ TEST(Reply, HeaderNamesMatchInAnyCaseAndUnknownOnesAreIgnored) {
                                    "Content-Type: Application/SDP\r\n"),
                              RTSPMethod::Options));
     EXPECT_EQ(parser.cseq, 3u);
-    EXPECT_EQ(parser.contentType, "application/sdp");
     EXPECT_FALSE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: x\r\n"), RTSPMethod::Options));
     EXPECT_FALSE(parser.Parse(Reply("RTSP/1.0 200 OK", " CSeq : 4\r\n"), RTSPMethod::Options));
 }
@@ -121,12 +120,9 @@ TEST(Reply, DescribeReadsTheBody) {
     CRTSPResponseParser parser;
     ASSERT_TRUE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 2\r\nContent-Base: rtsp://10.0.0.5/h264/\r\n", kSdp),
                              RTSPMethod::Describe));
-    const auto& video = parser.media[0];
-    EXPECT_EQ(video.protocol, "RTP/AVP");
-    EXPECT_EQ(video.connectionAddress, "239.0.0.1");
-    EXPECT_EQ(video.rtpmap, "H264/90000");
-    EXPECT_EQ(video.control, "trackID=1");
-    EXPECT_EQ(parser.media[1].port, 5004u);
+    // What SETUP reads: the protocol and control of each media.
+    EXPECT_EQ(parser.media[0].protocol, "RTP/AVP");
+    EXPECT_EQ(parser.media[0].control, "trackID=1");
     EXPECT_EQ(parser.media[1].control, "trackID=2");
     EXPECT_EQ(parser.codecConfig.sps.size(), 10u);
     EXPECT_EQ(parser.codecConfig.pps.size(), 4u);
@@ -177,7 +173,6 @@ TEST(Sdp, UnknownMediaKeepsThePreviousKind) {
     EXPECT_EQ(sdp.media[0].control, "t");
     EXPECT_EQ(sdp.media[0].protocol, "RTP/AVP");
     EXPECT_EQ(sdp.media[2].control, "d");
-    EXPECT_EQ(sdp.media[2].port, 7u);
 }
 
 TEST(Sdp, Mpeg4ConfigIsHexadecimalUnlessItHasPadding) {

@@ -1,0 +1,20 @@
+// Polls a condition that other threads make true, up to a time limit.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace quarnel::test {
+
+inline bool WaitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+}  // namespace quarnel::test

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +18,7 @@
 #include "quarnel/Types.h"
 #include "sim/device/SimCamera.h"
 #include "tests/support/FakeDriver.h"
+#include "tests/support/WaitUntil.h"
 #include "tools/host/ChannelSink.h"
 #include "tools/host/FrameAllocator.h"
 
@@ -28,6 +28,7 @@ using namespace std::chrono_literals;
 using quarnel::sim::DeviceProfile;
 using quarnel::sim::SimCamera;
 using quarnel::sim::SimCameraOptions;
+using quarnel::test::WaitUntil;
 
 // The channel with the capture loop's fixed waits shortened.
 class TestChannel : public dravnel::CH264ChannelRTSP {
@@ -65,15 +66,6 @@ size_t CountEntries(const char* dir) {
         closedir(d);
     }
     return n;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return condition();
 }
 
 struct Decoded {

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "platform/Process.h"
-#include "rtsp/Base64.h"
 #include "web/AuthChallenge.h"
 #include "web/HUtils.h"
 
@@ -92,9 +91,17 @@ std::vector<std::string> HttpAuthenticator::Challenges() {
 }
 
 bool HttpAuthenticator::CheckBasic(std::string_view token68) const {
-    const std::string expected = user_ + ":" + password_;
-    const std::vector<uint8_t> pair = dravnel::Base64Decode(token68, expected.size());
-    return std::string(pair.begin(), pair.end()) == expected;
+    // Padded base64 of "user:password" (RFC 7617). OpenSSL counts the
+    // padding as zero bytes of the result.
+    if (token68.empty() || token68.size() % 4 != 0) return false;
+    std::string pair(token68.size() / 4 * 3, '\0');
+    const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(pair.data()),
+                                       reinterpret_cast<const unsigned char*>(token68.data()),
+                                       static_cast<int>(token68.size()));
+    const size_t padding = token68.ends_with("==") ? 2 : token68.ends_with('=') ? 1 : 0;
+    if (length < 0 || static_cast<size_t>(length) < padding) return false;
+    pair.resize(static_cast<size_t>(length) - padding);
+    return pair == user_ + ":" + password_;
 }
 
 bool HttpAuthenticator::CheckDigest(std::string_view method, std::string_view target,

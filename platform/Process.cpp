@@ -18,7 +18,11 @@ unsigned ProcessorCount() {
 }
 
 uint32_t CurrentThreadId() {
-    return static_cast<uint32_t>(syscall(SYS_gettid));
+    // Every CLock operation asks, on the paths of every packet and frame: the
+    // system call is made once per thread. (A forked child runs only until
+    // exec and takes no locks.)
+    thread_local const uint32_t id = static_cast<uint32_t>(syscall(SYS_gettid));
+    return id;
 }
 
 std::string DirectoryOf(const std::string& path) {

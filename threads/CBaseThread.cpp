@@ -28,17 +28,13 @@ bool CBaseThread::Finish(unsigned timeoutMs, const char* operation, bool termina
     if (thread_.IsCurrent()) return false;
     const uint32_t id = thread_.Id();
     if (!thread_.WaitFinished(timeoutMs)) {
-        if (logger_ && terminates) {
-            // Killing a thread would leave its locks and memory behind: warn as
-            // the message has always read, then wait for it after all.
+        // Killing a thread would leave its locks and memory behind: a stop
+        // warns as the message has always read, then waits for it after all.
+        if (logger_) {
             logger_->DebugMessage(kLevelWarning,
-                                  "%s: Thread (id=%u, name=\"%s\") was not stopped during %lu milliseconds "
-                                  "and will be terminated!",
-                                  operation, id, name_.c_str(), static_cast<unsigned long>(timeoutMs));
-        } else if (logger_) {
-            logger_->DebugMessage(kLevelWarning,
-                                  "%s: Thread (id=%u, name=\"%s\") was not stopped during %lu milliseconds",
-                                  operation, id, name_.c_str(), static_cast<unsigned long>(timeoutMs));
+                                  "%s: Thread (id=%u, name=\"%s\") was not stopped during %lu milliseconds%s",
+                                  operation, id, name_.c_str(), static_cast<unsigned long>(timeoutMs),
+                                  terminates ? " and will be terminated!" : "");
         }
         thread_.WaitFinished(platform::kInfinite);
         if (logger_) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "quarnel/Types.h"
 #include "sim/web/WebServer.h"
@@ -23,6 +25,19 @@ protected:
     }
 
     std::string Tag() const { return "device 127.0.0.1:" + std::to_string(server.Port()); }
+
+    // A page that sends `body`, then, chunked, whatever `source` produces
+    // every intervalMs for as long as it returns true.
+    void SetStreamPage(const std::string& path, std::string body, uint32_t intervalMs,
+                       std::function<bool(std::string&)> source) {
+        server.SetPage(path, [=](const sim::WebPageRequest&) {
+            sim::WebPageReply reply;
+            reply.body = body;
+            reply.streamIntervalMs = intervalMs;
+            reply.stream = source;
+            return reply;
+        });
+    }
 
     sim::WebServer server;
 };

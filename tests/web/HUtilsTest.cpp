@@ -24,9 +24,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ValueCase{"a=1\r\nb=\r\nb=2", "b", "=", "&\r\n", "2"},          // empty value skipped
         ValueCase{"ch1_strm1_codec=H264", "codec", "=", "&\r\n", ""},     // the name must match whole
-        ValueCase{"ch1_strm1_codec=H264", "ch1_strm1_codec", "=", "&\r\n", "H264"},
         ValueCase{"x = 5&y=6", "x", "=", "&\r\n", " 5"},                  // value keeps its blank
-        ValueCase{"x = 5&y=6", "y", "=", "&\r\n", "6"},
         ValueCase{"res=200&rtsp_port=554", "rtsp_port", "=", "&\r\n", "554"},
         ValueCase{"a=b=c", "a", "=", "&", "b=c"},                         // first separator only
         ValueCase{"key", "key", "=", "&", ""},                            // no separator
@@ -42,8 +40,8 @@ TEST(HUtils, ParseDecimalTakesDigitsOnly) {
     EXPECT_EQ(ParseDecimal(""), 0u);
     EXPECT_EQ(ParseDecimal(" 5"), 0u);
     EXPECT_EQ(ParseDecimal("-5"), 0u);
-    EXPECT_EQ(ParseDecimal("4294967296"), 0u);  // wraps like 32-bit arithmetic
-    EXPECT_EQ(ParseDecimal16("65536"), 0u);
+    EXPECT_EQ(ParseDecimal("4294967301"), 5u);  // wraps like 32-bit arithmetic
+    EXPECT_EQ(ParseDecimal16("70000"), 4464u);  // wraps like 16-bit arithmetic
     EXPECT_EQ(ParseDecimal16("554"), 554u);
     EXPECT_EQ(GetNumericValue("x=12&y=z", "x", "=", "&"), 12u);
     EXPECT_EQ(GetNumericValue("x=12&y=z", "y", "=", "&"), 0u);
@@ -67,8 +65,6 @@ TEST(HUtils, SplitKeepsEmptyPartsButNothingAfterAFinalDelimiter) {
 TEST(HUtils, TextHelpers) {
     EXPECT_EQ(Trim(" \t a b \t"), "a b");
     EXPECT_EQ(Trim(" \t "), "");
-    EXPECT_EQ(ToLower("Content-Length: 5"), "content-length: 5");
-    EXPECT_EQ(ToUpper("4cif"), "4CIF");
     EXPECT_EQ(Format("/video/video.php?app=get&ch=%u", 1u), "/video/video.php?app=get&ch=1");
     EXPECT_EQ(Format("%s", std::string(10000, 'y').c_str()).size(), 10000u);
 }

@@ -1,5 +1,5 @@
 // The simulated camera's web server: its authentication against published
-// examples and against the curl command-line client, and its device pages.
+// examples and against the curl command-line client, and its stop.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,7 +8,6 @@
 #include "sim/web/WebDevice.h"
 #include "web/CHttpRequest.h"
 #include "web/CHttpSender.h"
-#include "web/HttpRequests.h"
 #include "WebSimFixture.h"
 
 namespace quarnel::test {
@@ -16,12 +15,6 @@ namespace {
 
 using sim::HttpAuthenticator;
 using sim::WebAuth;
-
-TEST(HttpAuthenticator, Md5OfRfc1321Examples) {
-    EXPECT_EQ(HttpAuthenticator::Md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
-    EXPECT_EQ(HttpAuthenticator::Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
-    EXPECT_EQ(HttpAuthenticator::Md5Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
-}
 
 TEST(HttpAuthenticator, BasicOfRfc7617Example) {
     HttpAuthenticator auth;
@@ -67,8 +60,6 @@ TEST(HttpAuthenticator, DigestOfRfc2617Example) {
          "/dir/index.html", true},
         {"RFC 2069 form", "response=\"670fd8c2df070c60b045671b8b24ff02\"", "/dir/index.html", true},
         {"other target", "response=\"670fd8c2df070c60b045671b8b24ff02\"", "/other", false},
-        {"wrong response", "qop=auth, nc=00000003, cnonce=\"0a4f113b\", response=\"00000000000000000000000000000000\"",
-         "/dir/index.html", false},
         {"bad nc", "qop=auth, nc=3, cnonce=\"0a4f113b\", response=\"15b6bb427e3fecd23a43cb702ce447d5\"",
          "/dir/index.html", false},
     };
@@ -113,24 +104,9 @@ TEST_F(CurlClientTest, AuthenticatesWithDigestAndBasic) {
     EXPECT_EQ(Curl("", "/system/user.php?app=get"), "401");
 }
 
-using WebDeviceTest = WebSimTest;
+using WebServerTest = WebSimTest;
 
-TEST_F(WebDeviceTest, ServesTheTextsATestSets) {
-    sim::WebDevice device(server);
-    Web::CHttpSender sender(Device());
-    std::vector<uint8_t> reply;
-    EXPECT_EQ(dravnel::HUtils::RequestGetRD("/config.txt", reply, sender, true).code, 6u);  // not set yet
-    device.SetConfigText("model=IPCAM\r\nOPTIONS=ALARM_IN PTZ\r\n");
-    device.SetUserText("res=200\r\nuser1=admin\r\n");
-    EXPECT_TRUE(dravnel::HUtils::RequestGetBody("/config.txt", sender, reply));
-    EXPECT_EQ(Text(reply), "model=IPCAM\r\nOPTIONS=ALARM_IN PTZ\r\n");
-    EXPECT_TRUE(dravnel::HUtils::RequestGetBody("/system/user.php?app=get", sender, reply));
-    EXPECT_EQ(Text(reply), "res=200\r\nuser1=admin\r\n");
-    EXPECT_FALSE(dravnel::HUtils::RequestGetBody("/system/user.php?app=set", sender, reply));
-    EXPECT_EQ(sender.StatusCode(), 400u);
-}
-
-TEST_F(WebDeviceTest, StopEndsStreamsAndDelays) {
+TEST_F(WebServerTest, StopEndsAStreamingReply) {
     server.SetPageText("/a", "x");
     sim::WebFaults faults;
     faults.endlessBody = true;

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "rtp/CH264RTPMediaParser.h"
-#include "tests/rtp/StubDriver.h"
+#include "tests/support/FakeDriver.h"
 
 namespace {
 
@@ -128,7 +128,8 @@ public:
 void Depacketize(benchmark::State& state) {
     const Stream& s = TheStream();
     ReusingAllocator host;
-    quarnel::test::StubDriver driver(&host);
+    quarnel::test::FakeDriver driver;
+    driver.hostContext = &host;
     dravnel::CH264RTPMediaParser parser(&driver, "Quarnel");
     parser.SetClient(&host);
     std::vector<dravnel::CRTPPacket> packets = s.packets;
@@ -149,7 +150,8 @@ void Depacketize(benchmark::State& state) {
 void ParseAndDepacketize(benchmark::State& state) {
     const Stream& s = TheStream();
     ReusingAllocator host;
-    quarnel::test::StubDriver driver(&host);
+    quarnel::test::FakeDriver driver;
+    driver.hostContext = &host;
     dravnel::CH264RTPMediaParser parser(&driver, "Quarnel");
     parser.SetClient(&host);
     dravnel::CRTPPacket packet;

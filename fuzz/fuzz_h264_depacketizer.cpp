@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "rtp/CH264RTPMediaParser.h"
-#include "tests/rtp/StubDriver.h"
+#include "tests/support/FakeDriver.h"
 
 namespace {
 
@@ -62,7 +62,8 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Allocator allocator;
-    quarnel::test::StubDriver driver(&allocator);
+    quarnel::test::FakeDriver driver;
+    driver.hostContext = &allocator;
     dravnel::CH264RTPMediaParser parser(&driver, "Quarnel");
     Client client;
     parser.SetClient(&client);

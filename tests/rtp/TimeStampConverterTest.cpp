@@ -2,8 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
-#include "platform/Clock.h"
 #include "rtp/CTimeStampConverter.h"
 #include "rtp/TStatisticsHelper.h"
 
@@ -18,112 +19,66 @@ constexpr uint64_t kMs = 10'000;
 struct FrameClock {
     uint64_t now = kStart;
     CTimeStampConverter converter{[this] { return now; }};
+
+    // 25 frames/s at 90 kHz with the wall clock keeping pace, so that the
+    // measured rate takes over (after 100 increments).
+    uint32_t Learn(uint32_t ts, int frames) {
+        for (int i = 0; i < frames; ++i) {
+            converter.Convert(ts);
+            EXPECT_EQ(converter.OutputTime(), now);  // 39.96 ms steps fall behind: the wall clock
+            ts += 3600;
+            now += 40 * kMs;
+        }
+        return ts;
+    }
 };
 
-TEST(StatisticsHelper, MeanOfTheLastThousand) {
-    dravnel::TStatisticsHelper<unsigned> s;
-    EXPECT_EQ(s.Mean(), 0.0);
-    s.Add(1);
-    s.Add(2);
-    s.Add(3);
-    EXPECT_EQ(s.Count(), 3u);
-    EXPECT_DOUBLE_EQ(s.Mean(), 2.0);
-    for (int i = 0; i < 1000; ++i) s.Add(4'000'000'000u);
-    EXPECT_EQ(s.Count(), 1000u);
-    EXPECT_DOUBLE_EQ(s.Mean(), 4'000'000'000.0);  // the first three dropped out exactly
-    s.Clear();
-    EXPECT_EQ(s.Count(), 0u);
-}
+struct Step {
+    uint64_t wallAdvance;
+    uint32_t timeStamp;
+    uint64_t output;  // after kStart
+    uint64_t lead;
+};
 
-TEST(TimeStampConverter, FirstFrameTakesTheWallClock) {
-    FrameClock c;
-    c.converter.Convert(1000);
-    EXPECT_EQ(c.converter.OutputTime(), kStart);
-    EXPECT_EQ(c.converter.Lead(), 0u);
-}
+struct StepCase {
+    std::string name;
+    std::vector<Step> steps;
+};
 
-TEST(TimeStampConverter, LearningStepsAre111PerTick) {
-    // 25 frames/s at 90 kHz: 3600 ticks, 39.96 ms each while the wall clock
-    // stands still.
-    FrameClock c;
-    c.converter.Convert(1000);
-    c.converter.Convert(4600);
-    EXPECT_EQ(c.converter.OutputTime(), kStart + 399'600);
-    c.converter.Convert(8200);
-    EXPECT_EQ(c.converter.OutputTime(), kStart + 799'200);
-    // Small leads are not kept while learning.
-    EXPECT_EQ(c.converter.Lead(), 0u);
-}
+// While at most 100 increments are known a tick is 111 x 100 ns.
+const StepCase kStepCases[] = {
+    {"LearningSteps", {{0, 1000, 0, 0}, {0, 4600, 399'600, 0}, {0, 8200, 799'200, 0}}},  // small leads not kept
+    {"ZeroIsNoStart", {{0, 0, 0, 0}, {5 * kMs, 3600, 5 * kMs, 0}}},
+    {"RepeatedAdvancesOneMs", {{0, 1000, 0, 0}, {0, 1000, kMs, kMs}, {0, 500, 2 * kMs, 2 * kMs}}},
+    {"BackwardsNotBehindTheWallClock", {{0, 1000, 0, 0}, {100 * kMs, 500, 100 * kMs, 0}}},
+    // 90 091 ticks x 111 = 10 000 101 > 9 999 999: restart from the wall clock
+    {"SecondOrMoreRestarts", {{0, 1000, 0, 0}, {3 * kMs, 1000 + 90'091, 3 * kMs, 0}}},
+    // 90 090 ticks x 111 = 9 999 990 is still a step, and a lead worth keeping
+    {"JustUnderASecond", {{0, 1000, 0, 0}, {0, 1000 + 90'090, 9'999'990, 9'999'990}}},
+};
 
-TEST(TimeStampConverter, ZeroTimeStampIsNotAStart) {
-    FrameClock c;
-    c.converter.Convert(0);
-    c.now += 5 * kMs;
-    c.converter.Convert(3600);
-    EXPECT_EQ(c.converter.OutputTime(), kStart + 5 * kMs);  // afresh, not kStart + 399 600
-}
+class TimeStampSteps : public ::testing::TestWithParam<StepCase> {};
 
-TEST(TimeStampConverter, RepeatedTimeStampAdvancesOneMillisecond) {
+TEST_P(TimeStampSteps, OutputAndLead) {
     FrameClock c;
-    c.converter.Convert(1000);
-    c.converter.Convert(1000);
-    EXPECT_EQ(c.converter.OutputTime(), kStart + kMs);
-    EXPECT_EQ(c.converter.Lead(), kMs);  // always recorded
-    c.converter.Convert(500);           // backwards: the same
-    EXPECT_EQ(c.converter.OutputTime(), kStart + 2 * kMs);
-}
-
-TEST(TimeStampConverter, BackwardsNeverBehindTheWallClock) {
-    FrameClock c;
-    c.converter.Convert(1000);
-    c.now += 100 * kMs;
-    c.converter.Convert(500);
-    EXPECT_EQ(c.converter.OutputTime(), c.now);
-    EXPECT_EQ(c.converter.Lead(), 0u);
-}
-
-TEST(TimeStampConverter, StepOfASecondOrMoreRestartsWhileLearning) {
-    // 90 091 ticks x 111 = 10 000 101 > 9 999 999: restart from the wall clock.
-    FrameClock c;
-    c.converter.Convert(1000);
-    c.now += 3 * kMs;
-    c.converter.Convert(1000 + 90'091);
-    EXPECT_EQ(c.converter.OutputTime(), c.now);
-    // 90 090 ticks x 111 = 9 999 990 is still a step.
-    FrameClock d;
-    d.converter.Convert(1000);
-    d.converter.Convert(1000 + 90'090);
-    EXPECT_EQ(d.converter.OutputTime(), kStart + 9'999'990);
-}
-
-TEST(TimeStampConverter, OutputNeverBehindTheWallClock) {
-    // The wall clock runs 40 ms per frame, the learning step gives 39.96 ms.
-    FrameClock c;
-    uint32_t ts = 1000;
-    for (int i = 0; i < 10; ++i) {
-        c.converter.Convert(ts);
-        EXPECT_EQ(c.converter.OutputTime(), c.now);
-        ts += 3600;
-        c.now += 40 * kMs;
+    for (const Step& s : GetParam().steps) {
+        c.now += s.wallAdvance;
+        c.converter.Convert(s.timeStamp);
+        EXPECT_EQ(c.converter.OutputTime() - kStart, s.output) << "time stamp " << s.timeStamp;
+        EXPECT_EQ(c.converter.Lead(), s.lead) << "time stamp " << s.timeStamp;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Learning, TimeStampSteps, ::testing::ValuesIn(kStepCases),
+                         [](const auto& info) { return info.param.name; });
 
 // After 100 increments the measured pace is used; a burst of frames puts the
 // output ahead of the wall clock, and the lead is paid back by at most a tenth
 // of each step (at least 1 ms) until the output meets the wall clock again.
 TEST(TimeStampConverter, LeadIsPaidBackSlowly) {
     FrameClock c;
-    uint32_t ts = 90'000;
-    for (int i = 0; i <= 100; ++i) {
-        c.converter.Convert(ts);
-        ts += 3600;
-        c.now += 40 * kMs;
-    }
-    // A burst: ten frames while the wall clock stands still.
-    for (int i = 0; i < 10; ++i) {
-        c.converter.Convert(ts);
-        ts += 3600;
-    }
+    uint32_t ts = c.Learn(90'000, 101);
+    for (int i = 0; i < 10; ++i, ts += 3600) c.converter.Convert(ts);  // the wall clock stands still
     const uint64_t lead = c.converter.Lead();
     EXPECT_GE(lead, 2'500'001u);
     EXPECT_EQ(c.converter.OutputTime() - c.now, lead);
@@ -131,11 +86,9 @@ TEST(TimeStampConverter, LeadIsPaidBackSlowly) {
     uint64_t previousOutput = c.converter.OutputTime();
     uint64_t previousLead = lead;
     int frames = 0;
-    while (c.converter.Lead() > 0 && frames < 1000) {
+    for (; c.converter.Lead() > 0 && frames < 1000; ++frames, ts += 3600) {
         c.now += 40 * kMs;
         c.converter.Convert(ts);
-        ts += 3600;
-        ++frames;
         const uint64_t step = c.converter.OutputTime() - previousOutput;
         EXPECT_GE(c.converter.OutputTime(), c.now);
         if (c.converter.Lead() > 0) {
@@ -155,32 +108,21 @@ TEST(TimeStampConverter, LeadIsPaidBackSlowly) {
 // parser) restarts from the wall clock instead of dating frames an hour ahead.
 TEST(TimeStampConverter, JumpAfterLearningRestarts) {
     FrameClock c;
-    uint32_t ts = 90'000;
-    for (int i = 0; i < 150; ++i) {
-        c.converter.Convert(ts);
-        ts += 3600;
-        c.now += 40 * kMs;
-    }
+    const uint32_t ts = c.Learn(90'000, 150);
     c.converter.Convert(ts + 3600u * 90'000u);
     EXPECT_EQ(c.converter.OutputTime(), c.now);
     EXPECT_EQ(c.converter.Lead(), 0u);
 }
 
-TEST(TimeStampConverter, GetTimeGivesTheOutputOrTheWallClock) {
-    FrameClock c;
-    dravnel::SYSTEMTIME st = c.converter.GetTime();  // not started: the clock
-    EXPECT_EQ(st.wYear, 2024);
-    EXPECT_EQ(st.wMonth, 3);
-    EXPECT_EQ(st.wDay, 1);
-    EXPECT_EQ(st.wHour, 12);
-    EXPECT_EQ(st.wMinute, 0);
-    EXPECT_EQ(st.wMilliseconds, 0);
-
-    c.converter.Convert(1000);
-    c.converter.Convert(4600);  // kStart + 39.96 ms
-    st = c.converter.GetTime();
-    EXPECT_EQ(st.wSecond, 0);
-    EXPECT_EQ(st.wMilliseconds, 39);
+// The running sum stays exact while the oldest values drop out of the window.
+TEST(StatisticsHelper, MeanOfTheLastThousand) {
+    dravnel::TStatisticsHelper<unsigned> s;
+    EXPECT_EQ(s.Mean(), 0.0);
+    for (unsigned v : {1u, 2u, 3u}) s.Add(v);
+    EXPECT_DOUBLE_EQ(s.Mean(), 2.0);
+    for (int i = 0; i < 1000; ++i) s.Add(4'000'000'000u);
+    EXPECT_EQ(s.Count(), 1000u);
+    EXPECT_DOUBLE_EQ(s.Mean(), 4'000'000'000.0);
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 
 #include <arpa/inet.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "rtp/CUDPClient.h"
@@ -28,14 +30,8 @@ public:
         changed.notify_all();
         if (onPacket) onPacket(source);
     }
-    void OnTimeout(dravnel::IRTPClient*) override {
-        std::lock_guard<std::mutex> guard(mutex);
-        ++timeouts;
-    }
-    void OnClosed(dravnel::IRTPClient*) override {
-        std::lock_guard<std::mutex> guard(mutex);
-        ++closed;
-    }
+    void OnTimeout(dravnel::IRTPClient*) override { ++timeouts; }
+    void OnClosed(dravnel::IRTPClient*) override { ++closed; }
     bool WaitPackets(size_t n) {
         std::unique_lock<std::mutex> lock(mutex);
         return changed.wait_for(lock, 2s, [&] { return packets.size() >= n; });
@@ -45,8 +41,8 @@ public:
     std::condition_variable changed;
     std::vector<Bytes> packets;
     std::vector<sockaddr_in> senders;
-    int timeouts = 0;
-    int closed = 0;
+    std::atomic<int> timeouts{0};
+    std::atomic<int> closed{0};
     std::function<void(dravnel::IRTPClient*)> onPacket;
 };
 
@@ -57,22 +53,34 @@ protected:
     quarnel::test::LoopbackPeer peer;
 };
 
-TEST_F(UDPClient, DeliversDatagramsWithTheirSender) {
+// Datagrams reach the user with their sender, empty ones do not; Close tells
+// the user once, and the client opens again.
+TEST_F(UDPClient, DeliversUntilClosedAndReopens) {
     ASSERT_TRUE(client.Open(&user, 0));
-    ASSERT_NE(client.GetPort(), 0);
-    EXPECT_TRUE(client.IsOpen());
-    EXPECT_EQ(client.ThreadName(), "UDP client thread, port " + std::to_string(client.GetPort()));
-    ASSERT_TRUE(peer.SendTo(client.GetPort(), {}));  // empty: ignored
+    EXPECT_FALSE(client.Open(&user, 0));
+    ASSERT_TRUE(peer.SendTo(client.GetPort(), {}));
     ASSERT_TRUE(peer.SendTo(client.GetPort(), {1, 2, 3}));
     ASSERT_TRUE(user.WaitPackets(1));
-    std::lock_guard<std::mutex> guard(user.mutex);
-    ASSERT_EQ(user.packets.size(), 1u);
-    EXPECT_EQ(user.packets[0], (Bytes{1, 2, 3}));
-    EXPECT_EQ(ntohs(user.senders[0].sin_port), peer.Port());
-    EXPECT_EQ(user.senders[0].sin_addr.s_addr, quarnel::test::Loopback());
+    client.Close();
+    client.Close();
+    EXPECT_FALSE(client.IsOpen());
+    EXPECT_EQ(client.GetPort(), 0);
+    EXPECT_FALSE(client.IsRunning());
+    EXPECT_EQ(user.closed.load(), 1);
+    {
+        std::lock_guard<std::mutex> guard(user.mutex);
+        ASSERT_EQ(user.packets.size(), 1u);
+        EXPECT_EQ(user.packets[0], (Bytes{1, 2, 3}));
+        EXPECT_EQ(ntohs(user.senders[0].sin_port), peer.Port());
+        EXPECT_EQ(user.senders[0].sin_addr.s_addr, quarnel::test::Loopback());
+    }
+    ASSERT_TRUE(client.Open(&user, 0));
+    ASSERT_TRUE(peer.SendTo(client.GetPort(), {9}));
+    EXPECT_TRUE(user.WaitPackets(2));
 }
 
-// A datagram longer than the buffer is lost once; the buffer then fits it.
+// A datagram longer than the buffer is lost once; the buffer then fits it,
+// growing by 1024 bytes or straight to the datagram's size.
 struct GrowthCase {
     unsigned datagram;
     unsigned grownTo;
@@ -85,8 +93,6 @@ TEST_P(UDPClientGrowth, LongDatagramGrowsTheBuffer) {
     client.SetReceiveSize(1536);
     const Bytes big(GetParam().datagram, 0x42);
     ASSERT_TRUE(peer.SendTo(client.GetPort(), big));
-    // The socket buffer holds one datagram of 65000 bytes: send the next
-    // once the first has been read.
     for (int i = 0; i < 400 && client.ReceiveSize() == 1536; ++i) std::this_thread::sleep_for(5ms);
     ASSERT_TRUE(peer.SendTo(client.GetPort(), big));
     ASSERT_TRUE(peer.SendTo(client.GetPort(), {7}));
@@ -99,36 +105,18 @@ TEST_P(UDPClientGrowth, LongDatagramGrowsTheBuffer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, UDPClientGrowth,
-                         ::testing::Values(GrowthCase{1536 + 1000, 1536 + 1024},  // by 1024 bytes
-                                           GrowthCase{5000, 5000},                // straight to its size
-                                           GrowthCase{65000, 65000}));
+                         ::testing::Values(GrowthCase{1536 + 1000, 1536 + 1024}, GrowthCase{60000, 60000}));
 
 TEST_F(UDPClient, TimeoutsWhileIdle) {
     client.SetSelectTimeout(0, 20);
     ASSERT_TRUE(client.Open(&user, 0));
     std::this_thread::sleep_for(150ms);
     client.Close();
-    std::lock_guard<std::mutex> guard(user.mutex);
-    EXPECT_GE(user.timeouts, 3);
-    EXPECT_LE(user.timeouts, 8);
+    EXPECT_GE(user.timeouts.load(), 3);
+    EXPECT_LE(user.timeouts.load(), 8);
 }
 
-TEST_F(UDPClient, CloseTellsTheUserOnceAndTheClientReopens) {
-    ASSERT_TRUE(client.Open(&user, 0));
-    client.Close();
-    client.Close();
-    EXPECT_FALSE(client.IsOpen());
-    EXPECT_EQ(client.GetPort(), 0);
-    EXPECT_FALSE(client.IsRunning());
-    {
-        std::lock_guard<std::mutex> guard(user.mutex);
-        EXPECT_EQ(user.closed, 1);
-    }
-    ASSERT_TRUE(client.Open(&user, 0));
-    ASSERT_TRUE(peer.SendTo(client.GetPort(), {9}));
-    EXPECT_TRUE(user.WaitPackets(1));
-}
-
+// The user may close the client from inside its call, on the client's thread.
 TEST_F(UDPClient, CloseFromInsideTheUserCall) {
     user.onPacket = [&](dravnel::IRTPClient* source) { source->Close(); };
     ASSERT_TRUE(client.Open(&user, 0));
@@ -138,32 +126,7 @@ TEST_F(UDPClient, CloseFromInsideTheUserCall) {
     EXPECT_FALSE(client.IsRunning());
     EXPECT_FALSE(client.IsOpen());
     client.Close();
-    std::lock_guard<std::mutex> guard(user.mutex);
-    EXPECT_EQ(user.closed, 1);
-}
-
-TEST_F(UDPClient, OpenRefusesATakenPortAndASecondOpen) {
-    ASSERT_TRUE(client.Open(&user, 0));
-    EXPECT_FALSE(client.Open(&user, 0));
-    EXPECT_TRUE(client.IsOpen());
-    dravnel::CUDPClient other(nullptr);
-    EXPECT_FALSE(other.Open(&user, client.GetPort()));
-    EXPECT_FALSE(other.IsOpen());
-    EXPECT_EQ(other.GetPort(), 0);
-}
-
-TEST_F(UDPClient, SendToReachesThePeer) {
-    ASSERT_TRUE(client.Open(&user, 0));
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(peer.Port());
-    to.sin_addr.s_addr = quarnel::test::Loopback();
-    ASSERT_TRUE(client.SendTo(to, Bytes{4, 5}));
-    const auto got = peer.Receive(2000);
-    ASSERT_TRUE(got);
-    EXPECT_EQ(*got, (Bytes{4, 5}));
-    client.Close();
-    EXPECT_FALSE(client.SendTo(to, Bytes{4, 5}));
+    EXPECT_EQ(user.closed.load(), 1);
 }
 
 }  // namespace

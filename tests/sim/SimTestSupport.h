@@ -1,0 +1,55 @@
+// What the simulated camera's tests share: the media process to run, what
+// this process holds (threads, descriptors), whether a port or a child is
+// gone, and ffprobe as an oracle that knows nothing of the simulator.
+#pragma once
+
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "platform/Socket.h"
+#include "platform/Terminal.h"
+
+namespace quarnel::test {
+
+inline constexpr const char* kSimRtspExecutable = QUARNEL_BIN_DIR "/quarnel-sim-rtsp";
+
+inline size_t CountEntries(const char* directory) {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) ++n;
+    return n;
+}
+inline size_t ThreadCount() { return CountEntries("/proc/self/task"); }
+inline size_t DescriptorCount() { return CountEntries("/proc/self/fd"); }
+
+// Nobody listens on the port: a new listener can take it.
+inline bool PortFree(uint16_t port) {
+    platform::Socket socket;
+    return socket.Create(platform::Socket::Kind::Tcp) && socket.SetReuseAddress(true) &&
+           socket.Bind(port, htonl(INADDR_LOOPBACK)) && socket.Listen();
+}
+
+inline bool ProcessGone(int pid) { return pid > 0 && kill(pid, 0) == -1 && errno == ESRCH; }
+
+// ffprobe's view of the first stream (codec_name, width, height,
+// r_frame_rate) and its exit status as "exit".
+inline std::map<std::string, std::string> FfProbe(const std::string& url, const std::string& transport = "tcp") {
+    const auto run = platform::RunProgram(
+        "ffprobe",
+        {"-v", "error", "-rtsp_transport", transport, "-timeout", "5000000", "-show_entries",
+         "stream=codec_name,width,height,r_frame_rate", "-of", "default=noprint_wrappers=1", url},
+        20000);
+    std::map<std::string, std::string> fields{{"exit", std::to_string(run.exitCode)}};
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);)
+        if (const size_t eq = line.find('='); eq != std::string::npos)
+            fields.emplace(line.substr(0, eq), line.substr(eq + 1));
+    return fields;
+}
+
+}  // namespace quarnel::test

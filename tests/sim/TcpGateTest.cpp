@@ -1,10 +1,10 @@
 // The gate in front of the simulated camera's web server: it relays both
 // directions byte for byte, passes a half close on, and when it closes cuts
-// every relayed connection and frees its port and threads.
+// every relayed connection and frees its port and threads. A taken port is
+// refused with the whole camera.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -12,27 +12,14 @@
 #include "sim/device/TcpGate.h"
 #include "sim/web/WebServer.h"
 #include "tests/sim/SimHttp.h"
+#include "tests/sim/SimTestSupport.h"
+#include "tests/support/WaitUntil.h"
 
 namespace quarnel::sim {
 namespace {
 
 using namespace std::chrono_literals;
-
-size_t Threads() {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
-    return n;
-}
-
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds timeout = 3000ms) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using quarnel::test::WaitUntil;
 
 platform::Socket Connect(uint16_t port) {
     platform::Socket socket;
@@ -53,14 +40,13 @@ std::string ReadAll(platform::Socket& socket) {
     return text;
 }
 
-// A raw server on a free port that accepts one connection.
+// A raw server on a free port.
 struct Backend {
     platform::Socket listener;
     uint16_t port = 0;
     Backend() {
-        EXPECT_TRUE(listener.Create(platform::Socket::Kind::Tcp));
-        EXPECT_TRUE(listener.Bind(0, htonl(INADDR_LOOPBACK)));
-        EXPECT_TRUE(listener.Listen());
+        EXPECT_TRUE(listener.Create(platform::Socket::Kind::Tcp) && listener.Bind(0, htonl(INADDR_LOOPBACK)) &&
+                    listener.Listen());
         port = listener.LocalPort();
     }
     platform::Socket Accept() {
@@ -75,19 +61,12 @@ TEST(TcpGate, RelaysHttpWithLargeBodies) {
     std::string large(1 << 20, '\0');
     for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>('a' + i % 23);
     web.SetPageText("/large", large);
-    web.SetPageText("/small", "res=200");
     TcpGate gate;
     std::string error;
     ASSERT_TRUE(gate.Open(0, web.Port(), error)) << error;
-    EXPECT_TRUE(gate.IsOpen());
-    EXPECT_NE(gate.Port(), web.Port());
-    EXPECT_EQ(quarnel::test::SimHttpGet(gate.Port(), "/small").body, "res=200");
     const auto reply = quarnel::test::SimHttpGet(gate.Port(), "/large");
     EXPECT_EQ(reply.status, 200);
     EXPECT_TRUE(reply.body == large) << reply.body.size();
-    // The server saw the request as sent.
-    ASSERT_FALSE(web.Log().empty());
-    EXPECT_EQ(web.Log().back().target, "/large");
 }
 
 TEST(TcpGate, PassesAHalfCloseOnAndTheAnswerBack) {
@@ -112,7 +91,7 @@ TEST(TcpGate, PassesAHalfCloseOnAndTheAnswerBack) {
 }
 
 TEST(TcpGate, CloseCutsConnectionsAndLeavesNoThreadOrPort) {
-    const size_t threads = Threads();
+    const size_t threads = quarnel::test::ThreadCount();
     Backend backend;
     TcpGate gate;
     std::string error;
@@ -128,42 +107,16 @@ TEST(TcpGate, CloseCutsConnectionsAndLeavesNoThreadOrPort) {
     gate.Close();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_FALSE(gate.IsOpen());
-    EXPECT_EQ(gate.Relays(), 0u);
-    EXPECT_EQ(ReadAll(client), "");   // cut: end of stream at once
+    EXPECT_EQ(ReadAll(client), "");  // cut: end of stream at once
     EXPECT_EQ(ReadAll(peer), "");
     EXPECT_FALSE(Connect(port).IsOpen());  // refused
-    EXPECT_EQ(Threads(), threads);
+    EXPECT_EQ(quarnel::test::ThreadCount(), threads);
 
-    // Back on the same port while the cut connections linger.
+    // Back on the same port while the cut connections linger in TIME_WAIT.
     ASSERT_TRUE(gate.Open(port, backend.port, error)) << error;
-    EXPECT_EQ(gate.Port(), port);
-    platform::Socket again = Connect(port);
-    ASSERT_TRUE(again.IsOpen());
-    platform::Socket peer2 = backend.Accept();
-    ASSERT_TRUE(again.SendAll(std::string("ping")));
-    uint8_t buffer[16];
-    ASSERT_EQ(peer2.WaitReadable(3000), platform::IoStatus::Ok);
-    auto got = peer2.Receive(buffer);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got.bytes), "ping");
+    EXPECT_TRUE(Connect(port).IsOpen());
     gate.Close();
-    EXPECT_EQ(Threads(), threads);
-}
-
-TEST(TcpGate, RefusesATakenPortAndDropsConnectionsToNobody) {
-    Backend backend;
-    TcpGate first, second;
-    std::string error;
-    ASSERT_TRUE(first.Open(0, backend.port, error));
-    EXPECT_FALSE(second.Open(first.Port(), backend.port, error));
-    EXPECT_NE(error.find(std::to_string(first.Port())), std::string::npos) << error;
-    EXPECT_FALSE(first.Open(0, backend.port, error));  // already open
-
-    // A target that is not listening: the client's connection is dropped.
-    backend.listener.Close();
-    platform::Socket client = Connect(first.Port());
-    ASSERT_TRUE(client.IsOpen());
-    EXPECT_EQ(ReadAll(client), "");
-    EXPECT_TRUE(WaitUntil([&] { return first.Relays() == 0; }));
+    EXPECT_EQ(quarnel::test::ThreadCount(), threads);
 }
 
 }  // namespace

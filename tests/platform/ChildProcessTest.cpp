@@ -43,14 +43,6 @@ TEST(ChildProcess, OnlyTheChosenDescriptorsReachTheChild) {
     EXPECT_TRUE(child.WaitExit(2000));
 }
 
-TEST(ChildProcess, ReportsAProgramThatCannotRun) {
-    ChildProcess child;
-    std::string error;
-    EXPECT_FALSE(child.Spawn({"/nonexistent/program", {}}, error));
-    EXPECT_NE(error.find("cannot run /nonexistent/program"), std::string::npos) << error;
-    EXPECT_FALSE(child.Running());
-}
-
 TEST(ChildProcess, WritingToAChildThatHasGoneFailsQuietly) {
     ChildProcess child;
     std::string error;

@@ -1,6 +1,7 @@
 #include "sim/rtsp/TimestampRestorer.h"
 
 #include <memory>
+#include <optional>
 
 namespace quarnel::sim {
 
@@ -9,6 +10,18 @@ namespace {
 using Shared = std::shared_ptr<TimestampRestorer>;
 
 void FreeShared(gpointer data) { delete static_cast<Shared*>(data); }
+
+// The pad's current segment when it is in time format.
+std::optional<GstSegment> TimeSegment(GstPad* pad) {
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event) return std::nullopt;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    std::optional<GstSegment> copy;
+    if (segment && segment->format == GST_FORMAT_TIME) copy = *segment;
+    gst_event_unref(event);
+    return copy;
+}
 
 }  // namespace
 
@@ -30,27 +43,14 @@ void TimestampRestorer::Attach(GstElement* encoder) {
 // Time stamps travel as running time: the encoder's output segment need not
 // match its input one (GstVideoEncoder moves it 1000 hours ahead).
 GstClockTime TimestampRestorer::RunningTime(GstPad* pad, GstClockTime pts) {
-    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    if (!event) return GST_CLOCK_TIME_NONE;
-    const GstSegment* segment = nullptr;
-    gst_event_parse_segment(event, &segment);
-    GstClockTime result = segment && segment->format == GST_FORMAT_TIME
-                              ? gst_segment_to_running_time(segment, GST_FORMAT_TIME, pts)
-                              : GST_CLOCK_TIME_NONE;
-    gst_event_unref(event);
-    return result;
+    const auto segment = TimeSegment(pad);
+    return segment ? gst_segment_to_running_time(&*segment, GST_FORMAT_TIME, pts) : GST_CLOCK_TIME_NONE;
 }
 
 GstClockTime TimestampRestorer::Position(GstPad* pad, GstClockTime runningTime) {
-    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    if (!event) return GST_CLOCK_TIME_NONE;
-    const GstSegment* segment = nullptr;
-    gst_event_parse_segment(event, &segment);
-    GstClockTime result = segment && segment->format == GST_FORMAT_TIME
-                              ? gst_segment_position_from_running_time(segment, GST_FORMAT_TIME, runningTime)
-                              : GST_CLOCK_TIME_NONE;
-    gst_event_unref(event);
-    return result;
+    const auto segment = TimeSegment(pad);
+    return segment ? gst_segment_position_from_running_time(&*segment, GST_FORMAT_TIME, runningTime)
+                   : GST_CLOCK_TIME_NONE;
 }
 
 GstPadProbeReturn TimestampRestorer::OnInput(GstPad* pad, GstPadProbeInfo* info, gpointer self) {

@@ -21,6 +21,17 @@ const char* AuthMode(RtspServer::Auth mode) {
     return "none";
 }
 
+ControlLine AuthCommand(RtspServer::Auth mode, const std::string& user, const std::string& password,
+                        const std::string& realm) {
+    ControlLine line("auth");
+    line.Set("mode", AuthMode(mode));
+    if (mode != RtspServer::Auth::None) {
+        line.Set("user", user).Set("password", password);
+        if (!realm.empty()) line.Set("realm", realm);
+    }
+    return line;
+}
+
 ControlLine StreamCommand(const std::string& path, const RtspStreamConfig& config) {
     ControlLine line("stream");
     line.Set("path", path);
@@ -283,13 +294,7 @@ bool RtspServer::Apply(ControlLine command) { return Command(std::move(command))
 std::vector<ControlLine> RtspServer::ReplayCommands() const {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<ControlLine> commands;
-    ControlLine auth("auth");
-    auth.Set("mode", AuthMode(state_.auth));
-    if (state_.auth != Auth::None) {
-        auth.Set("user", state_.user).Set("password", state_.password);
-        if (!state_.realm.empty()) auth.Set("realm", state_.realm);
-    }
-    commands.push_back(auth);
+    commands.push_back(AuthCommand(state_.auth, state_.user, state_.password, state_.realm));
     commands.push_back(ControlLine("timeout").Set("seconds", state_.sessionTimeout));
     commands.push_back(ControlLine("rtcp").Set("ms", state_.rtcpIntervalMs));
     commands.push_back(ControlLine("describe").Set("status", state_.describeRefusal));
@@ -331,6 +336,15 @@ void RtspServer::Note(std::string message) {
     if (messages_.size() < 1000) messages_.push_back(std::move(message));
 }
 
+bool RtspServer::Change(const std::function<void(State&)>& update, ControlLine command) {
+    std::lock_guard<std::mutex> control(control_);
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        update(state_);
+    }
+    return !Running() || Apply(std::move(command));
+}
+
 bool RtspServer::SetStream(const std::string& path, const RtspStreamConfig& config) {
     if (!IsMountablePath(path)) {
         SetError("bad stream path \"" + path + "\"");
@@ -340,12 +354,7 @@ bool RtspServer::SetStream(const std::string& path, const RtspStreamConfig& conf
         SetError(path + ": " + why);
         return false;
     }
-    std::lock_guard<std::mutex> control(control_);
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        state_.streams[path] = config;
-    }
-    return !Running() || Apply(StreamCommand(path, config));
+    return Change([&](State& state) { state.streams[path] = config; }, StreamCommand(path, config));
 }
 
 std::optional<RtspStreamConfig> RtspServer::Stream(const std::string& path) const {
@@ -361,21 +370,14 @@ bool RtspServer::SetAuth(Auth mode, const std::string& user, const std::string& 
         SetError("authentication needs a user name");
         return false;
     }
-    ControlLine command("auth");
-    command.Set("mode", AuthMode(mode));
-    if (mode != Auth::None) {
-        command.Set("user", user).Set("password", password);
-        if (!realm.empty()) command.Set("realm", realm);
-    }
-    std::lock_guard<std::mutex> control(control_);
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        state_.auth = mode;
-        state_.user = user;
-        state_.password = password;
-        state_.realm = realm;
-    }
-    return !Running() || Apply(std::move(command));
+    return Change(
+        [&](State& state) {
+            state.auth = mode;
+            state.user = user;
+            state.password = password;
+            state.realm = realm;
+        },
+        AuthCommand(mode, user, password, realm));
 }
 
 bool RtspServer::SetSendingRtp(bool on, const std::string& path) {
@@ -383,19 +385,18 @@ bool RtspServer::SetSendingRtp(bool on, const std::string& path) {
         SetError("bad stream path \"" + path + "\"");
         return false;
     }
-    std::lock_guard<std::mutex> control(control_);
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        if (path.empty()) {
-            state_.allRtpStopped = !on;
-            state_.rtpStopped.clear();
-        } else if (on) {
-            state_.rtpStopped.erase(path);
-        } else {
-            state_.rtpStopped.insert(path);
-        }
-    }
-    return !Running() || Apply(RtpCommand(on, path));
+    return Change(
+        [&](State& state) {
+            if (path.empty()) {
+                state.allRtpStopped = !on;
+                state.rtpStopped.clear();
+            } else if (on) {
+                state.rtpStopped.erase(path);
+            } else {
+                state.rtpStopped.insert(path);
+            }
+        },
+        RtpCommand(on, path));
 }
 
 bool RtspServer::SetDescribeRefused(bool refused, unsigned status) {
@@ -403,13 +404,9 @@ bool RtspServer::SetDescribeRefused(bool refused, unsigned status) {
         SetError("a refusal needs a status from 300 to 599");
         return false;
     }
-    unsigned value = refused ? status : 0;
-    std::lock_guard<std::mutex> control(control_);
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        state_.describeRefusal = value;
-    }
-    return !Running() || Apply(ControlLine("describe").Set("status", value));
+    const unsigned value = refused ? status : 0;
+    return Change([&](State& state) { state.describeRefusal = value; },
+                  ControlLine("describe").Set("status", value));
 }
 
 bool RtspServer::SetSessionTimeout(unsigned seconds) {
@@ -417,12 +414,8 @@ bool RtspServer::SetSessionTimeout(unsigned seconds) {
         SetError("session time-out must be 1 to 3600 s");
         return false;
     }
-    std::lock_guard<std::mutex> control(control_);
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        state_.sessionTimeout = seconds;
-    }
-    return !Running() || Apply(ControlLine("timeout").Set("seconds", seconds));
+    return Change([&](State& state) { state.sessionTimeout = seconds; },
+                  ControlLine("timeout").Set("seconds", seconds));
 }
 
 bool RtspServer::SetRtcpInterval(unsigned ms) {
@@ -430,12 +423,7 @@ bool RtspServer::SetRtcpInterval(unsigned ms) {
         SetError("RTCP interval must be 100 to 60000 ms");
         return false;
     }
-    std::lock_guard<std::mutex> control(control_);
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        state_.rtcpIntervalMs = ms;
-    }
-    return !Running() || Apply(ControlLine("rtcp").Set("ms", ms));
+    return Change([&](State& state) { state.rtcpIntervalMs = ms; }, ControlLine("rtcp").Set("ms", ms));
 }
 
 bool RtspServer::DropConnections() {

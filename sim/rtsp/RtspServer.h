@@ -35,6 +35,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -132,6 +133,8 @@ private:
     // Sends a command to the running child and waits for its answer.
     std::optional<ControlLine> Command(ControlLine command);
     bool Apply(ControlLine command);
+    // A setter's change: recorded for replay, then sent to a running child.
+    bool Change(const std::function<void(State&)>& update, ControlLine command);
     std::vector<ControlLine> ReplayCommands() const;
     void SetError(std::string error);
     void Note(std::string message);

@@ -32,9 +32,11 @@ bool TcpGate::Open(uint16_t port, uint16_t targetPort, std::string& error) {
         return false;
     }
     platform::Socket listener;
-    // Reuse lets a gate come back on its port while old connections linger in TIME_WAIT.
+    // Reuse lets a gate come back on its port while old connections linger in
+    // TIME_WAIT. Non-blocking: a connection gone before it is accepted must
+    // not hold the accepting thread past a stop (accepted sockets block).
     if (!listener.Create(platform::Socket::Kind::Tcp) || !listener.SetReuseAddress(true) ||
-        !listener.Bind(port, htonl(INADDR_LOOPBACK)) || !listener.Listen(64)) {
+        !listener.SetNonBlocking(true) || !listener.Bind(port, htonl(INADDR_LOOPBACK)) || !listener.Listen(64)) {
         error = "cannot listen on 127.0.0.1:" + std::to_string(port);
         return false;
     }

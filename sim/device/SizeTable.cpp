@@ -74,8 +74,4 @@ std::optional<FrameSize> SizeTable::ParseDimensions(std::string_view text) {
     return FrameSize{*width, *height};
 }
 
-std::string SizeTable::FormatDimensions(FrameSize size) {
-    return std::to_string(size.width) + "x" + std::to_string(size.height);
-}
-
 }  // namespace quarnel::sim

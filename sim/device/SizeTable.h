@@ -31,7 +31,6 @@ public:
     static std::string NameOfSize(FrameSize size, bool ntsc, bool preferGeneral);
     // "WIDTHxHEIGHT" with decimal sides from 1 to 9999.
     static std::optional<FrameSize> ParseDimensions(std::string_view text);
-    static std::string FormatDimensions(FrameSize size);
 };
 
 }  // namespace quarnel::sim

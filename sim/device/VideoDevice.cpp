@@ -95,9 +95,7 @@ VideoDevice::~VideoDevice() {
     state_->observer = nullptr;
 }
 
-DeviceProfile VideoDevice::Profile() const { return state_->settings.Profile(); }
 unsigned VideoDevice::Channels() const { return state_->settings.Channels(); }
-bool VideoDevice::Ntsc() const { return state_->settings.Ntsc(); }
 
 std::string VideoDevice::Get(unsigned channel, unsigned stream, const std::string& name) const {
     std::lock_guard<std::mutex> lock(state_->mutex);

@@ -44,9 +44,7 @@ public:
     VideoDevice(const VideoDevice&) = delete;
     VideoDevice& operator=(const VideoDevice&) = delete;
 
-    DeviceProfile Profile() const;
     unsigned Channels() const;
-    bool Ntsc() const;
 
     // The value of key "ch<channel>_strm<stream>_<name>" (empty when absent).
     std::string Get(unsigned channel, unsigned stream, const std::string& name) const;

@@ -51,9 +51,7 @@ public:
     // Default state of a camera of this profile; channels 1..kMaxChannels.
     VideoSettings(DeviceProfile profile, unsigned channels, bool ntsc);
 
-    DeviceProfile Profile() const { return profile_; }
     unsigned Channels() const { return channels_; }
-    bool Ntsc() const { return ntsc_; }
     bool HasStream(unsigned channel, unsigned stream) const;
 
     // The reported value of "ch<channel>_strm<stream>_<name>"; nullopt when

@@ -20,20 +20,6 @@ unsigned ConnectionId(GstRTSPClient* client) {
     return GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(client), kConnectionKey));
 }
 
-std::string PeerOf(GstRTSPClient* client) {
-    GstRTSPConnection* connection = gst_rtsp_client_get_connection(client);
-    if (!connection) return {};
-    const gchar* ip = gst_rtsp_connection_get_ip(connection);
-    std::string peer = ip ? ip : "";
-    GSocket* socket = gst_rtsp_connection_get_read_socket(connection);
-    if (GSocketAddress* address = socket ? g_socket_get_remote_address(socket, nullptr) : nullptr) {
-        if (G_IS_INET_SOCKET_ADDRESS(address))
-            peer += ":" + std::to_string(g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(address)));
-        g_object_unref(address);
-    }
-    return peer;
-}
-
 GstRTSPFilterResult RemoveSession(GstRTSPSessionPool*, GstRTSPSession*, gpointer) {
     return GST_RTSP_FILTER_REMOVE;
 }
@@ -175,7 +161,7 @@ void MediaServer::OnClientConnected(GstRTSPServer*, GstRTSPClient* client, gpoin
     g_signal_connect(client, "new-session", G_CALLBACK(OnNewSession), me);
     g_signal_connect(client, "pre-describe-request", G_CALLBACK(OnPreDescribe), me);
     g_signal_connect(client, "send-message", G_CALLBACK(OnSendMessage), me);
-    me->report_(ControlLine("open").Set("conn", id).Set("peer", PeerOf(client)));
+    me->report_(ControlLine("open").Set("conn", id));
 }
 
 void MediaServer::OnClientClosed(GstRTSPClient* client, gpointer self) {

@@ -22,10 +22,10 @@ void RtspRequestLog::Add(RtspRequest request) {
     changed_.notify_all();
 }
 
-void RtspRequestLog::ConnectionOpened(unsigned id, std::string peer) {
+void RtspRequestLog::ConnectionOpened(unsigned id) {
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        open_[id] = std::move(peer);
+        open_.insert(id);
     }
     changed_.notify_all();
 }
@@ -65,11 +65,6 @@ size_t RtspRequestLog::Count(std::string_view method) const {
 size_t RtspRequestLog::OpenConnections() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return open_.size();
-}
-
-std::map<unsigned, std::string> RtspRequestLog::OpenPeers() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return open_;
 }
 
 std::optional<RtspRequest> RtspRequestLog::WaitFor(

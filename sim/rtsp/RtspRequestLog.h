@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,7 +46,7 @@ public:
     static constexpr size_t kCapacity = 4096;
 
     void Add(RtspRequest request);
-    void ConnectionOpened(unsigned id, std::string peer);
+    void ConnectionOpened(unsigned id);
     void ConnectionClosed(unsigned id);
     // The server went away with every connection.
     void AllConnectionsClosed();
@@ -54,8 +55,6 @@ public:
     uint64_t NextIndex() const;
     size_t Count(std::string_view method) const;
     size_t OpenConnections() const;
-    // Peers ("127.0.0.1:port") of the open connections, by connection number.
-    std::map<unsigned, std::string> OpenPeers() const;
 
     // The first request from index `from` on whose method matches (any method
     // when empty) and that satisfies `also` when given; nullopt on time-out.
@@ -70,7 +69,7 @@ private:
     std::deque<RtspRequest> requests_;
     uint64_t next_ = 0;
     std::map<std::string, size_t, std::less<>> counts_;
-    std::map<unsigned, std::string> open_;
+    std::set<unsigned> open_;
 };
 
 }  // namespace quarnel::sim

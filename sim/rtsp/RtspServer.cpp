@@ -240,7 +240,7 @@ void RtspServer::HandleReport(const std::string& text) {
         request.replyTransport = line->Get("reply-transport");
         log_.Add(std::move(request));
     } else if (verb == "open") {
-        log_.ConnectionOpened(line->GetNumber("conn").value_or(0), line->Get("peer"));
+        log_.ConnectionOpened(line->GetNumber("conn").value_or(0));
     } else if (verb == "close") {
         log_.ConnectionClosed(line->GetNumber("conn").value_or(0));
     } else if (verb == "hello") {

@@ -14,7 +14,7 @@
 //   rtcp ms=N                            (least time between RTCP reports)
 //   drop
 //
-// Reports: "open conn= peer=", "close conn=", "request conn= method= url=
+// Reports: "open conn=", "close conn=", "request conn= method= url=
 // cseq= authorization= transport= session= agent= status= reply-session=
 // reply-transport=".
 //

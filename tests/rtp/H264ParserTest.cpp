@@ -17,7 +17,7 @@ using quarnel::test::Cat;
 
 const Bytes kStart{0x00, 0x00, 0x01};
 const Bytes kTrailer{0x00, 0x00, 0x01, 0x09, 0x30};
-const Bytes kSps = quarnel::test::SpsNal({});  // 320 x 240
+const Bytes kSps = quarnel::test::FromHex(quarnel::test::kSps320x240);
 const Bytes kPps{0x68, 0xCE, 0x3C, 0x80};
 // NAL header 65 (IDR, NRI 3), first_mb_in_slice 0 (leading 1 bit)
 const Bytes kIdr{0x65, 0x88, 0x84, 0x21, 0x43};

@@ -1,4 +1,5 @@
-// The RTP receiver: its queue, its delivery thread and its stop.
+// UDP reception on loopback: the packet source, and the RTP receiver with its
+// queue, its delivery thread and its stop.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -6,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -28,45 +30,144 @@ Bytes RtpPacket(uint16_t sequence, size_t payloadBytes = 4) {
     return p;
 }
 
-class RecordingChannel : public dravnel::IRTPReceiverUser {
+// The user of a UDP client (datagrams as they come) or the channel behind a
+// receiver (packets by sequence number), recording what it gets. A delivery
+// from the receiver can be made to block until released, or to take time.
+class Recorder : public dravnel::IRTPClientUser, public dravnel::IRTPReceiverUser {
 public:
+    void OnPacket(dravnel::IRTPClient* source, const sockaddr_in* from, const uint8_t* data, unsigned length) override {
+        Record(*from, [&] { datagrams.emplace_back(data, data + length); });
+        if (onPacket) onPacket(source);
+    }
+    void OnTimeout(dravnel::IRTPClient*) override { ++timeouts; }
+    void OnClosed(dravnel::IRTPClient*) override { ++closed; }
+
     void OnInterleavedPacket(dravnel::CRTPPacket*, const std::vector<uint8_t>*) override {}
     void OnRTPPacket(const sockaddr_in* from, dravnel::CRTPPacket* packet) override {
         inCall = true;
         if (block) release.Wait(platform::kInfinite);
-        if (delay.count()) std::this_thread::sleep_for(delay);
-        {
-            std::lock_guard<std::mutex> guard(mutex);
-            sequences.push_back(packet->sequenceNumber);
-            senders.push_back(*from);
-        }
-        changed.notify_all();
+        std::this_thread::sleep_for(delay);
+        Record(*from, [&] { sequences.push_back(packet->sequenceNumber); });
         inCall = false;
     }
     void OnTimeout() override { ++timeouts; }
     void OnClosed() override { ++closed; }
     void OnSessionDescription(const dravnel::CodecConfig*) override {}
 
+    // Until `n` datagrams or packets have come.
     bool WaitCount(size_t n) {
         std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, 2s, [&] { return sequences.size() >= n; });
+        return changed.wait_for(lock, 2s, [&] { return senders.size() >= n; });
     }
     size_t Count() {
         std::lock_guard<std::mutex> guard(mutex);
-        return sequences.size();
+        return senders.size();
     }
 
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<uint16_t> sequences;
     std::vector<sockaddr_in> senders;
+    std::vector<Bytes> datagrams;
+    std::vector<uint16_t> sequences;
     std::atomic<int> timeouts{0};
     std::atomic<int> closed{0};
+    std::function<void(dravnel::IRTPClient*)> onPacket;
     std::atomic<bool> inCall{false};
     std::atomic<bool> block{false};
     std::chrono::milliseconds delay{0};
     dravnel::CManualEvent release;
+
+private:
+    template <class Keep>
+    void Record(const sockaddr_in& from, Keep keep) {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            keep();
+            senders.push_back(from);
+        }
+        changed.notify_all();
+    }
 };
+
+class UDPClient : public ::testing::Test {
+protected:
+    Recorder user;
+    dravnel::CUDPClient client{nullptr};
+    quarnel::test::LoopbackPeer peer;
+};
+
+// Datagrams reach the user with their sender, empty ones do not; Close tells
+// the user once, and the client opens again.
+TEST_F(UDPClient, DeliversUntilClosedAndReopens) {
+    ASSERT_TRUE(client.Open(&user, 0));
+    EXPECT_FALSE(client.Open(&user, 0));
+    ASSERT_TRUE(peer.SendTo(client.GetPort(), {}));
+    ASSERT_TRUE(peer.SendTo(client.GetPort(), {1, 2, 3}));
+    ASSERT_TRUE(user.WaitCount(1));
+    client.Close();
+    client.Close();
+    EXPECT_FALSE(client.IsOpen());
+    EXPECT_EQ(client.GetPort(), 0);
+    EXPECT_FALSE(client.IsRunning());
+    EXPECT_EQ(user.closed.load(), 1);
+    {
+        std::lock_guard<std::mutex> guard(user.mutex);
+        EXPECT_EQ(user.datagrams, (std::vector<Bytes>{{1, 2, 3}}));
+        EXPECT_EQ(ntohs(user.senders[0].sin_port), peer.Port());
+        EXPECT_EQ(user.senders[0].sin_addr.s_addr, quarnel::test::Loopback());
+    }
+    ASSERT_TRUE(client.Open(&user, 0));
+    ASSERT_TRUE(peer.SendTo(client.GetPort(), {9}));
+    EXPECT_TRUE(user.WaitCount(2));
+}
+
+// A datagram longer than the buffer is lost once; the buffer then fits it,
+// growing by 1024 bytes or straight to the datagram's size.
+struct GrowthCase {
+    unsigned datagram;
+    unsigned grownTo;
+};
+
+class UDPClientGrowth : public UDPClient, public ::testing::WithParamInterface<GrowthCase> {};
+
+TEST_P(UDPClientGrowth, LongDatagramGrowsTheBuffer) {
+    ASSERT_TRUE(client.Open(&user, 0));
+    client.SetReceiveSize(1536);
+    const Bytes big(GetParam().datagram, 0x42);
+    ASSERT_TRUE(peer.SendTo(client.GetPort(), big));
+    for (int i = 0; i < 400 && client.ReceiveSize() == 1536; ++i) std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(peer.SendTo(client.GetPort(), big));
+    ASSERT_TRUE(peer.SendTo(client.GetPort(), {7}));
+    ASSERT_TRUE(user.WaitCount(2));
+    std::lock_guard<std::mutex> guard(user.mutex);
+    EXPECT_EQ(user.datagrams, (std::vector<Bytes>{big, {7}}));
+    EXPECT_EQ(client.ReceiveSize(), GetParam().grownTo);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, UDPClientGrowth,
+                         ::testing::Values(GrowthCase{1536 + 1000, 1536 + 1024}, GrowthCase{60000, 60000}));
+
+TEST_F(UDPClient, TimeoutsWhileIdle) {
+    client.SetSelectTimeout(0, 20);
+    ASSERT_TRUE(client.Open(&user, 0));
+    std::this_thread::sleep_for(150ms);
+    client.Close();
+    EXPECT_GE(user.timeouts.load(), 3);
+    EXPECT_LE(user.timeouts.load(), 8);
+}
+
+// The user may close the client from inside its call, on the client's thread.
+TEST_F(UDPClient, CloseFromInsideTheUserCall) {
+    user.onPacket = [&](dravnel::IRTPClient* source) { source->Close(); };
+    ASSERT_TRUE(client.Open(&user, 0));
+    ASSERT_TRUE(peer.SendTo(client.GetPort(), {1}));
+    ASSERT_TRUE(user.WaitCount(1));
+    for (int i = 0; i < 100 && client.IsRunning(); ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(client.IsRunning());
+    EXPECT_FALSE(client.IsOpen());
+    client.Close();
+    EXPECT_EQ(user.closed.load(), 1);
+}
 
 class RTPReceiver : public ::testing::Test {
 protected:
@@ -80,7 +181,7 @@ protected:
     }
 
     quarnel::test::RecordingLog log;
-    RecordingChannel channel;
+    Recorder channel;
     dravnel::CRTPReceiver receiver{&log};
     quarnel::test::LoopbackPeer peer;
 };
@@ -131,7 +232,6 @@ TEST_F(RTPReceiver, StopLeavesNoDeliveryBehind) {
     EXPECT_EQ(channel.closed.load(), 1);  // the source closed
     EXPECT_FALSE(receiver.IsRunning());
     EXPECT_EQ(receiver.GetPort(), 0);
-    Inject(RtpPacket(99));
     std::this_thread::sleep_for(30ms);
     EXPECT_EQ(channel.Count(), delivered);
 
@@ -154,10 +254,9 @@ TEST_F(RTPReceiver, StartFailsOnATakenPort) {
 // beyond the byte limit packets are dropped and counted, with one warning.
 TEST(RTPReceiverQueue, IsBoundedByBytes) {
     quarnel::test::RecordingLog log;
-    RecordingChannel channel;
+    Recorder channel;
     channel.block = true;
-    constexpr size_t kLimit = 64 * 1024;
-    dravnel::CRTPReceiver receiver(&log, kLimit);
+    dravnel::CRTPReceiver receiver(&log, 64 * 1024);
     receiver.SetUser(&channel);
     ASSERT_TRUE(receiver.Start(0));
     const sockaddr_in from{};

@@ -45,7 +45,6 @@ public:
     // Ports of the current session; 0 when not bound.
     uint16_t RtpPort() { return receiver_.GetPort(); }
     uint16_t RtcpPort() { return rtcp_.GetPort(); }
-    uint32_t DeviceAddress() const { return deviceAddress_; }
 
 protected:
     // Binds an even RTP port from firstPort_ (and the next one for RTCP) where

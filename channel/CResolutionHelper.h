@@ -26,9 +26,6 @@ public:
     // anything else.
     bool GetSize(std::string_view text, uint32_t& width, uint32_t& height) const;
 
-    bool Ntsc() const { return ntsc_; }
-    bool PreferHd() const { return preferHd_; }
-
 private:
     bool ntsc_;
     bool preferHd_;

@@ -8,7 +8,6 @@ bool CXMLParser::Load(const std::string& path) {
     if (loaded_) return true;
     if (!document_.LoadFile(path)) return false;
     loaded_ = true;
-    path_ = path;
     return true;
 }
 
@@ -28,11 +27,6 @@ std::string CXMLParser::GetText(const std::string& xpath) {
     CScopedLock guard(lock_);
     if (!loaded_ || xpath.empty()) return {};
     return document_.NodeText(xpath);
-}
-
-std::string CXMLParser::Path() {
-    CScopedLock guard(lock_);
-    return path_;
 }
 
 }  // namespace dravnel

@@ -26,18 +26,15 @@ public:
 
     // False for an empty path, a missing file or malformed XML.
     bool Load(const std::string& path);
-    // The same from bytes already in memory (the path stays empty).
+    // The same from bytes already in memory.
     bool LoadBuffer(std::span<const uint8_t> bytes);
 
     bool NodeExists(const std::string& xpath);
     // Text content of the first matching node; empty when none matches.
     std::string GetText(const std::string& xpath);
 
-    std::string Path();
-
 private:
     CLock lock_;
-    std::string path_;
     bool loaded_ = false;
     platform::XmlDocument document_;
 };

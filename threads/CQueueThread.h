@@ -73,11 +73,6 @@ public:
         return true;
     }
 
-    size_t Waiting() {
-        CScopedLock guard(queueLock_);
-        return queue_.size();
-    }
-
 private:
     void Clear() {
         std::deque<std::unique_ptr<T>> dropped;

@@ -18,7 +18,7 @@ CCommonChannelRTSP::CCommonChannelRTSP(unsigned channel, IDriver* driver, ipcapt
     : CBaseRTSPChannel(channel, driver, hostSink),
       sender_(*driver->GetDeviceInfo()),
       deviceKind_(driver->GetParameterInt(4)),
-      resolutionHelper_(driver->GetParameterFlag(), driver->GetParameterInt(4) != 1) {}
+      resolutionHelper_(driver->GetParameterFlag(), deviceKind_ != 1) {}
 
 CCommonChannelRTSP::~CCommonChannelRTSP() { Stop(); }
 

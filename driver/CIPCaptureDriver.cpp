@@ -112,18 +112,17 @@ void CIPCaptureDriver::LogDriverOpened(const std::string& firmware) {
     if (name.empty() || device_.Model.empty()) return;
     std::string line = "DRIVER IS OPENED (name: " + name + ", device model: " + device_.Model;
     if (!firmware.empty()) line += ", FW: " + firmware;
-    line += ", address: " + device_.Address + ":" + std::to_string(device_.Port) + ")";
+    line += ", address: " + GetAddressText() + ")";
     DebugMessage(kLevelOpened, "%s", line.c_str());
 }
 
 void CIPCaptureDriver::DebugMessage(int level, const char* format, ...) {
-    if (!format) return;
+    // A message nobody will see is not formatted.
+    if (!format || level == kLevelNever || !sink_) return;
     va_list args;
     va_start(args, format);
     std::string text = HUtils::FormatV(format, args);
     va_end(args);
-
-    if (level == kLevelNever || !sink_) return;
     CDebugInfo info(AdjustLevelForHost(level, hostVersion_[0], hostVersion_[1]), std::move(text));
     sink_->OnDebugInfo(&info);
 }

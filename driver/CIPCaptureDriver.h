@@ -78,7 +78,7 @@ private:
     std::unique_ptr<ipcapture::IIPPTZDriverEx> ptzDriver_;
 };
 
-// A decimal integer with an optional sign and nothing else; nullopt otherwise.
+// A decimal integer with an optional sign and nothing else; false otherwise.
 bool ParseSignedDecimal(const std::string& text, int& value);
 
 }  // namespace dravnel

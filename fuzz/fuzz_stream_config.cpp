@@ -29,7 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const uint32_t max = dravnel::DeviceMaxFrameRate(reply, prefix);
-    dravnel::WantedFrameRate(dravnel::ChannelFrameRate(size > 0 ? data[0] * 97u : 0), max);
+    const uint32_t channelRate = dravnel::ChannelFrameRate(size > 0 ? data[0] * 97u : 0);
+    dravnel::WantedFrameRate(channelRate, max);
+    // Whatever the device lists, it is never asked for 0 frames per second.
+    if (dravnel::DeviceFrameRate(reply, prefix, channelRate, size % 2 == 0) == 0) __builtin_trap();
     const std::string maxbr = dravnel::HUtils::GetValue(reply, prefix + "maxbr", "=", "&\r\n");
     if (dravnel::BitrateForQuality(maxbr, static_cast<uint32_t>(size * 7), static_cast<uint32_t>(size % 120))
             .empty())

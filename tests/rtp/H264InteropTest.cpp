@@ -6,30 +6,24 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Terminal.h"
-#include "rtp/CH264RTPMediaParser.h"
 #include "rtp/CRTCPHandler.h"
 #include "rtp/CRTPReceiver.h"
 #include "tests/rtp/H264TestData.h"
 #include "tests/rtp/LoopbackPeer.h"
-#include "tests/support/FakeDriver.h"
-#include "tools/host/FrameAllocator.h"
+#include "tests/rtp/Recorder.h"
+#include "tests/support/DecodeH264.h"
 
 namespace {
 
 using quarnel::test::Bytes;
-using namespace std::chrono_literals;
 
 std::string DataFile(const std::string& name) {
     std::ifstream in(std::string(QUARNEL_SOURCE_DIR) + "/tests/data/" + name, std::ios::binary);
@@ -49,62 +43,6 @@ std::vector<Bytes> ReadRecording(const std::string& name) {
     return packets;
 }
 
-std::string RunTool(const std::string& program, const std::vector<std::string>& arguments) {
-    return platform::RunProgram(program, arguments, 60000).output;
-}
-
-bool HaveTool(const char* name) { return platform::RunProgram(name, {"-version"}, 10000).exitCode == 0; }
-
-std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "quarnel_" + std::to_string(getpid()) + "_" + name;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    for (size_t at = 0; at < text.size();) {
-        const size_t end = std::min(text.find('\n', at), text.size());
-        lines.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return lines;
-}
-
-// What the channel does with the stream, short of the host: every packet
-// goes to the parser, every frame to the recording sink.
-class ParsingChannel : public dravnel::IRTPReceiverUser {
-public:
-    ParsingChannel() {
-        driver.hostContext = &allocator;
-        parser.SetClient(&client);
-    }
-
-    void OnInterleavedPacket(dravnel::CRTPPacket*, const std::vector<uint8_t>*) override {}
-    void OnRTPPacket(const sockaddr_in*, dravnel::CRTPPacket* packet) override {
-        parser.ProcessPacket(packet);
-        {
-            std::lock_guard<std::mutex> guard(mutex);
-            ++packets;
-        }
-        changed.notify_all();
-    }
-    void OnTimeout() override {}
-    void OnClosed() override {}
-    void OnSessionDescription(const dravnel::CodecConfig* config) override { parser.SetCodecConfig(config); }
-
-    bool WaitPackets(size_t n) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, 2s, [&] { return packets >= n; });
-    }
-
-    quarnel::host::FrameAllocator allocator;
-    quarnel::test::FakeDriver driver;
-    dravnel::CH264RTPMediaParser parser{&driver, "Quarnel"};
-    quarnel::test::SinkClient client;
-    std::mutex mutex;
-    std::condition_variable changed;
-    size_t packets = 0;
-};
-
 struct Recording {
     const char* file;
     size_t frames;
@@ -113,50 +51,34 @@ struct Recording {
     uint32_t height;
 };
 
-// The delivered frames, concatenated, through FFmpeg: its errors, ffprobe's
-// picture count and size, and the MD5 of each decoded picture, which must be
-// those of the pictures GStreamer's own depayloader gave (the .md5 file).
+const Recording kRecordings[] = {{"h264_fua.rtpstream", 50, 2, 320, 240}, {"h264_slices.rtpstream", 40, 2, 352, 288}};
+
+// The frames, concatenated, decode without an error into the recording's
+// pictures, each as GStreamer's own depayloader gave it (the .md5 file).
 void ExpectDecodes(const std::vector<quarnel::host::FrameRecord>& frames, const Recording& r) {
     size_t keyFrames = 0;
-    Bytes stream;
     for (const auto& f : frames) {
         keyFrames += f.codecTag == dravnel::kCodecTagH264Key;
         EXPECT_EQ(f.width, r.width);
         EXPECT_EQ(f.height, r.height);
-        stream.insert(stream.end(), f.data.begin(), f.data.end());
     }
     EXPECT_EQ(frames.size(), r.frames);
     EXPECT_EQ(keyFrames, r.keyFrames);
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(frames[0].codecTag, dravnel::kCodecTagH264Key);
-
-    // Every frame ends with the access unit delimiter that opens the next
-    // access unit; the last one stands alone and is left out, as a decoder
-    // fed frame by frame never sees it without a picture.
-    const std::string path = TempPath(std::string(r.file) + ".h264");
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size() - 5));
-    EXPECT_EQ(RunTool("ffmpeg", {"-nostdin", "-v", "error", "-f", "h264", "-i", path, "-f", "null", "-"}), "");
-    EXPECT_EQ(RunTool("ffprobe", {"-v", "error", "-f", "h264", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                              "stream=width,height,nb_read_frames", "-of", "csv=p=0", path}),
-              std::to_string(r.width) + "," + std::to_string(r.height) + "," + std::to_string(r.frames) + "\n");
-    // framemd5 lines: stream, dts, pts, duration, size, hash
-    std::vector<std::string> hashes;
-    for (const std::string& line : Lines(RunTool("ffmpeg", {"-nostdin", "-v", "error", "-f", "h264", "-i", path, "-f",
-                                                        "framemd5", "-"}))) {
-        if (!line.empty() && line[0] != '#') hashes.push_back(line.substr(line.rfind(' ') + 1));
-    }
-    std::remove(path.c_str());
+    const quarnel::test::DecodedH264 d = quarnel::test::DecodeH264(frames);
+    EXPECT_EQ(d.errors, "");
+    EXPECT_EQ(d.probe, std::to_string(r.width) + "," + std::to_string(r.height) + "," + std::to_string(r.frames));
+    std::string hashes;
+    for (const std::string& h : d.pictureHashes) hashes += h + "\n";
     const std::string file = r.file;
-    EXPECT_EQ(hashes, Lines(DataFile(file.substr(0, file.find('.')) + ".md5")));
+    EXPECT_EQ(hashes, DataFile(file.substr(0, file.find('.')) + ".md5"));
 }
-
-const Recording kRecordings[] = {{"h264_fua.rtpstream", 50, 2, 320, 240}, {"h264_slices.rtpstream", 40, 2, 352, 288}};
 
 class H264Decoding : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!HaveTool("ffmpeg") || !HaveTool("ffprobe")) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+        if (!quarnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     }
 };
 
@@ -167,8 +89,10 @@ class H264Interop : public H264Decoding, public ::testing::WithParamInterface<Re
 TEST_P(H264Interop, ThroughTheReceiverDecodesCleanly) {
     const auto packets = ReadRecording(GetParam().file);
     ASSERT_FALSE(packets.empty());
-    ParsingChannel channel;
-    dravnel::CRTPReceiver receiver(&channel.driver);
+    quarnel::test::Depacketizer depacketizer;
+    quarnel::test::Recorder channel;
+    channel.onRtpPacket = [&](dravnel::CRTPPacket* packet) { depacketizer.parser.ProcessPacket(packet); };
+    dravnel::CRTPReceiver receiver(&depacketizer.driver);
     receiver.SetUser(&channel);
     ASSERT_TRUE(receiver.Start(0));
     quarnel::test::LoopbackPeer camera;
@@ -176,20 +100,24 @@ TEST_P(H264Interop, ThroughTheReceiverDecodesCleanly) {
     for (size_t i = 0; i < packets.size(); ++i) {
         ASSERT_TRUE(camera.SendTo(receiver.GetPort(), packets[i]));
         if (i >= kWindow) {
-            ASSERT_TRUE(channel.WaitPackets(i + 1 - kWindow));
+            ASSERT_TRUE(channel.WaitCount(i + 1 - kWindow));
         }
     }
-    ASSERT_TRUE(channel.WaitPackets(packets.size()));
+    ASSERT_TRUE(channel.WaitCount(packets.size()));
     receiver.Stop();
-    ExpectDecodes(channel.client.sink.Frames(), GetParam());
+    ExpectDecodes(depacketizer.sink.Frames(), GetParam());
 }
+
+INSTANTIATE_TEST_SUITE_P(Recordings, H264Interop, ::testing::ValuesIn(kRecordings), [](const auto& info) {
+    const std::string file = info.param.file;
+    return file.substr(5, file.find('.') - 5);
+});
 
 // A camera that sends its parameter sets only in the session description:
 // the recording without its in-band SPS and PPS packets (renumbered, so no
 // loss shows) still decodes, the IDR pictures getting them from the SDP.
 TEST_F(H264Decoding, ParameterSetsFromTheSessionDescription) {
     const Recording& r = kRecordings[0];  // its parameter sets travel alone, not in STAP-A
-    ParsingChannel channel;
     dravnel::CodecConfig config;
     uint16_t sequence = 1;
     std::vector<dravnel::CRTPPacket> packets;
@@ -205,20 +133,16 @@ TEST_F(H264Decoding, ParameterSetsFromTheSessionDescription) {
         packets.push_back(std::move(p));
     }
     ASSERT_FALSE(config.sps.empty());
-    channel.OnSessionDescription(&config);
-    for (auto& p : packets) channel.OnRTPPacket(nullptr, &p);
-    ExpectDecodes(channel.client.sink.Frames(), r);
+    quarnel::test::Depacketizer depacketizer;
+    depacketizer.parser.SetCodecConfig(&config);
+    for (auto& p : packets) depacketizer.parser.ProcessPacket(&p);
+    ExpectDecodes(depacketizer.sink.Frames(), r);
 }
-
-INSTANTIATE_TEST_SUITE_P(Recordings, H264Interop, ::testing::ValuesIn(kRecordings), [](const auto& info) {
-    const std::string file = info.param.file;
-    return file.substr(5, file.find('.') - 5);
-});
 
 // Our receiver report and BYE, as sent to a camera, in a capture file whose
 // link type (147, user 0) tshark is told to read as RTCP.
 TEST(RTCPInterop, TsharkReadsOurReportsAsWellFormed) {
-    if (!HaveTool("tshark")) GTEST_SKIP() << "tshark is needed";
+    if (platform::RunProgram("tshark", {"-v"}, 10000).exitCode != 0) GTEST_SKIP() << "tshark is needed";
     quarnel::test::LoopbackPeer camera;
     Bytes file;
     // Little-endian fields of the given sizes.
@@ -248,11 +172,12 @@ TEST(RTCPInterop, TsharkReadsOurReportsAsWellFormed) {
         handler.Stop();
         record(camera.Receive(2000));  // the BYE
     }
-    const std::string path = TempPath("rtcp.pcap");
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("quarnel-rtcp-" + std::to_string(getpid()) + ".pcap")).string();
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
                                                 static_cast<std::streamsize>(file.size()));
-    const std::string out =
-        RunTool("tshark", {"-n", "-r", path, "-o", R"x(uat:user_dlts:"User 0 (DLT=147)","rtcp","0","","0","")x", "-V"});
+    const std::string userLinkType = R"x(uat:user_dlts:"User 0 (DLT=147)","rtcp","0","","0","")x";
+    const std::string out = platform::RunProgram("tshark", {"-n", "-r", path, "-o", userLinkType, "-V"}, 60000).output;
     std::remove(path.c_str());
 
     EXPECT_NE(out.find("Packet type: Receiver Report (201)"), std::string::npos) << out;

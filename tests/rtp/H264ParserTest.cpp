@@ -5,10 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "rtp/CH264RTPMediaParser.h"
 #include "tests/rtp/H264TestData.h"
-#include "tests/support/FakeDriver.h"
-#include "tools/host/FrameAllocator.h"
 
 namespace {
 
@@ -29,13 +26,9 @@ const Bytes kPEnd{0x7C, 0x41, 0x02};
 // 2024-03-01 12:00:00 UTC in FILETIME units.
 constexpr uint64_t kNow = 133537680000000000ull;
 
-class H264Parser : public ::testing::Test {
+class H264Parser : public ::testing::Test, protected quarnel::test::Depacketizer {
 protected:
-    H264Parser() {
-        driver.hostContext = &allocator;
-        parser.SetClient(&client);
-        parser.FrameClock().SetClock([] { return kNow; });
-    }
+    H264Parser() { parser.FrameClock().SetClock([] { return kNow; }); }
 
     void Send(Bytes payload, bool marker = false) {
         dravnel::CRTPPacket p = quarnel::test::Packet(sequence++, timeStamp, marker, std::move(payload));
@@ -58,16 +51,12 @@ protected:
         SendFrame({kSps, kPps, kIdr});
         ASSERT_FALSE(parser.WaitingForKeyFrame());
     }
-    std::vector<quarnel::host::FrameRecord> Frames() { return client.sink.Frames(); }
+    std::vector<quarnel::host::FrameRecord> Frames() { return sink.Frames(); }
     Bytes FrameData(size_t i) {
         const auto frames = Frames();
         return i < frames.size() ? frames[i].data : Bytes{};
     }
 
-    quarnel::host::FrameAllocator allocator;
-    quarnel::test::FakeDriver driver;
-    dravnel::CH264RTPMediaParser parser{&driver, "Quarnel"};
-    quarnel::test::SinkClient client;
     uint16_t sequence = 100;
     uint32_t timeStamp = 90000;
 };
@@ -245,11 +234,11 @@ TEST_F(H264Parser, OversizedFrameIsLoggedOnceAndDropped) {
 // A refused frame, or none from the host, and the parser waits for a key
 // frame again; every frame it got is released.
 TEST_F(H264Parser, HostRefusals) {
-    client.sink.accept = false;
+    sink.accept = false;
     SendFrame({kSps, kPps, kIdr});
     EXPECT_TRUE(parser.WaitingForKeyFrame());
     EXPECT_EQ(allocator.released.load(), 1u);
-    client.sink.accept = true;
+    sink.accept = true;
     SendFrame({kPSlice});
     allocator.allocate = false;
     SendFrame({kSps, kPps, kIdr});

@@ -1,15 +1,16 @@
-// H.264 test data and the channel's end of a depacketizer: byte strings from
-// hex, RTP packets around payloads, and a parser client that hands frames to
-// the recording host sink.
+// H.264 test data and a depacketizer among recording host objects: byte
+// strings from hex, RTP packets around payloads.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "rtp/CH264RTPMediaParser.h"
 #include "rtp/CRTPPacket.h"
-#include "rtp/IMediaParserClient.h"
+#include "tests/support/FakeDriver.h"
 #include "tools/host/ChannelSink.h"
+#include "tools/host/FrameAllocator.h"
 
 namespace quarnel::test {
 
@@ -41,14 +42,21 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-// The channel's part: every finished frame goes to the host sink, which
-// records it with every field set on it (and refuses it when told to).
-class SinkClient : public dravnel::IMediaParserClient {
-public:
+// A depacketizer with the host around it: frames come from the recording
+// allocator and, as the channel would pass them on, go to the recording host
+// sink (which refuses them when told to).
+struct Depacketizer : public dravnel::IMediaParserClient {
+    Depacketizer() {
+        driver.hostContext = &allocator;
+        parser.SetClient(this);
+    }
     bool OnFrame(dravnel::ipcapture::IHostFrame* frame) override { return sink.DeliverFrame(frame); }
     std::pair<uint32_t, uint32_t> GetFrameSize() override { return {0, 0}; }
 
+    quarnel::host::FrameAllocator allocator;
     quarnel::host::ChannelSink sink;
+    FakeDriver driver;
+    dravnel::CH264RTPMediaParser parser{&driver, "Quarnel"};
 };
 
 }  // namespace quarnel::test

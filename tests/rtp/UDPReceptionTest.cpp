@@ -4,10 +4,7 @@
 
 #include <arpa/inet.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -15,13 +12,16 @@
 #include "rtp/CRTPReceiver.h"
 #include "rtp/CUDPClient.h"
 #include "tests/rtp/LoopbackPeer.h"
+#include "tests/rtp/Recorder.h"
 #include "tests/support/RecordingLog.h"
-#include "threads/CEvent.h"
+#include "tests/support/WaitUntil.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
+using quarnel::test::Recorder;
+using quarnel::test::WaitUntil;
 
 // V=2, PT 96, the given sequence number, time stamp 0x1000, SSRC 1, then payload.
 Bytes RtpPacket(uint16_t sequence, size_t payloadBytes = 4) {
@@ -29,65 +29,6 @@ Bytes RtpPacket(uint16_t sequence, size_t payloadBytes = 4) {
     p.resize(12 + payloadBytes, 0xAB);
     return p;
 }
-
-// The user of a UDP client (datagrams as they come) or the channel behind a
-// receiver (packets by sequence number), recording what it gets. A delivery
-// from the receiver can be made to block until released, or to take time.
-class Recorder : public dravnel::IRTPClientUser, public dravnel::IRTPReceiverUser {
-public:
-    void OnPacket(dravnel::IRTPClient* source, const sockaddr_in* from, const uint8_t* data, unsigned length) override {
-        Record(*from, [&] { datagrams.emplace_back(data, data + length); });
-        if (onPacket) onPacket(source);
-    }
-    void OnTimeout(dravnel::IRTPClient*) override { ++timeouts; }
-    void OnClosed(dravnel::IRTPClient*) override { ++closed; }
-
-    void OnInterleavedPacket(dravnel::CRTPPacket*, const std::vector<uint8_t>*) override {}
-    void OnRTPPacket(const sockaddr_in* from, dravnel::CRTPPacket* packet) override {
-        inCall = true;
-        if (block) release.Wait(platform::kInfinite);
-        std::this_thread::sleep_for(delay);
-        Record(*from, [&] { sequences.push_back(packet->sequenceNumber); });
-        inCall = false;
-    }
-    void OnTimeout() override { ++timeouts; }
-    void OnClosed() override { ++closed; }
-    void OnSessionDescription(const dravnel::CodecConfig*) override {}
-
-    // Until `n` datagrams or packets have come.
-    bool WaitCount(size_t n) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, 2s, [&] { return senders.size() >= n; });
-    }
-    size_t Count() {
-        std::lock_guard<std::mutex> guard(mutex);
-        return senders.size();
-    }
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<sockaddr_in> senders;
-    std::vector<Bytes> datagrams;
-    std::vector<uint16_t> sequences;
-    std::atomic<int> timeouts{0};
-    std::atomic<int> closed{0};
-    std::function<void(dravnel::IRTPClient*)> onPacket;
-    std::atomic<bool> inCall{false};
-    std::atomic<bool> block{false};
-    std::chrono::milliseconds delay{0};
-    dravnel::CManualEvent release;
-
-private:
-    template <class Keep>
-    void Record(const sockaddr_in& from, Keep keep) {
-        {
-            std::lock_guard<std::mutex> guard(mutex);
-            keep();
-            senders.push_back(from);
-        }
-        changed.notify_all();
-    }
-};
 
 class UDPClient : public ::testing::Test {
 protected:
@@ -135,7 +76,7 @@ TEST_P(UDPClientGrowth, LongDatagramGrowsTheBuffer) {
     client.SetReceiveSize(1536);
     const Bytes big(GetParam().datagram, 0x42);
     ASSERT_TRUE(peer.SendTo(client.GetPort(), big));
-    for (int i = 0; i < 400 && client.ReceiveSize() == 1536; ++i) std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(WaitUntil([&] { return client.ReceiveSize() != 1536; }));
     ASSERT_TRUE(peer.SendTo(client.GetPort(), big));
     ASSERT_TRUE(peer.SendTo(client.GetPort(), {7}));
     ASSERT_TRUE(user.WaitCount(2));
@@ -162,8 +103,7 @@ TEST_F(UDPClient, CloseFromInsideTheUserCall) {
     ASSERT_TRUE(client.Open(&user, 0));
     ASSERT_TRUE(peer.SendTo(client.GetPort(), {1}));
     ASSERT_TRUE(user.WaitCount(1));
-    for (int i = 0; i < 100 && client.IsRunning(); ++i) std::this_thread::sleep_for(5ms);
-    EXPECT_FALSE(client.IsRunning());
+    EXPECT_TRUE(WaitUntil([&] { return !client.IsRunning(); }));
     EXPECT_FALSE(client.IsOpen());
     client.Close();
     EXPECT_EQ(user.closed.load(), 1);
@@ -267,7 +207,7 @@ TEST(RTPReceiverQueue, IsBoundedByBytes) {
     constexpr uint16_t kSent = 400;
     inject(0);
     // The first one is taken out and blocks the delivery thread.
-    for (int i = 0; i < 400 && !channel.inCall; ++i) std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(WaitUntil([&] { return channel.inCall.load(); }));
     for (uint16_t seq = 1; seq < kSent; ++seq) inject(seq);
     const uint64_t dropped = receiver.DroppedPackets();
     EXPECT_GT(dropped, 300u);

@@ -41,6 +41,10 @@ unsigned CIPVideoCapture::GetChannelCount() {
     return static_cast<unsigned>(table_.size());
 }
 
+ICameraChannel* CIPVideoCapture::Primary(unsigned index) const {
+    return index < table_.size() ? table_[index].primary.get() : nullptr;
+}
+
 CIPVideoCapture::Entry CIPVideoCapture::Take(unsigned index) {
     CScopedLock guard(lock_);
     if (index >= table_.size()) return {};
@@ -95,28 +99,31 @@ bool CIPVideoCapture::UpdateChannel(unsigned index, ipcapture::IHostSize* size, 
         params.Height = Low16(size->GetHeight());
     }
     CScopedLock guard(lock_);
-    if (index >= table_.size() || !table_[index].primary) return false;
-    return table_[index].primary->UpdateParams(params);
+    ICameraChannel* channel = Primary(index);
+    return channel && channel->UpdateParams(params);
 }
 
 bool CIPVideoCapture::GetChannelStatus(unsigned index, int* state, int* detail, char* text, unsigned textSize) {
     if (detail) *detail = 0;
     if (text && textSize) text[0] = '\0';
     CScopedLock guard(lock_);
-    if (index >= table_.size() || !table_[index].primary) return false;
-    const int current = table_[index].primary->GetChannelState();
+    ICameraChannel* channel = Primary(index);
+    if (!channel) return false;
+    const int current = channel->GetChannelState();
     if (state) *state = current == kChannelStopped ? kChannelSignalLost : current;
     return true;
 }
 
 bool CIPVideoCapture::IsChannelReservedB(unsigned index) {
     CScopedLock guard(lock_);
-    return index < table_.size() && table_[index].primary && table_[index].primary->IsReservedB();
+    ICameraChannel* channel = Primary(index);
+    return channel && channel->IsReservedB();
 }
 
 bool CIPVideoCapture::IsChannelReservedA(unsigned index) {
     CScopedLock guard(lock_);
-    return index < table_.size() && table_[index].primary && table_[index].primary->IsReservedA();
+    ICameraChannel* channel = Primary(index);
+    return channel && channel->IsReservedA();
 }
 
 }  // namespace dravnel

@@ -45,6 +45,8 @@ private:
         std::unique_ptr<ICameraChannel> secondary;
     };
 
+    // The entry's primary channel, or null; the caller holds the lock.
+    ICameraChannel* Primary(unsigned index) const;
     // Empties the entry under the lock and hands its channels to the caller.
     Entry Take(unsigned index);
     // Stops and deletes; called outside the lock.

@@ -66,7 +66,7 @@ public:
 
     // What happened
     std::atomic<int> runs{0}, active{0}, maxActive{0};
-    std::atomic<int> prepares{0}, startsStreaming{0}, stopsStreaming{0}, applies{0}, periodics{0};
+    std::atomic<int> prepares{0}, startsStreaming{0}, applies{0}, periodics{0};
     std::atomic<int> stopThreadCalls{0};
     std::atomic<bool> session{false};
 
@@ -81,10 +81,7 @@ protected:
         session = startOk.load();
         return startOk;
     }
-    void StopStreaming() override {
-        ++stopsStreaming;
-        session = false;
-    }
+    void StopStreaming() override { session = false; }
     bool ApplyUpdate() override {
         ++applies;
         return applyOk;

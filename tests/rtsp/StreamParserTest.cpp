@@ -92,15 +92,15 @@ TEST(StreamParser, ResynchronisesOnOddBytes) {
         Bytes("RTSX"),                     // not a reply; the frame start after it counts
         Interleaved(0, {0x80, 96, 0, 1}),  // too short for RTP: dropped
     };
-    for (const auto& prefix : prefixes) {
-        std::vector<uint8_t> stream = prefix;
+    for (size_t i = 0; i < std::size(prefixes); ++i) {
+        std::vector<uint8_t> stream = prefixes[i];
         Append(stream, Interleaved(0, RtpPacket(3)));
         RecordingUser user;
         Replies replies;
         CRTSPStreamParser parser(&user, replies.Handler());
         parser.Parse(stream);
-        EXPECT_EQ(user.Sequences(), std::vector<uint16_t>{3}) << prefix.size();
-        EXPECT_TRUE(replies.whole.empty()) << prefix.size();
+        EXPECT_EQ(user.Sequences(), std::vector<uint16_t>{3}) << "prefix " << i;
+        EXPECT_TRUE(replies.whole.empty()) << "prefix " << i;
     }
 }
 

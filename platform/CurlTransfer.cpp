@@ -10,8 +10,6 @@ namespace platform {
 
 namespace {
 
-// A server that never ends its head (or its trailers) is cut off here.
-constexpr size_t kMaxHeadBytes = 256 * 1024;
 // Longest single wait of the poll loop; it re-checks its deadlines after each.
 constexpr uint32_t kMaxPollMs = 1000;
 
@@ -29,24 +27,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     for (size_t i = 0; i < a.size(); ++i)
         if (Lower(a[i]) != Lower(b[i])) return false;
     return true;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-// "HTTP/1.1 401 Unauthorized" -> 401; 0 when the line has no three-digit code.
-uint32_t StatusOfLine(std::string_view line) {
-    const size_t space = line.find(' ');
-    if (space == std::string_view::npos || line.size() < space + 4) return 0;
-    uint32_t code = 0;
-    for (size_t i = space + 1; i < space + 4; ++i) {
-        if (line[i] < '0' || line[i] > '9') return 0;
-        code = code * 10 + static_cast<uint32_t>(line[i] - '0');
-    }
-    return code;
 }
 
 long CurlAuthOf(uint32_t schemes) {
@@ -92,44 +72,18 @@ void CurlTransfer::SignalClose() {
 
 void CurlTransfer::Touch() { lastActivity_ = MonotonicMs(); }
 
-// A status libcurl answers on its own (an authentication round, a redirect
-// it follows): its head is final only once a body or the end of the
-// transfer shows that libcurl let it through.
-bool CurlTransfer::MayBeAnsweredByCurl(uint32_t code) const {
-    if (code == 401 || code == 407) return true;
-    return followRedirects_ && (code == 301 || code == 302 || code == 303 || code == 307 || code == 308);
-}
-
 size_t CurlTransfer::OnHeader(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<CurlTransfer*>(user);
     const size_t length = size * count;
     t->Touch();
-    t->headBytes_ += length;
-    if (t->headBytes_ > kMaxHeadBytes) return 0;  // fails the transfer
-    if (t->headFinal_) return length;             // trailers of a chunked body
-    std::string_view line(data, length);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-    if (line.substr(0, 5) == "HTTP/") {
-        t->status_ = StatusOfLine(line);
-        t->headLines_.clear();
-        t->headEnded_ = false;
-    } else if (line.empty()) {
-        if (t->status_ >= 100 && t->status_ < 200) return length;  // an interim reply
-        if (t->MayBeAnsweredByCurl(t->status_))
-            t->headEnded_ = true;
-        else
-            t->headFinal_ = true;
-    } else {
-        t->headLines_.emplace_back(line);
-    }
-    return length;
+    return t->head_.Take(std::string_view(data, length)) ? length : 0;  // 0 fails the transfer
 }
 
 size_t CurlTransfer::OnBody(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<CurlTransfer*>(user);
     const size_t length = size * count;
     t->Touch();
-    if (t->headEnded_) t->headFinal_ = true;
+    t->head_.OnBody();
     // A chunk is taken only whole: a paused chunk comes again on resume.
     if (t->Buffered() > 0 && t->Buffered() + length > HttpClient::kWindow) {
         t->paused_ = true;
@@ -208,7 +162,6 @@ CURLcode CurlTransfer::Configure(const HttpTransferSpec& spec) {
     uploadSent_ = 0;
     const uint64_t bodyLength = std::max<uint64_t>(spec.body.size(), spec.totalLength);
     uploadShort_ = bodyLength > spec.body.size();
-    followRedirects_ = spec.followRedirects;
     const bool credentials = !spec.userName.empty() && spec.authSchemes != 0;
     const long auth = CurlAuthOf(spec.authSchemes);
     if (credentials && auth == 0) return CURLE_NOT_BUILT_IN;  // a scheme libcurl cannot present
@@ -314,11 +267,10 @@ HttpResult CurlTransfer::Open(const HttpTransferSpec& spec, uint32_t epoch) {
     CloseRequest();
     wake_.Reset();
     requestEpoch_ = epoch;
-    status_ = 0;
+    head_.Reset(spec.followRedirects);
+    noHead_ = false;
     contentLength_.reset();
-    headEnded_ = headFinal_ = headerOut_ = false;
-    headBytes_ = 0;
-    headLines_.clear();
+    headerOut_ = false;
     result_ = CURLE_OK;
     if (!Valid()) return HttpResult::Failed;
 
@@ -333,17 +285,17 @@ HttpResult CurlTransfer::Open(const HttpTransferSpec& spec, uint32_t epoch) {
     }
     open_ = true;
     const bool early = spec.returnAfterSend;
-    const HttpResult r = Drive([this, early] { return headFinal_ || (early && Sent()); });
+    const HttpResult r = Drive([this, early] { return head_.Final() || (early && Sent()); });
     if (r != HttpResult::Ok) {
         CloseRequest();
         return r;
     }
-    if (early && !headFinal_ && Sent()) {
-        status_ = 0;  // no head yet
+    if (early && !head_.Final() && Sent()) {
+        noHead_ = true;
         return HttpResult::Ok;
     }
-    if (!headFinal_ && headEnded_) headFinal_ = true;  // libcurl let the answer through
-    if (!headFinal_) {
+    head_.OnDone();  // libcurl let an ended head through
+    if (!head_.Final()) {
         lastError_ = result_ != CURLE_OK ? result_ : CURLE_GOT_NOTHING;
         CloseRequest();
         return HttpResult::Failed;
@@ -354,17 +306,7 @@ HttpResult CurlTransfer::Open(const HttpTransferSpec& spec, uint32_t epoch) {
     return HttpResult::Ok;
 }
 
-std::vector<std::string> CurlTransfer::HeaderValues(std::string_view name) const {
-    std::vector<std::string> values;
-    for (const std::string& line : headLines_) {
-        const size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        const std::string_view text(line);
-        if (EqualsNoCase(TrimBlanks(text.substr(0, colon)), name))
-            values.emplace_back(TrimBlanks(text.substr(colon + 1)));
-    }
-    return values;
-}
+std::vector<std::string> CurlTransfer::HeaderValues(std::string_view name) const { return head_.Values(name); }
 
 HttpResult CurlTransfer::WaitBody() {
     if (Aborted()) {

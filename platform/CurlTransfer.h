@@ -21,6 +21,7 @@
 
 #include "platform/Event.h"
 #include "platform/HttpClient.h"
+#include "platform/HttpHead.h"
 
 namespace platform {
 
@@ -43,7 +44,7 @@ public:
     // the caller took its lock.
     HttpResult Open(const HttpTransferSpec& spec, uint32_t epoch);
     bool RequestOpen() const { return open_.load(); }
-    uint32_t Status() const { return status_; }
+    uint32_t Status() const { return noHead_ ? 0 : head_.Status(); }
     std::optional<uint64_t> ContentLength() const { return contentLength_; }
     std::vector<std::string> HeaderValues(std::string_view name) const;
 
@@ -76,7 +77,6 @@ private:
     bool Aborted() const { return closeCount_.load() != requestEpoch_; }
     void Touch();
     bool Sent() const { return headerOut_ && uploadSent_ >= upload_.size(); }
-    bool MayBeAnsweredByCurl(uint32_t code) const;
 
     // Set-up.
     std::string userAgent_;
@@ -99,14 +99,10 @@ private:
     std::vector<uint8_t> upload_;
     size_t uploadSent_ = 0;
     bool uploadShort_ = false;  // the announced length exceeds the body there is
-    bool followRedirects_ = false;
     bool headerOut_ = false;
-    uint32_t status_ = 0;
+    HttpHead head_;
+    bool noHead_ = false;  // returned once sent, before any head
     std::optional<uint64_t> contentLength_;
-    bool headEnded_ = false;  // a head ended whose status libcurl may still answer itself
-    bool headFinal_ = false;  // the head handed to the caller
-    size_t headBytes_ = 0;
-    std::vector<std::string> headLines_;
     bool done_ = false;
     CURLcode result_ = CURLE_OK;
     bool paused_ = false;

@@ -20,15 +20,6 @@ CURLcode GlobalInit() {
     return result;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
-
 long CurlAuthOf(uint32_t schemes) {
     long bits = 0;
     if (schemes & http_auth::kBasic) bits |= CURLAUTH_BASIC;

@@ -17,6 +17,9 @@
 
 namespace platform {
 
+// ASCII case-insensitive comparison, as header names compare (RFC 9110).
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
 class HttpHead {
 public:
     // A server that never ends its head (or its trailers) is cut off here.

@@ -1,0 +1,95 @@
+// Events, the recursive lock, and wall-clock time stamps.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Event.h"
+#include "threads/CLock.h"
+#include "threads/CTime.h"
+
+using platform::WaitAny;
+
+TEST(Event, AutoResetWakesOnceManualResetStaysSetAndWaitAnyCoversEventsAndASocket) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    platform::Event manual(platform::Event::Mode::Manual), autoReset(platform::Event::Mode::Auto);
+    EXPECT_EQ(WaitAny({&manual, &autoReset}, 20), platform::kWaitTimeout);
+    EXPECT_EQ(WaitAny({&manual, &autoReset}, 10, fds[0], POLLIN), platform::kWaitTimeout);
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    EXPECT_EQ(WaitAny({&manual, &autoReset}, 1000, fds[0], POLLIN), 2);  // the socket's index follows the events
+    autoReset.Set();
+    autoReset.Set();  // two sets before a wait still wake once
+    EXPECT_EQ(WaitAny({&manual, &autoReset}, 0), 1);
+    EXPECT_FALSE(autoReset.Wait(0));
+    manual.Set();
+    autoReset.Set();
+    EXPECT_EQ(WaitAny({&manual, &autoReset}, 0, fds[0], POLLIN), 0);  // the lowest index wins
+    EXPECT_TRUE(autoReset.Wait(0));  // and the auto-reset one was not consumed
+    EXPECT_TRUE(manual.Wait(0));     // the manual one stays set until reset
+    manual.Reset();
+    EXPECT_FALSE(manual.Wait(0));
+    close(fds[0]);
+    close(fds[1]);
+}
+
+// The lock is held three deep while four threads queue for it; they run only
+// after the third unlock, and then exclude each other, each locking twice.
+TEST(Lock, RecursiveLockIsFreedAfterMatchingUnlocksAndThenExcludesItsWaiters) {
+    dravnel::CLock lock;
+    lock.Lock();
+    lock.Lock();
+    EXPECT_TRUE(lock.TryLock());  // the owner may always lock again
+    bool otherGot = true;
+    std::thread([&] { otherGot = lock.TryLock(); }).join();
+    EXPECT_FALSE(otherGot);  // no one else, though
+
+    long counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                dravnel::CScopedLock guard(lock);
+                dravnel::CScopedLock again(lock);
+                ++counter;
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    lock.Unlock();
+    lock.Unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(counter, 0);  // still held once
+    lock.Unlock();
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(counter, 80000);
+    EXPECT_TRUE(lock.TryLock());
+    lock.Unlock();
+}
+
+// FILETIME (100 ns units since 1601) against SYSTEMTIME, and the time stamp
+// that measures silences in it: a stamp ahead of the clock has no elapsed time.
+TEST(Clock, FileTimeRoundTripsThroughSystemTimeAndAStampAheadIsNotElapsed) {
+    // 2024-02-29 12:34:56.789 UTC, a Thursday (day of week 4).
+    const dravnel::SYSTEMTIME st{2024, 2, 4, 29, 12, 34, 56, 789};
+    uint64_t ft = 0;
+    ASSERT_TRUE(platform::SystemTimeToFileTime(st, ft));
+    EXPECT_EQ(ft, 133536836967890000ull);
+    dravnel::SYSTEMTIME back{};
+    ASSERT_TRUE(platform::FileTimeToSystemTime(ft, back));
+    EXPECT_EQ(std::memcmp(&back, &st, sizeof st), 0);
+    EXPECT_FALSE(platform::FileTimeToSystemTime(0, back));  // before 1970
+
+    dravnel::CTime stamp;
+    stamp.Set(platform::SystemTimeAsFileTime() + 10'000'000);  // one second ahead
+    EXPECT_EQ(stamp.ElapsedMs(), 0u);
+    stamp.Set(platform::SystemTimeAsFileTime() - 25'000'000);  // 2.5 s ago
+    EXPECT_GE(stamp.ElapsedMs(), 2500u);
+    EXPECT_LT(stamp.ElapsedMs(), 3500u);
+}

@@ -1,16 +1,19 @@
-// What both senders do alike, and the request functions over them, against
-// the simulated camera over loopback.
+// The senders against the simulated camera over loopback: what both do
+// alike, with the request functions over them; then CWinInetSender's and
+// CHttpSender's own ways with credentials and CHttpSender's request options.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
-#include "platform/Socket.h"
+#include "platform/HttpClient.h"
+#include "sim/web/WebServer.h"
 #include "web/CHttpRequest.h"
 #include "web/CHttpSender.h"
 #include "web/CWinInetSender.h"
 #include "web/HttpRequests.h"
-#include "WebSimFixture.h"
 
 namespace quarnel::test {
 namespace {
@@ -24,49 +27,80 @@ using Web::CHttpRequest;
 using Web::CHttpSender;
 using Web::CWinInetSender;
 
-template <typename Sender>
-std::unique_ptr<CBaseHttpSender> MakeSender(const dravnel::DEVICE_INFO& device) {
-    return std::make_unique<Sender>(device);
-}
+// A simulated camera web server per test, and device records that point at it.
+class WebSimTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.Start()); }
 
-struct SenderKind {
-    const char* name;
-    std::unique_ptr<CBaseHttpSender> (*make)(const dravnel::DEVICE_INFO&);
+    dravnel::DEVICE_INFO Device(const std::string& user = "", const std::string& password = "",
+                                uint32_t httpTimeoutMs = 1000) const {
+        dravnel::DEVICE_INFO device(sim::WebServer::Address(), server.Port(), user, password);
+        device.HttpTimeout = httpTimeoutMs;
+        return device;
+    }
+
+    std::string Tag() const { return "device 127.0.0.1:" + std::to_string(server.Port()); }
+
+    // A page that sends `body`, then, chunked, whatever `source` produces
+    // every intervalMs for as long as it returns true.
+    void SetStreamPage(const std::string& path, std::string body, uint32_t intervalMs,
+                       std::function<bool(std::string&)> source) {
+        server.SetPage(path, [=](const sim::WebPageRequest&) {
+            return sim::WebPageReply{.body = body, .headers = {}, .stream = source, .streamIntervalMs = intervalMs};
+        });
+    }
+
+    sim::WebServer server;
 };
+
+std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// Milliseconds that `action` took.
+template <typename Action>
+long long ElapsedMs(Action action) {
+    const auto start = std::chrono::steady_clock::now();
+    action();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
 
 std::string Pattern(size_t size) {
     std::string body;
-    for (size_t i = 0; body.size() < size; ++i) body += "line" + std::to_string(i) + "=" + std::to_string(i * 7) + "\r\n";
+    for (size_t i = 0; body.size() < size; ++i)
+        body += "line" + std::to_string(i) + "=" + std::to_string(i * 7) + "\r\n";
     body.resize(size);
     return body;
 }
 
-class SenderTest : public WebSimTest, public ::testing::WithParamInterface<SenderKind> {
+// The parameter tells the sender: true for CWinInetSender.
+class SenderTest : public WebSimTest, public ::testing::WithParamInterface<bool> {
 protected:
-    std::unique_ptr<CBaseHttpSender> Make(const std::string& user = "", const std::string& password = "",
-                                          uint32_t timeoutMs = 1000) {
-        return GetParam().make(Device(user, password, timeoutMs));
+    std::unique_ptr<CBaseHttpSender> Make(uint32_t timeoutMs = 1000) {
+        const dravnel::DEVICE_INFO device = Device("", "", timeoutMs);
+        if (GetParam()) return std::make_unique<CWinInetSender>(device);
+        return std::make_unique<CHttpSender>(device);
     }
 };
 
 // Every way a body can end: at its announced length, at the close of the
-// connection, at the last chunk; small, empty, and several times the
-// client's window (the transfer pauses and resumes).
-TEST_P(SenderTest, ReadsEveryFramingOfABodyWhole) {
-    const sim::WebFaults noLength{0, 0, false, true, false};
+// connection, at the last chunk; small, empty, several times the client's
+// window (the transfer pauses and resumes), and broken off halfway (what
+// arrived is kept).
+TEST_P(SenderTest, ReadsEveryFramingOfABody) {
     const struct {
         const char* name;
         size_t size;
         sim::WebFaults faults;
         bool chunked;
+        size_t kept;  // bytes of the body that ReadResponse gives
     } framings[] = {
-        {"announced length", 300, {}, false},
-        {"no length, ends at close", 300, noLength, false},
-        {"chunked", 300, {}, true},
-        {"large announced length", 700 * 1024, {}, false},
-        {"large, no length", 700 * 1024, noLength, false},
-        {"large, chunked", 700 * 1024, {}, true},
-        {"empty", 0, {}, false},
+        {"announced length", 300, {}, false, 300},
+        {"no length, ends at close", 300, {.noContentLength = true}, false, 300},
+        {"chunked", 300, {}, true, 300},
+        {"large announced length", 700 * 1024, {}, false, 700 * 1024},
+        {"large, no length", 700 * 1024, {.noContentLength = true}, false, 700 * 1024},
+        {"large, chunked", 700 * 1024, {}, true, 700 * 1024},
+        {"empty", 0, {}, false, 0},
+        {"broken off", 4000, {.closeMidReply = true}, false, 2000},
     };
     for (const auto& f : framings) {
         SCOPED_TRACE(f.name);
@@ -83,95 +117,60 @@ TEST_P(SenderTest, ReadsEveryFramingOfABodyWhole) {
         }
         server.SetFaults(f.faults);
         auto sender = Make();
-        std::vector<uint8_t> reply{'x'};
-        EXPECT_EQ(RequestGetRD("/page.txt", reply, *sender, true).code, 0u);
+        ASSERT_TRUE(sender->SendRequest(CHttpRequest("GET", "/page.txt")));
         EXPECT_EQ(sender->StatusCode(), 200u);
         EXPECT_EQ(sender->ContentLength(), f.faults.noContentLength || f.chunked ? 0u : f.size);
-        EXPECT_EQ(Text(reply), body);
+        std::vector<uint8_t> reply{'x'};
+        EXPECT_EQ(sender->ReadResponse(reply), f.kept);
+        EXPECT_EQ(Text(reply), body.substr(0, f.kept));
     }
 }
 
-// Any 2xx succeeds for RequestGetRD; RequestGetBody wants exactly 200.
+// Any 2xx succeeds for RequestGetRD, which reads the body only then;
+// RequestGetBody wants exactly 200. The sender keeps its connection for all
+// of them.
 TEST_P(SenderTest, StatusDecidesTheOutcome) {
     const struct {
         int status;
         uint32_t level;
         uint32_t code;
-        bool body;  // RequestGetBody's answer
+        const char* body;  // RequestGetRD's reply
+        bool getBody;      // RequestGetBody's answer
     } cases[] = {
-        {200, 3, 0, true}, {202, 3, 0, false}, {204, 3, 0, false}, {404, 1, 6, false}, {302, 1, 6, false},
+        {200, 3, 0, "res=200\r\n", true}, {202, 3, 0, "res=200\r\n", false}, {204, 3, 0, "", false},
+        {404, 1, 6, "", false},           {302, 1, 6, "", false},
     };
+    auto sender = Make();
+    std::vector<uint8_t> reply;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.status);
         server.SetPage("/cgi", [status = c.status](const sim::WebPageRequest&) {
-            sim::WebPageReply reply;
-            reply.status = status;
-            reply.body = "res=200\r\n";
-            return reply;
+            return sim::WebPageReply{.status = status, .body = "res=200\r\n", .headers = {}, .stream = {}};
         });
-        auto sender = Make();
-        std::vector<uint8_t> reply;
         const CResultDef result = RequestGetRD("/cgi?app=get", reply, *sender, true);
         EXPECT_EQ(result.level, c.level);
         EXPECT_EQ(result.code, c.code);
-        if (c.code == 6)
-            EXPECT_EQ(result.message, "dravnel::HUtils::RequestGetRD: " + Tag() +
-                                          " does not process request \"/cgi?app=get\", status code = " +
-                                          std::to_string(c.status));
-        else
-            EXPECT_EQ(result.message, "");
-        EXPECT_EQ(RequestGetBody("/cgi?app=get", *sender, reply), c.body);
+        EXPECT_EQ(Text(reply), c.body);
+        const std::string refused = "dravnel::HUtils::RequestGetRD: " + Tag() +
+                                    " does not process request \"/cgi?app=get\", status code = " +
+                                    std::to_string(c.status);
+        EXPECT_EQ(result.message, c.code == 6 ? refused : "");
+        EXPECT_EQ(RequestGetBody("/cgi?app=get", *sender, reply), c.getBody);
     }
+    const auto log = server.Log();
+    ASSERT_EQ(log.size(), 2 * std::size(cases));
+    for (const auto& entry : log) EXPECT_EQ(entry.clientPort, log[0].clientPort);
 }
 
-TEST_P(SenderTest, UnreachableDeviceCannotBeSentTo) {
-    platform::Socket closed;  // bound, not listening: connections are refused
-    ASSERT_TRUE(closed.Create(platform::Socket::Kind::Tcp));
-    ASSERT_TRUE(closed.Bind(0, htonl(INADDR_LOOPBACK)));
-    dravnel::DEVICE_INFO device("127.0.0.1", closed.LocalPort(), "", "");
-    device.HttpTimeout = 500;
-    auto sender = GetParam().make(device);
-    std::vector<uint8_t> reply;
-    const CResultDef result = RequestGetRD("/config.txt", reply, *sender, true);
-    EXPECT_EQ(result.level, 4u);
-    EXPECT_EQ(result.code, 9u);
-    EXPECT_EQ(result.message, "dravnel::HUtils::RequestGetRD: cannot send request \"/config.txt\" to device 127.0.0.1:" +
-                                  std::to_string(closed.LocalPort()));
-    EXPECT_EQ(sender->StatusCode(), 0u);
-    EXPECT_FALSE(RequestGetBody("/config.txt", *sender, reply));
-}
-
-TEST_P(SenderTest, SilentServerFailsWithinTheTimeout) {
-    server.SetPageText("/slow", "res=200\r\n");
-    sim::WebFaults faults;
-    faults.delayMs = 3000;
-    server.SetFaults(faults);
-    auto sender = Make("", "", 300);
-    CResultDef result;
-    const auto ms = ElapsedMs([&] { result = RequestGetNoBody("/slow", *sender); });
-    EXPECT_EQ(result.code, 9u);
-    EXPECT_GE(ms, 250);
-    EXPECT_LT(ms, 1500);
-}
-
-TEST_P(SenderTest, ReplyBrokenOffKeepsWhatArrived) {
-    const std::string body = Pattern(4000);
-    server.SetPageText("/cut", body);
-    sim::WebFaults faults;
-    faults.closeMidReply = true;
-    server.SetFaults(faults);
-    auto sender = Make();
-    ASSERT_TRUE(sender->SendRequest(CHttpRequest("GET", "/cut")));
-    EXPECT_EQ(sender->ContentLength(), 4000u);
-    std::vector<uint8_t> reply;
-    EXPECT_EQ(sender->ReadResponse(reply), 2000u);
-    EXPECT_EQ(Text(reply), body.substr(0, 2000));
-}
-
-// CloseRequest from another thread ends a pending read of a body that never
-// ends, and a send that waits for a head, within milliseconds.
-TEST_P(SenderTest, CloseRequestFromAnotherThreadEndsAPendingReadOrSend) {
-    auto sender = Make("", "", 5000);
+// CloseRequest from another thread ends the request, when idle and during a
+// read of an endless event stream or a send that waits for a head, within
+// milliseconds; the next request is not affected.
+TEST_P(SenderTest, CloseRequestFromAnotherThreadEndsTheRequest) {
+    SetStreamPage("/events", "", 20, [](std::string& chunk) {
+        chunk = "alarm=1\r\n";
+        return true;
+    });
+    auto sender = Make(5000);
     const auto msClosedAfter200 = [&sender](auto action) {
         std::thread closer([&sender] {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -181,51 +180,59 @@ TEST_P(SenderTest, CloseRequestFromAnotherThreadEndsAPendingReadOrSend) {
         closer.join();
         return ms;
     };
-    server.SetPageText("/stream", "alarm=0\r\n");
-    sim::WebFaults faults;
-    faults.endlessBody = true;
-    server.SetFaults(faults);
-    ASSERT_TRUE(sender->SendRequest(CHttpRequest("GET", "/stream")));
-    std::vector<uint8_t> reply;
-    EXPECT_LT(msClosedAfter200([&] { sender->ReadResponse(reply); }), 1000);
-    EXPECT_EQ(Text(reply).substr(0, 9), "alarm=0\r\n");
-    EXPECT_EQ(sender->ReadData(reply, 100, true), 0u);  // the request is gone
+    ASSERT_EQ(RequestGetNoBody("/events", *sender).code, 0u);
+    std::vector<uint8_t> buffer;
+    ASSERT_EQ(sender->ReadData(buffer, 9, true), 9u);
+    EXPECT_EQ(Text(buffer), "alarm=1\r\n");
+    std::thread([&sender] { sender->CloseRequest(); }).join();
+    EXPECT_EQ(sender->ReadData(buffer, 100, true), 0u);  // the request is gone
     EXPECT_EQ(sender->QueryDataAvailable(), 0u);
 
-    faults = sim::WebFaults{};
-    faults.delayMs = 3000;
-    server.SetFaults(faults);
+    ASSERT_EQ(RequestGetNoBody("/events", *sender).code, 0u);
+    EXPECT_LT(msClosedAfter200([&] { sender->ReadResponse(buffer); }), 1000);
+    EXPECT_EQ(Text(buffer).substr(0, 9), "alarm=1\r\n");
+    EXPECT_EQ(sender->ReadData(buffer, 100, true), 0u);
+
+    server.SetFaults({.delayMs = 3000});
     bool sent = true;
-    EXPECT_LT(msClosedAfter200([&] { sent = sender->SendRequest(CHttpRequest("GET", "/stream")); }), 1000);
+    EXPECT_LT(msClosedAfter200([&] { sent = sender->SendRequest(CHttpRequest("GET", "/events")); }), 1000);
     EXPECT_FALSE(sent);
 }
 
-// The alarm input thread's way of reading an event stream: one byte, then
-// whatever is ready.
-TEST_P(SenderTest, PullsAnEventStreamPieceByPiece) {
-    int sent = 0;
-    SetStreamPage("/events", "", 20, [&sent](std::string& chunk) {
-        chunk = "alarm=1\r\nalarm1=" + std::to_string(++sent % 2) + "\r\n";
+// A caller that does not read makes the sender hold at most the client's
+// window, however fast and long the server streams. What it holds comes out
+// whole and in order, pulled the way the alarm input thread reads its event
+// stream (one byte, then what is ready), in reads of at most the size asked.
+TEST_P(SenderTest, BuffersAtMostAWindowWhileTheCallerDoesNotRead) {
+    SetStreamPage("/fast", "", 0, [sequence = uint32_t{0}](std::string& chunk) mutable {
+        chunk.clear();
+        for (int i = 0; i < 1024; ++i) chunk += std::to_string(sequence++ % 10);
         return true;
     });
-    auto sender = Make("", "", 2000);
-    ASSERT_EQ(RequestGetNoBody("/events", *sender).code, 0u);
-    for (int message = 0; message < 3; ++message) {
-        std::vector<uint8_t> buffer;
-        ASSERT_EQ(sender->ReadData(buffer, 1, true), 1u);
-        const uint32_t ready = sender->QueryDataAvailable();
+    auto sender = Make();
+    ASSERT_EQ(RequestGetNoBody("/fast", *sender).code, 0u);
+    uint32_t most = 0;
+    for (int round = 0; round < 50; ++round) most = std::max(most, sender->QueryDataAvailable());
+    EXPECT_GT(most, 0u);
+    EXPECT_LE(most, platform::HttpClient::kWindow + 16 * 1024);
+
+    std::vector<uint8_t> body;
+    while (body.size() < 4 * platform::HttpClient::kWindow) {
+        ASSERT_EQ(sender->ReadData(body, 1, false), 1u);
+        const uint32_t ready = std::min(sender->QueryDataAvailable(), CBaseHttpSender::kReadChunk);
         ASSERT_GT(ready, 0u);
-        ASSERT_EQ(sender->ReadData(buffer, ready, false), ready);
-        EXPECT_EQ(Text(buffer).substr(0, 9), "alarm=1\r\n");
+        ASSERT_EQ(sender->ReadData(body, ready, false), ready);
     }
+    for (size_t i = 0; i < body.size(); ++i) ASSERT_EQ(body[i], '0' + i % 10) << i;
 }
 
 // A body that stalls after its first bytes: reads end after the time-out,
 // and the whole-body read keeps exactly what arrived (no terminator added,
-// nothing dropped).
-TEST_P(SenderTest, TimeOutInABodyKeepsWhatArrived) {
+// nothing dropped). A silent server fails the request within the time-out.
+// Stopping the server ends its stalled replies at once.
+TEST_P(SenderTest, TimeOutsEndStalledReadsAndSilentRequests) {
     SetStreamPage("/stall", "alarm=1\r\n", 5000, [](std::string&) { return true; });
-    auto sender = Make("", "", 300);
+    auto sender = Make(300);
     std::vector<uint8_t> reply;
     CResultDef result;
     auto ms = ElapsedMs([&] { result = RequestGetRD("/stall", reply, *sender, true); });
@@ -237,23 +244,177 @@ TEST_P(SenderTest, TimeOutInABodyKeepsWhatArrived) {
     EXPECT_EQ(got, 0u);
     EXPECT_GE(ms, 250);
     EXPECT_LT(ms, 1500);
+
+    server.SetFaults({.delayMs = 3000});
+    ms = ElapsedMs([&] { result = RequestGetNoBody("/stall", *sender); });
+    EXPECT_EQ(result.code, 9u);
+    EXPECT_GE(ms, 250);
+    EXPECT_LT(ms, 1500);
+    EXPECT_LT(ElapsedMs([&] { server.Stop(); }), 1500);
 }
 
-TEST_P(SenderTest, KeepsItsConnectionBetweenRequests) {
+INSTANTIATE_TEST_SUITE_P(Web, SenderTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "WinInetSender" : "HttpSender"); });
+
+using WinInetSenderTest = WebSimTest;
+
+// Credentials for whatever the server challenges with (Digest here, Basic
+// below); refused ones are tried once more on a new connection, and the
+// caller then sees the status.
+TEST_F(WinInetSenderTest, AnswersTheChallengedSchemeAndRetriesARefusalOnANewConnection) {
+    server.SetPageText("/ptz/control.php", "res=200\r\n");
+    server.SetAuth(sim::WebAuth::Digest, "admin", "s3cret");
+    CWinInetSender good(Device("admin", "s3cret"));
+    EXPECT_EQ(RequestGetNoBody("/ptz/control.php?ch=1&move=left", good).code, 0u);
+    auto log = server.Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().status, 200);
+    EXPECT_EQ(log.back().authScheme, "Digest");
+    EXPECT_EQ(log.back().userAgent, "Dravnel::WinInetSender");
+
+    server.SetAuth(sim::WebAuth::Basic, "admin", "s3cret");
+    server.ClearLog();
+    CWinInetSender sender(Device("admin", "wrong"));
+    const CResultDef result = RequestGetNoBody("/ptz/control.php?ch=1&move=stop", sender);
+    EXPECT_EQ(result.level, 1u);
+    EXPECT_EQ(result.code, 6u);
+    EXPECT_EQ(sender.StatusCode(), 401u);
+    log = server.Log();
+    // The first attempt starts unauthenticated; the second, on a new
+    // connection, may present Basic at once.
+    ASSERT_GE(log.size(), 3u);
+    ASSERT_LE(log.size(), 4u);
+    EXPECT_EQ(log[0].authScheme, "");
+    EXPECT_EQ(log[1].authScheme, "Basic");
+    EXPECT_EQ(log.back().authScheme, "Basic");
+    EXPECT_NE(log[2].clientPort, log[1].clientPort);
+}
+
+using HttpSenderTest = WebSimTest;
+
+TEST_F(HttpSenderTest, LearnsDigestFromA401AndKeepsIt) {
+    server.SetAuth(sim::WebAuth::Digest, "admin", "s3cret");
     server.SetPageText("/a", "res=200\r\n");
-    auto sender = Make();
+    CHttpSender sender(Device("admin", "s3cret"));
     std::vector<uint8_t> reply;
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(RequestGetBody("/a", *sender, reply));
-    const auto log = server.Log();
-    ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(log[1].clientPort, log[0].clientPort);
-    EXPECT_EQ(log[2].clientPort, log[0].clientPort);
+    EXPECT_EQ(RequestGetRD("/a", reply, sender, true).code, 0u);
+    EXPECT_EQ(Text(reply), "res=200\r\n");
+    EXPECT_EQ(sender.AuthScheme(), platform::http_auth::kDigest);
+    auto log = server.Log();
+    // Basic goes out at once and is refused; the one repeat goes out in
+    // Digest (libcurl may first fetch a challenge of its own, unauthenticated).
+    ASSERT_GE(log.size(), 2u);
+    ASSERT_LE(log.size(), 3u);
+    EXPECT_EQ(log[0].authScheme, "Basic");
+    EXPECT_EQ(log[0].status, 401);
+    EXPECT_EQ(log[0].userAgent, "Dravnel::HttpSender");
+    EXPECT_EQ(log.back().authScheme, "Digest");
+    EXPECT_EQ(log.back().status, 200);
+
+    server.ClearLog();
+    EXPECT_EQ(RequestGetRD("/a", reply, sender, true).code, 0u);
+    log = server.Log();
+    ASSERT_EQ(log.size(), 1u);  // Digest at once
+    EXPECT_EQ(log[0].authScheme, "Digest");
+    EXPECT_EQ(log[0].status, 200);
 }
 
-INSTANTIATE_TEST_SUITE_P(Web, SenderTest,
-                         ::testing::Values(SenderKind{"HttpSender", &MakeSender<CHttpSender>},
-                                           SenderKind{"WinInetSender", &MakeSender<CWinInetSender>}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// On a Basic server: no credentials go out without a user name or with
+// kAuthNone; a 401 that offers the scheme just tried cannot be sent, and once
+// the scheme is learnt a later refusal reaches the caller as a status.
+TEST_F(HttpSenderTest, BasicServerRefusals) {
+    server.SetAuth(sim::WebAuth::Basic, "admin", "s3cret");
+    server.SetPageText("/a", "res=200\r\n");
+    CHttpRequest request("GET", "/a");
+    CHttpSender(Device("", "s3cret")).SendRequest(request);
+    request.authMode = CHttpRequest::kAuthNone;
+    CHttpSender(Device("admin", "s3cret")).SendRequest(request);
+    ASSERT_GE(server.Log().size(), 2u);
+    for (const auto& entry : server.Log()) {
+        EXPECT_EQ(entry.authScheme, "");
+        EXPECT_EQ(entry.status, 401);
+    }
+
+    server.ClearLog();
+    CHttpSender sender(Device("admin", "wrong"));
+    std::vector<uint8_t> reply;
+    const CResultDef result = RequestGetRD("/a", reply, sender, true);
+    EXPECT_EQ(result.level, 4u);
+    EXPECT_EQ(result.code, 9u);
+    EXPECT_EQ(result.message, "dravnel::HUtils::RequestGetRD: cannot send request \"/a\" to " + Tag());
+    EXPECT_EQ(server.Log().size(), 1u);
+    EXPECT_EQ(RequestGetRD("/a", reply, sender, true).code, 6u);
+    EXPECT_EQ(sender.StatusCode(), 401u);
+}
+
+// Verb, header lines (one entry may hold several), body, and an object that
+// is escaped where it cannot go on the request line as given; redirects only
+// when allowed; with kNoWaitForResponse the send returns once the request is
+// out.
+TEST_F(HttpSenderTest, HonoursTheRequestOptions) {
+    std::string received;
+    server.SetPage("/echo b", [&received](const sim::WebPageRequest& request) {
+        received = request.method + " " + request.body;
+        return sim::WebPageReply{.body = "res=200\r\n", .headers = {}, .stream = {}};
+    });
+    server.SetPage("/old", [](const sim::WebPageRequest&) {
+        return sim::WebPageReply{.status = 302, .body = "moved", .headers = {{"Location", "/new"}}, .stream = {}};
+    });
+    server.SetPageText("/new", "res=200\r\n");
+    CHttpSender sender(Device("", "", 5000));
+    CHttpRequest request("POST", "/echo b?name=x y#1");
+    request.body = {'k', '=', 'v'};
+    request.headers = {"X-Camera: 1\r\nX-Other: two"};
+    ASSERT_TRUE(sender.SendRequest(request));
+    EXPECT_EQ(sender.StatusCode(), 200u);
+    EXPECT_EQ(received, "POST k=v");
+    const auto log = server.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].target, "/echo%20b?name=x%20y%231");
+    int found = 0;
+    for (const auto& [name, value] : log[0].headers)
+        found += (name == "X-Camera" && value == "1") + (name == "X-Other" && value == "two");
+    EXPECT_EQ(found, 2);
+
+    request = CHttpRequest("GET", "/old");
+    ASSERT_TRUE(sender.SendRequest(request));  // redirects are off by default
+    EXPECT_EQ(sender.StatusCode(), 302u);
+    request.flags &= ~CHttpRequest::kDisableRedirects;
+    ASSERT_TRUE(sender.SendRequest(request));
+    EXPECT_EQ(sender.StatusCode(), 200u);
+    std::vector<uint8_t> body;
+    sender.ReadResponse(body);
+    EXPECT_EQ(Text(body), "res=200\r\n");
+
+    server.SetFaults({.delayMs = 3000});
+    request.flags |= CHttpRequest::kNoWaitForResponse;
+    bool sent = false;
+    EXPECT_LT(ElapsedMs([&] { sent = sender.SendRequest(request); }), 1000);
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(sender.StatusCode(), 0u);
+}
+
+// The object as it goes on the request line: escapePath and escapeQuery
+// choose whether "<>\^`{|} and the double quote are escaped on either side of
+// the first '?'; controls, blanks, non-ASCII and '#' always are.
+TEST(CHttpRequest, EscapeObject) {
+    const struct {
+        const char* object;
+        bool path;
+        bool query;
+        const char* wire;
+    } cases[] = {
+        {"/video/video.php?app=get&ch=1&strm=1", true, false, "/video/video.php?app=get&ch=1&strm=1"},
+        {"/a b/c?d e", false, false, "/a%20b/c?d%20e"},         // blanks never go raw
+        {"/x|y?l=1|2", true, false, "/x%7Cy?l=1|2"},           // query left as given
+        {"/x|y?l=1|2", true, true, "/x%7Cy?l=1%7C2"},
+        {"/p?t=\"<a>\"", true, true, "/p?t=%22%3Ca%3E%22"},
+        {"/p?already=%20", true, true, "/p?already=%20"},      // '%' stays
+        {"/p?n=\xC3\xA9\t#", false, false, "/p?n=%C3%A9%09%23"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CHttpRequest::EscapeObject(c.object, c.path, c.query), c.wire) << c.object;
+}
 
 }  // namespace
 }  // namespace quarnel::test

@@ -13,10 +13,7 @@ using namespace dravnel;
 // RFC 1321 appendix A.5, plus inputs around the 56- and 64-byte padding edges
 // (digests from an independent MD5).
 TEST(Md5, DigestsOfTheTestSuite) {
-    const struct {
-        std::string text;
-        const char* digest;
-    } cases[] = {
+    const struct { std::string text; const char* digest; } cases[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
@@ -60,9 +57,6 @@ TEST(Authorization, BasicIsOneLineOfAnyLength) {
     AuthorizationInputs in;
     in.scheme = AuthScheme::Basic;
     in.userName = "admin";
-    in.password = "secret";
-    EXPECT_EQ(BuildAuthorization(in, RTSPMethod::Describe, "rtsp://h/"), "Authorization: Basic YWRtaW46c2VjcmV0\r\n");
-    in.password.clear();
     EXPECT_EQ(BuildAuthorization(in, RTSPMethod::Setup, ""), "Authorization: Basic YWRtaW46\r\n");  // "admin:"
     in.userName = std::string(36, 'u');
     in.password = std::string(35, 'p');

@@ -1,40 +1,76 @@
-// A client, a scripted camera and a recording user, wired for one test.
+// What the client's tests share: a user that records what the client hands
+// it, interleaved frames, settings for a local camera and a fast clock.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
-#include <thread>
+#include <vector>
 
-#include "RecordingUser.h"
-#include "ScriptedRtspServer.h"
 #include "platform/Clock.h"
+#include "rtp/ByteReader.h"
+#include "rtp/IRTPClient.h"
 #include "rtsp/CBaseRTSPClient.h"
+#include "tests/support/WaitUntil.h"
 
 namespace quarnel::test {
 
-using Request = ScriptedRtspServer::Request;
+// Thread-safety: the client's thread records while any thread reads.
+class RecordingUser : public dravnel::IRTPReceiverUser {
+public:
+    void OnInterleavedPacket(dravnel::CRTPPacket* packet, const std::vector<uint8_t>* frame) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        sequences_.push_back(packet->sequenceNumber);
+        frames_.push_back(*frame);
+    }
+    void OnRTPPacket(const sockaddr_in*, dravnel::CRTPPacket*) override {}
+    void OnTimeout() override {}
+    void OnClosed() override {}
+    void OnSessionDescription(const dravnel::CodecConfig* config) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        configs_.push_back(*config);
+    }
 
-// An H.264 description with one video and one audio media.
-inline const std::string kCameraSdp =
-    "v=0\r\n"
-    "o=- 1 1 IN IP4 127.0.0.1\r\n"
-    "s=Session\r\n"
-    "m=video 0 RTP/AVP 96\r\n"
-    "a=rtpmap:96 H264/90000\r\n"
-    "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=Z0IAH5WoFAFuQA==,aM48gA==\r\n"
-    "a=control:trackID=1\r\n"
-    "m=audio 0 RTP/AVP 0\r\n"
-    "a=control:trackID=2\r\n";
+    std::vector<uint16_t> Sequences() const { return Locked(sequences_); }
+    std::vector<std::vector<uint8_t>> Frames() const { return Locked(frames_); }
+    std::vector<dravnel::CodecConfig> Configs() const { return Locked(configs_); }
+    bool WaitForPackets(size_t count, int timeoutMs) const {
+        return WaitUntil([&] { return Sequences().size() >= count; }, std::chrono::milliseconds(timeoutMs));
+    }
 
-// Answers like a camera that needs no authentication.
-inline std::vector<std::string> CameraAnswer(const Request& r, const std::string& session = "1234;timeout=60") {
-    if (r.method == "DESCRIBE")
-        return {ScriptedRtspServer::Reply(r, "200 OK", "Content-Type: application/sdp\r\n", kCameraSdp)};
-    if (r.method == "SETUP") return {ScriptedRtspServer::Reply(r, "200 OK", "Session: " + session + "\r\n")};
-    return {ScriptedRtspServer::Reply(r, "200 OK", "Session: " + session.substr(0, session.find(';')) + "\r\n")};
+private:
+    template <typename T>
+    T Locked(const T& value) const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return value;
+    }
+
+    mutable std::mutex mutex_;
+    std::vector<uint16_t> sequences_;
+    std::vector<std::vector<uint8_t>> frames_;
+    std::vector<dravnel::CodecConfig> configs_;
+};
+
+inline std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+inline void Append(std::vector<uint8_t>& to, const std::vector<uint8_t>& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
+
+// V=2, PT 96, the given sequence number, time stamp 0x10, SSRC 0x11223344,
+// then the payload.
+inline std::vector<uint8_t> RtpPacket(uint16_t sequence, const std::string& payload = "abc") {
+    std::vector<uint8_t> out;
+    dravnel::ByteWriter(out).U8(0x80).U8(96).U16(sequence).U32(0x10).U32(0x11223344).Bytes(Bytes(payload));
+    return out;
+}
+
+// An interleaved frame (RFC 2326 section 10.12): "$", channel, length, body.
+inline std::vector<uint8_t> Interleaved(uint8_t channel, const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> out;
+    dravnel::ByteWriter(out).U8('$').U8(channel).U16(static_cast<uint16_t>(body.size())).Bytes(body);
+    return out;
 }
 
 // A wall clock (FILETIME units) that runs `scale` times faster than real time.
@@ -45,25 +81,11 @@ inline std::function<uint64_t()> FastClock(uint64_t scale) {
     };
 }
 
-inline bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
-    const uint32_t start = platform::MonotonicMs();
-    while (!done()) {
-        if (platform::MonotonicMs() - start > timeoutMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
+// Credentials go out only when the settings name a scheme or a camera asks.
 inline dravnel::RTSPConnectionSettings LocalSettings(uint16_t port) {
-    dravnel::RTSPConnectionSettings s;
-    s.host = "127.0.0.1";
-    s.serverPort = port;
-    s.streamPath = "/h264";
-    s.clientRtpPort = 5000;
-    s.clientRtcpPort = 5001;
-    s.receiveTimeoutMs = 2000;
-    s.connectTimeoutMs = 1000;
-    return s;
+    return {.serverPort = port, .clientRtpPort = 5000, .clientRtcpPort = 5001, .host = "127.0.0.1",
+            .userName = "admin", .password = "secret", .connectTimeoutMs = 1000, .receiveTimeoutMs = 2000,
+            .streamPath = "/h264", .reserved = {}};
 }
 
 }  // namespace quarnel::test

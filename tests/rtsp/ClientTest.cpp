@@ -1,75 +1,114 @@
-// The RTSP session against a scripted camera: requests byte for byte, the
-// authentication retry, keep-alive timing, connecting and stopping.
+// The RTSP session against a scripted camera: requests byte for byte,
+// authentication, keep-alive timing, hostile and oddly written replies, RTP
+// interleaved on the connection, connecting and stopping.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "ClientFixture.h"
-#include "platform/Thread.h"
+#include "ScriptedRtspServer.h"
 #include "rtsp/Md5.h"
 
 using namespace dravnel;
 using namespace quarnel::test;
+using Request = ScriptedRtspServer::Request;
+using Writes = std::vector<std::string>;
 
 namespace {
 
-std::string Base(uint16_t port) { return "rtsp://127.0.0.1:" + std::to_string(port) + "/h264"; }
+// An H.264 description with one video and one audio media.
+const std::string kCameraSdp =
+    "v=0\r\n"
+    "m=video 0 RTP/AVP 96\r\n"
+    "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=Z0IAH5WoFAFuQA==,aM48gA==\r\n"
+    "a=control:trackID=1\r\n"
+    "m=audio 0 RTP/AVP 0\r\n"
+    "a=control:trackID=2\r\n";
+
+// Answers like a camera that needs no authentication.
+Writes CameraAnswer(const Request& r, const std::string& session = "1234;timeout=60") {
+    if (r.method == "DESCRIBE")
+        return {ScriptedRtspServer::Reply(r, "200 OK", "Content-Type: application/sdp\r\n", kCameraSdp)};
+    if (r.method == "SETUP") return {ScriptedRtspServer::Reply(r, "200 OK", "Session: " + session + "\r\n")};
+    return {ScriptedRtspServer::Reply(r, "200 OK", "Session: " + session.substr(0, session.find(';')) + "\r\n")};
+}
+
+Writes Challenge(const Request& r, const std::string& challenge) {
+    return {ScriptedRtspServer::Reply(r, "401 Unauthorized", "WWW-Authenticate: " + challenge + "\r\n")};
+}
+
+// A scripted camera and a client with its user; the client goes first, so
+// its TEARDOWN still finds the camera.
+struct Session {
+    explicit Session(ScriptedRtspServer::Script script)
+        : server(std::move(script)), settings(LocalSettings(server.Port())) {}
+    bool Start(RTSPTransportMode mode = RTSPTransportMode::Udp) { return client.StartClient(settings, &user, mode); }
+    std::string Base() const { return "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/h264"; }
+
+    ScriptedRtspServer server;
+    RTSPConnectionSettings settings;
+    RecordingUser user;
+    CBaseRTSPClient client;
+};
 
 }  // namespace
 
-TEST(Client, DigestChallengeIsAnsweredOnceThenEveryRequestCarriesIt) {
-    ScriptedRtspServer server([](const Request& r) -> std::vector<std::string> {
-        if (r.Header("Authorization").empty())
-            return {ScriptedRtspServer::Reply(r, "401 Unauthorized",
-                                              "WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc123\"\r\n")};
+// Basic from the first request. A Digest challenge is answered by one retry
+// (CSeq 2), and every later request carries the RFC 2617 digest without qop
+// over the base URL, also SETUP. The next start begins afresh: CSeq 1, no
+// session, and the scheme of the settings again, for every request.
+TEST(Client, AuthenticatesAndEachStartBeginsAfresh) {
+    Session s([](const Request& r) {
+        if (r.connection == 1 && r.Header("Authorization").rfind("Digest", 0) != 0)
+            return Challenge(r, "Digest realm=\"cam\", nonce=\"abc123\"");
         return CameraAnswer(r);
     });
-    RecordingUser user;
-    CBaseRTSPClient client;
-    auto settings = LocalSettings(server.Port());
-    settings.userName = "admin";
-    settings.password = "secret";
-    ASSERT_TRUE(client.StartClient(settings, &user, RTSPTransportMode::Udp));
-    ASSERT_TRUE(server.WaitFor("PLAY", 1, 5000));
-    client.StopClient();
-    ASSERT_TRUE(server.WaitFor("TEARDOWN", 1, 1000));
+    s.settings.authScheme = AuthScheme::Basic;
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(s.server.WaitFor("PLAY", 1, 5000));
+    s.client.StopClient();
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(s.server.WaitFor("PLAY", 2, 5000));
+    s.client.StopClient();
+    ASSERT_TRUE(s.server.WaitFor("TEARDOWN", 2, 1000));
 
-    const std::string base = Base(server.Port());
-    // RFC 2617 digest without qop over the base URL, also for SETUP.
-    const auto auth = [&](const std::string& method) {
-        const std::string response =
-            Md5Hex(Md5Hex("admin:cam:secret") + ":abc123:" + Md5Hex(method + ":" + base));
+    const std::string base = s.Base();
+    const auto digest = [&](const std::string& method) {
+        const std::string response = Md5Hex(Md5Hex("admin:cam:secret") + ":abc123:" + Md5Hex(method + ":" + base));
         return "Authorization: Digest username=\"admin\", realm=\"cam\", nonce=\"abc123\", uri=\"" + base +
                "\", response=\"" + response + "\"\r\n";
     };
-    const auto requests = server.Requests();
-    ASSERT_EQ(server.Methods(), (std::vector<std::string>{"DESCRIBE", "DESCRIBE", "SETUP", "PLAY", "TEARDOWN"}));
-    EXPECT_EQ(requests[0].text,
-              "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 1\r\nUser-Agent: Dravnel\r\nAccept: application/sdp\r\n\r\n");
-    EXPECT_EQ(requests[1].text, "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 2\r\n" + auth("DESCRIBE") +
-                                    "User-Agent: Dravnel\r\nAccept: application/sdp\r\n\r\n");
-    EXPECT_EQ(requests[2].text, "SETUP " + base + "/trackID=1 RTSP/1.0\r\nCSeq: 3\r\n" + auth("SETUP") +
+    const std::string basic = "Authorization: Basic YWRtaW46c2VjcmV0\r\n";  // "admin:secret"
+    const std::string describeTail = "User-Agent: Dravnel\r\nAccept: application/sdp\r\n\r\n";
+    const auto requests = s.server.Requests();
+    ASSERT_EQ(s.server.Methods(), (Writes{"DESCRIBE", "DESCRIBE", "SETUP", "PLAY", "TEARDOWN", "DESCRIBE", "SETUP",
+                                          "PLAY", "TEARDOWN"}));
+    EXPECT_EQ(requests[0].text, "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 1\r\n" + basic + describeTail);
+    EXPECT_EQ(requests[1].text, "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 2\r\n" + digest("DESCRIBE") + describeTail);
+    EXPECT_EQ(requests[2].text, "SETUP " + base + "/trackID=1 RTSP/1.0\r\nCSeq: 3\r\n" + digest("SETUP") +
                                     "Transport: RTP/AVP;unicast;client_port=5000-5001\r\nUser-Agent: Dravnel\r\n\r\n");
-    EXPECT_EQ(requests[3].text, "PLAY " + base + " RTSP/1.0\r\nCSeq: 4\r\n" + auth("PLAY") +
+    EXPECT_EQ(requests[3].text, "PLAY " + base + " RTSP/1.0\r\nCSeq: 4\r\n" + digest("PLAY") +
                                     "Session: 1234\r\nRange: npt=0.000-\r\nUser-Agent: Dravnel\r\n\r\n");
-    EXPECT_EQ(requests[4].text, "TEARDOWN " + base + " RTSP/1.0\r\nCSeq: 5\r\n" + auth("TEARDOWN") +
+    EXPECT_EQ(requests[4].text, "TEARDOWN " + base + " RTSP/1.0\r\nCSeq: 5\r\n" + digest("TEARDOWN") +
                                     "Session: 1234\r\nUser-Agent: Dravnel\r\n\r\n");
-    ASSERT_EQ(user.Configs().size(), 1u);
-    EXPECT_EQ(user.Configs()[0].sps.size(), 10u);
-    EXPECT_EQ(user.Configs()[0].pps.size(), 4u);
+    EXPECT_EQ(requests[5].text, "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 1\r\n" + basic + describeTail);
+    for (size_t i = 6; i < requests.size(); ++i) EXPECT_NE(requests[i].text.find(basic), std::string::npos) << i;
+    ASSERT_EQ(s.user.Configs().size(), 2u);
+    EXPECT_EQ(s.user.Configs()[0].sps.size(), 10u);
+    EXPECT_EQ(s.user.Configs()[0].pps.size(), 4u);
 }
 
 // The SETUP request by content base, media control, transport mode and block
 // size. The camera refuses it, and TEARDOWN follows at once on the base URL.
 TEST(Client, SetupRequest) {
+    // The Content-Base header (none when empty), the video media of the
+    // description, mode and block size; the SETUP URL ("@" stands for the
+    // default base rtsp://127.0.0.1:<port>/h264), Transport and Blocksize.
     const struct {
-        std::string contentBase;  // header value, or empty for none
-        std::string mediaLines;   // the video media of the description
+        std::string contentBase, mediaLines;
         RTSPTransportMode mode;
         uint32_t blockSize;
-        std::string url;  // "@" stands for the default base rtsp://127.0.0.1:<port>/h264
-        std::string transport;
-        std::string blocksize;
+        std::string url, transport, blocksize;
     } cases[] = {
         {"rtsp://10.0.0.5/stream/", "m=video 0 RTP/AVP 96\r\na=control:trackID=1\r\n", RTSPTransportMode::Udp, 0,
          "rtsp://10.0.0.5/stream/trackID=1", "RTP/AVP;unicast;client_port=5000-5001", ""},
@@ -86,80 +125,41 @@ TEST(Client, SetupRequest) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url + " " + c.transport);
-        ScriptedRtspServer server([&](const Request& r) -> std::vector<std::string> {
+        Session s([&](const Request& r) -> Writes {
             if (r.method == "DESCRIBE")
                 return {ScriptedRtspServer::Reply(
                     r, "200 OK", c.contentBase.empty() ? "" : "Content-Base: " + c.contentBase + "\r\n",
                     "v=0\r\n" + c.mediaLines)};
             return {ScriptedRtspServer::Reply(r, r.method == "SETUP" ? "461 Unsupported Transport" : "200 OK")};
         });
-        CBaseRTSPClient client;
-        auto settings = LocalSettings(server.Port());
-        settings.blockSize = c.blockSize;
-        ASSERT_TRUE(client.StartClient(settings, nullptr, c.mode));
-        ASSERT_TRUE(server.WaitFor("TEARDOWN", 1, 3000));
-        client.StopClient();
-        const auto requests = server.Requests();
-        ASSERT_EQ(server.Methods(), (std::vector<std::string>{"DESCRIBE", "SETUP", "TEARDOWN"}));
-        const std::string url = c.url[0] == '@' ? Base(server.Port()) + c.url.substr(1) : c.url;
+        s.settings.blockSize = c.blockSize;
+        ASSERT_TRUE(s.Start(c.mode));
+        ASSERT_TRUE(s.server.WaitFor("TEARDOWN", 1, 3000));
+        s.client.StopClient();
+        const auto requests = s.server.Requests();
+        ASSERT_EQ(s.server.Methods(), (Writes{"DESCRIBE", "SETUP", "TEARDOWN"}));
+        const std::string url = c.url[0] == '@' ? s.Base() + c.url.substr(1) : c.url;
         EXPECT_EQ(requests[1].text, "SETUP " + url + " RTSP/1.0\r\nCSeq: 2\r\nTransport: " + c.transport +
                                         "\r\nUser-Agent: Dravnel\r\n" +
                                         (c.blocksize.empty() ? "" : "Blocksize: " + c.blocksize + "\r\n") + "\r\n");
-        EXPECT_EQ(requests[2].url, c.contentBase.empty() ? Base(server.Port()) : c.contentBase);
+        EXPECT_EQ(requests[2].url, c.contentBase.empty() ? s.Base() : c.contentBase);
     }
-}
-
-// Basic goes with every request from the first. A Digest challenge switches
-// the first session over; the next session starts afresh: CSeq 1, no
-// session id, and the scheme of the settings again.
-TEST(Client, BasicFromTheFirstRequestAndEachStartBeginsAfresh) {
-    ScriptedRtspServer server([](const Request& r) -> std::vector<std::string> {
-        if (r.connection == 1 && r.Header("Authorization").rfind("Digest", 0) != 0)
-            return {ScriptedRtspServer::Reply(r, "401 Unauthorized",
-                                              "WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\"\r\n")};
-        return CameraAnswer(r);
-    });
-    CBaseRTSPClient client;
-    auto settings = LocalSettings(server.Port());
-    settings.userName = "admin";
-    settings.password = "secret";
-    settings.authScheme = AuthScheme::Basic;
-    ASSERT_TRUE(client.StartClient(settings, nullptr, RTSPTransportMode::Udp));
-    ASSERT_TRUE(server.WaitFor("PLAY", 1, 3000));
-    client.StopClient();
-    ASSERT_TRUE(client.StartClient(settings, nullptr, RTSPTransportMode::Udp));
-    ASSERT_TRUE(server.WaitFor("PLAY", 2, 3000));
-    client.StopClient();
-    ASSERT_TRUE(server.WaitFor("TEARDOWN", 2, 1000));
-
-    const auto requests = server.Requests();
-    EXPECT_EQ(requests[0].Header("Authorization"), "Basic YWRtaW46c2VjcmV0");
-    const auto second = std::find_if(requests.begin(), requests.end(), [](const Request& r) { return r.connection == 2; });
-    ASSERT_NE(second, requests.end());
-    EXPECT_EQ(second->method, "DESCRIBE");
-    EXPECT_EQ(second->cseq, 1u);
-    EXPECT_EQ(second->Header("Session"), "");
-    for (auto r = second; r != requests.end(); ++r) EXPECT_EQ(r->Header("Authorization"), "Basic YWRtaW46c2VjcmV0");
 }
 
 // Session time-out 20 s: OPTIONS whenever more than 10 s have passed, checked
 // each tick; without a time-out, half the default 60 s. The clock runs 200
 // times faster than real time, so 10 s take 50 ms.
 TEST(Client, KeepAliveAtHalfTheSessionTimeout) {
-    const struct {
-        const char* session;
-        uint32_t intervalMs;  // real time
-    } cases[] = {{"1234;timeout=20", 50}, {"1234", 150}};
+    const struct { const char* session; uint32_t intervalMs; } cases[] = {{"1234;timeout=20", 50}, {"1234", 150}};
     for (const auto& c : cases) {
-        ScriptedRtspServer server([&](const Request& r) { return CameraAnswer(r, c.session); });
-        CBaseRTSPClient client;
-        client.SetClock(FastClock(200), 5);
-        ASSERT_TRUE(client.StartClient(LocalSettings(server.Port()), nullptr, RTSPTransportMode::Udp));
-        ASSERT_TRUE(server.WaitFor("OPTIONS", 5, 5000)) << c.session;
-        client.StopClient();
+        Session s([&](const Request& r) { return CameraAnswer(r, c.session); });
+        s.client.SetClock(FastClock(200), 5);
+        ASSERT_TRUE(s.Start());
+        ASSERT_TRUE(s.server.WaitFor("OPTIONS", 5, 5000)) << c.session;
+        s.client.StopClient();
 
         std::vector<uint32_t> at;
-        for (const auto& r : server.Requests()) {
+        for (const auto& r : s.server.Requests()) {
             if (r.method != "OPTIONS") continue;
             at.push_back(r.atMs);
             EXPECT_EQ(r.Header("Session"), "1234");
@@ -169,7 +169,7 @@ TEST(Client, KeepAliveAtHalfTheSessionTimeout) {
         std::sort(gaps.begin(), gaps.end());
         EXPECT_GE(gaps.front(), c.intervalMs - 2) << c.session;
         EXPECT_LT(gaps[gaps.size() / 2], c.intervalMs * 3 / 2) << c.session;
-        EXPECT_TRUE(server.WaitFor("TEARDOWN", 1, 1000));
+        EXPECT_TRUE(s.server.WaitFor("TEARDOWN", 1, 1000));
     }
 }
 
@@ -177,23 +177,18 @@ TEST(Client, KeepAliveAtHalfTheSessionTimeout) {
 // time-out, neither during DESCRIBE nor for the TEARDOWN reply.
 TEST(Client, StopClientReturnsPromptlyFromASilentCamera) {
     for (const std::string silentAt : {"DESCRIBE", "TEARDOWN"}) {
-        ScriptedRtspServer server([&](const Request& r) -> std::vector<std::string> {
-            if (r.method == silentAt) return {};
-            return CameraAnswer(r);
-        });
-        CBaseRTSPClient client;
-        auto settings = LocalSettings(server.Port());
-        settings.receiveTimeoutMs = 5000;
-        ASSERT_TRUE(client.StartClient(settings, nullptr, RTSPTransportMode::Udp));
-        ASSERT_TRUE(server.WaitFor(silentAt == "DESCRIBE" ? "DESCRIBE" : "PLAY", 1, 3000));
+        Session s([&](const Request& r) { return r.method == silentAt ? Writes{} : CameraAnswer(r); });
+        s.settings.receiveTimeoutMs = 5000;
+        ASSERT_TRUE(s.Start());
+        ASSERT_TRUE(s.server.WaitFor(silentAt == "DESCRIBE" ? "DESCRIBE" : "PLAY", 1, 3000));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const uint32_t start = platform::MonotonicMs();
-        client.StopClient();
+        s.client.StopClient();
         EXPECT_LT(platform::MonotonicMs() - start, 500u) << silentAt;
-        EXPECT_FALSE(client.IsConnected());
+        EXPECT_FALSE(s.client.IsConnected());
         if (silentAt == "TEARDOWN") {
-            ASSERT_TRUE(server.WaitFor("TEARDOWN", 1, 1000));
-            EXPECT_EQ(server.Requests().back().Header("Session"), "1234");
+            ASSERT_TRUE(s.server.WaitFor("TEARDOWN", 1, 1000));
+            EXPECT_EQ(s.server.Requests().back().Header("Session"), "1234");
         }
     }
 }
@@ -211,18 +206,17 @@ TEST(Client, StartFailsWhenTheConnectDoes) {
     ASSERT_TRUE(listener.Create(platform::Socket::Kind::Tcp));
     ASSERT_TRUE(listener.Bind(0, htonl(INADDR_LOOPBACK)));
     ASSERT_TRUE(listener.Listen(0));
-    settings = LocalSettings(listener.LocalPort());
     std::vector<platform::Socket> fillers(3);
     for (auto& f : fillers) {
         ASSERT_TRUE(f.Create(platform::Socket::Kind::Tcp));
         f.Connect(htonl(INADDR_LOOPBACK), listener.LocalPort(), 2, 50);
     }
+    settings = LocalSettings(listener.LocalPort());
     settings.connectTimeoutMs = 300;  // three rounds of 100 ms
     uint32_t start = platform::MonotonicMs();
     EXPECT_FALSE(client.StartClient(settings, nullptr, RTSPTransportMode::Udp));
-    const uint32_t elapsed = platform::MonotonicMs() - start;
-    EXPECT_GE(elapsed, 280u);
-    EXPECT_LT(elapsed, 1000u);
+    EXPECT_GE(platform::MonotonicMs() - start, 280u);
+    EXPECT_LT(platform::MonotonicMs() - start, 1000u);
 
     settings.connectTimeoutMs = 5000;
     CManualEvent abort;
@@ -235,4 +229,144 @@ TEST(Client, StartFailsWhenTheConnectDoes) {
     EXPECT_FALSE(client.StartClient(settings, nullptr, RTSPTransportMode::Udp, &abort));
     EXPECT_LT(platform::MonotonicMs() - start, 1000u);
     aborter.Join();
+}
+
+// Each ends the session after DESCRIBE, promptly, without waiting out the
+// receive time-out and without a TEARDOWN.
+TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {
+    std::string endless = "RTSP/1.0 200 OK\r\n";
+    for (int i = 0; i < 80; ++i) endless += "X-Pad: " + std::string(1000, 'p') + "\r\n";
+    const std::string good = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: " + std::to_string(kCameraSdp.size()) +
+                             "\r\n\r\n" + kCameraSdp;
+    // The reply, whether the camera hangs up after it, the DESCRIBE requests.
+    const struct { std::string reply; bool closeAfter = false; size_t describes = 1; } cases[] = {
+        {std::string("\x80\0\xff\x1bRTSP/9 \n\r\0", 14) + "\r\n\r\n"},  // garbage
+        {"RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n"},
+        {endless},  // a header block beyond the 64 KiB reply limit
+        {"RTSP/1.0 200 OK\r\nContent-Length: 70000\r\n\r\n" + std::string(70000, 'v')},
+        {"RTSP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\n"},  // 0 in 32-bit arithmetic
+        {good.substr(0, good.size() - 20), true},
+        {"RTSP/1.0 200 OK\r\nCSeq: 1\r\n", true},
+        // One retry for a challenge, none for a second one.
+        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"cam\", nonce=\"n\"\r\n\r\n", false, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply.substr(0, 40));
+        Session* self = nullptr;
+        Session s([&](const Request& r) -> Writes {
+            if (r.method != "DESCRIBE") return CameraAnswer(r);
+            if (!c.closeAfter) return {c.reply};
+            self->server.Push(c.reply);
+            self->server.CloseConnection();
+            return {};
+        });
+        self = &s;
+        s.settings.receiveTimeoutMs = 3000;
+        const uint32_t start = platform::MonotonicMs();
+        ASSERT_TRUE(s.Start());
+        ASSERT_TRUE(WaitUntil([&] { return !s.client.IsRunning(); }, std::chrono::milliseconds(2500)))
+            << "waited out the receive time-out";
+        EXPECT_LT(platform::MonotonicMs() - start, 2500u);
+        EXPECT_EQ(s.server.Methods(), Writes(c.describes, "DESCRIBE"));
+        EXPECT_TRUE(s.user.Configs().empty()) << "DESCRIBE passed";
+    }
+}
+
+// The DESCRIBE reply has a header block of 2 KiB whose Content-Base and
+// Content-Length come after the first 512 bytes, written in 25 pieces; cut at
+// 512 bytes it would lose both. The SETUP reply comes in one write with the
+// PLAY reply behind it, which must be kept for PLAY, not dropped with the
+// rest of the read. A good PLAY shows in the keep-alive that follows it.
+TEST(Client, RepliesAreReadWholeHoweverTheyAreWritten) {
+    std::string padding;
+    for (int i = 0; i < 40; ++i) padding += "X-Padding-" + std::to_string(i) + ": " + std::string(40, 'x') + "\r\n";
+    const std::string base = "rtsp://127.0.0.1:1/base/";
+    Session s([&](const Request& r) -> Writes {
+        if (r.method == "DESCRIBE") {
+            const std::string reply =
+                ScriptedRtspServer::Reply(r, "200 OK", padding + "Content-Base: " + base + "\r\n", kCameraSdp);
+            Writes pieces;
+            for (size_t at = 0; at < reply.size(); at += reply.size() / 25 + 1)
+                pieces.push_back(reply.substr(at, reply.size() / 25 + 1));
+            return pieces;
+        }
+        if (r.method == "SETUP") {
+            Request next = r;
+            ++next.cseq;
+            return {CameraAnswer(r)[0] + ScriptedRtspServer::Reply(next, "200 OK", "Session: 1234\r\n")};
+        }
+        if (r.method == "PLAY") return {};  // already answered
+        return CameraAnswer(r);
+    });
+    s.client.SetClock(platform::SystemTimeAsFileTime, 5);
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(s.server.WaitFor("OPTIONS", 1, 3000));
+    s.client.StopClient();
+    const auto requests = s.server.Requests();
+    ASSERT_GE(requests.size(), 3u);
+    EXPECT_EQ(requests[1].url, base + "trackID=1");
+    EXPECT_EQ(requests[2].url, base);
+    EXPECT_EQ(s.user.Configs().size(), 1u);
+}
+
+// Frames stream without pause while OPTIONS goes out every 10 ms (session
+// time-out 2 s, clock 100 times fast). Each OPTIONS reply arrives between
+// two frames; read off the socket directly, it would take frame bytes with
+// it. Every sequence number must arrive, in order.
+TEST(ClientInterleaved, KeepAliveLosesNoFrame) {
+    Session s([](const Request& r) { return CameraAnswer(r, "1234;timeout=2"); });
+    s.client.SetClock(FastClock(100), 5);
+    ASSERT_TRUE(s.Start(RTSPTransportMode::Interleaved));
+    ASSERT_TRUE(s.server.WaitFor("PLAY", 1, 3000));
+
+    constexpr uint16_t kFrames = 3000;
+    for (uint16_t seq = 0; seq < kFrames; ++seq) {
+        std::vector<uint8_t> bytes = Interleaved(0, RtpPacket(seq, std::string(200 + seq % 700, 'p')));
+        if (seq % 7 == 0) Append(bytes, Interleaved(1, std::vector<uint8_t>(28, '$')));  // RTCP
+        ASSERT_TRUE(s.server.Push(bytes)) << seq;
+        if (seq % 20 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(s.user.WaitForPackets(kFrames, 5000)) << s.user.Sequences().size();
+    s.client.StopClient();
+    ASSERT_TRUE(s.server.WaitFor("TEARDOWN", 1, 1000));
+
+    const auto sequences = s.user.Sequences();
+    ASSERT_EQ(sequences.size(), kFrames);
+    for (uint16_t seq = 0; seq < kFrames; ++seq) ASSERT_EQ(sequences[seq], seq);
+    EXPECT_TRUE(s.server.WaitFor("OPTIONS", 5, 0));
+    ASSERT_EQ(s.server.Methods().back(), "TEARDOWN");
+    EXPECT_EQ(s.server.Requests().back().Header("Session"), "1234");
+}
+
+// A refused PLAY goes on to TEARDOWN. After a good one, the first frame
+// brings the keep-alive; a 401 to it naming another scheme is answered from
+// the stream loop by one more OPTIONS with that scheme. The session ends
+// when the camera hangs up or falls silent for the receive time-out.
+TEST(ClientInterleaved, TheSessionEnds) {
+    for (const std::string how : {"refused", "hang-up", "silence"}) {
+        SCOPED_TRACE(how);
+        Session s([&](const Request& r) {
+            if (r.method == "PLAY" && how == "refused") return Writes{ScriptedRtspServer::Reply(r, "454 No Session")};
+            if (r.method == "OPTIONS" && r.Header("Authorization").empty()) return Challenge(r, "Basic realm=\"c\"");
+            return CameraAnswer(r);
+        });
+        s.settings.receiveTimeoutMs = 300;
+        ASSERT_TRUE(s.Start(RTSPTransportMode::Interleaved));
+        ASSERT_TRUE(s.server.WaitFor("PLAY", 1, 3000));
+        if (how != "refused") {
+            ASSERT_TRUE(s.server.Push(Interleaved(0, RtpPacket(1))));
+            ASSERT_TRUE(s.server.WaitFor("OPTIONS", 2, 3000));
+        }
+        if (how == "hang-up") s.server.CloseConnection();
+        EXPECT_TRUE(WaitUntil([&] { return !s.client.IsRunning(); }, std::chrono::milliseconds(2000)));
+        const auto requests = s.server.Requests();
+        if (how == "refused") {
+            EXPECT_EQ(s.server.Methods(), (Writes{"DESCRIBE", "SETUP", "PLAY", "TEARDOWN"}));
+            continue;
+        }
+        ASSERT_GE(requests.size(), 5u);
+        EXPECT_EQ(requests[3].method + " " + requests[3].Header("Authorization"), "OPTIONS ");
+        EXPECT_EQ(requests[4].method + " " + requests[4].Header("Authorization"), "OPTIONS Basic YWRtaW46c2VjcmV0");
+        EXPECT_EQ(s.user.Sequences(), std::vector<uint16_t>{1});
+    }
 }

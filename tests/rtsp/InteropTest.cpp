@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "ClientFixture.h"
@@ -19,109 +20,92 @@ using quarnel::sim::RtspServer;
 
 namespace {
 
-constexpr const char* kPath = "/1/stream1";
 constexpr unsigned kSessionTimeoutSec = 1;
 
-// Two UDP sockets on consecutive ports, the first even, as RTP and RTCP want.
-struct UdpPair {
-    platform::Socket rtp, rtcp;
-    bool Bind() {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            if (!rtp.Create(platform::Socket::Kind::Udp) || !rtp.Bind(0, htonl(INADDR_LOOPBACK))) return false;
-            const uint16_t port = rtp.LocalPort();
-            if (port % 2 == 0 && port < 65535 && rtcp.Create(platform::Socket::Kind::Udp) &&
-                rtcp.Bind(static_cast<uint16_t>(port + 1), htonl(INADDR_LOOPBACK)))
-                return true;
-            rtp.Close();
-            rtcp.Close();
-        }
-        return false;
+// RTP packets that arrive on the socket within the time.
+size_t ReceiveRtp(platform::Socket& socket, uint32_t forMs) {
+    size_t packets = 0;
+    uint8_t buffer[2048];
+    CRTPPacket packet;
+    for (const uint32_t start = platform::MonotonicMs(); platform::MonotonicMs() - start < forMs;) {
+        sockaddr_in from{};
+        if (socket.WaitReadable(20) != platform::IoStatus::Ok) continue;
+        const auto got = socket.ReceiveFrom(buffer, from);
+        packets += got && packet.Parse(buffer, static_cast<unsigned>(got.bytes));
     }
-    // RTP packets that arrive within the time-out.
-    size_t Receive(uint32_t timeoutMs) {
-        size_t packets = 0;
-        const uint32_t start = platform::MonotonicMs();
-        uint8_t buffer[2048];
-        CRTPPacket packet;
-        while (platform::MonotonicMs() - start < timeoutMs) {
-            if (rtp.WaitReadable(20) != platform::IoStatus::Ok) continue;
-            sockaddr_in from{};
-            const auto got = rtp.ReceiveFrom(buffer, from);
-            if (got && packet.Parse(buffer, static_cast<unsigned>(got.bytes))) ++packets;
-        }
-        return packets;
+    return packets;
+}
+
+struct InteropCase { const char* name; RTSPTransportMode mode; RtspServer::Auth auth; };
+
+// One server for every case; an authentication change holds for the
+// connections opened after it.
+class InteropTest : public ::testing::TestWithParam<InteropCase> {
+protected:
+    static void SetUpTestSuite() {
+        server_ = std::make_unique<RtspServer>(RtspServer::Options{.executable = QUARNEL_BIN_DIR "/quarnel-sim-rtsp",
+                                                                   .channels = 1});
+        if (!server_->SetSessionTimeout(kSessionTimeoutSec) || !server_->Start()) server_.reset();
     }
+    static void TearDownTestSuite() { server_.reset(); }
+    static std::unique_ptr<RtspServer> server_;
 };
-
-struct InteropCase {
-    const char* name;
-    RTSPTransportMode mode;
-    RtspServer::Auth auth;
-};
-
-class InteropTest : public ::testing::TestWithParam<InteropCase> {};
+std::unique_ptr<RtspServer> InteropTest::server_;
 
 }  // namespace
 
 TEST_P(InteropTest, SessionReachesPlayKeepsAliveAndTearsDown) {
     const InteropCase c = GetParam();
-    RtspServer::Options options;
-    options.executable = QUARNEL_BIN_DIR "/quarnel-sim-rtsp";
-    options.channels = 1;
-    RtspServer server(options);
-    ASSERT_TRUE(server.SetAuth(c.auth, "admin", "secret")) << server.LastError();
-    ASSERT_TRUE(server.SetSessionTimeout(kSessionTimeoutSec)) << server.LastError();
-    ASSERT_TRUE(server.Start()) << server.LastError();
+    ASSERT_TRUE(server_) << "the server did not start";
+    ASSERT_TRUE(server_->SetAuth(c.auth, "admin", "secret")) << server_->LastError();
+    const uint64_t from = server_->Log().NextIndex();
 
-    UdpPair udp;
-    auto settings = LocalSettings(server.Port());
-    settings.streamPath = kPath;
-    settings.userName = "admin";
-    settings.password = "secret";
+    platform::Socket rtp, rtcp;
+    auto settings = LocalSettings(server_->Port());
+    settings.streamPath = "/1/stream1";
     settings.receiveTimeoutMs = 3000;
     if (c.mode == RTSPTransportMode::Udp) {
-        ASSERT_TRUE(udp.Bind());
-        settings.clientRtpPort = udp.rtp.LocalPort();
-        settings.clientRtcpPort = udp.rtcp.LocalPort();
+        for (platform::Socket* s : {&rtp, &rtcp})
+            ASSERT_TRUE(s->Create(platform::Socket::Kind::Udp) && s->Bind(0, htonl(INADDR_LOOPBACK)));
+        settings.clientRtpPort = rtp.LocalPort();
+        settings.clientRtcpPort = rtcp.LocalPort();
     }
-
     RecordingUser user;
     CBaseRTSPClient client;
     client.SetClock(FastClock(4), 10);  // OPTIONS every 500 ms of clock time: 125 ms
     ASSERT_TRUE(client.StartClient(settings, &user, c.mode));
-    const auto play = server.Log().WaitFor("PLAY", 5000, 0, [](const RtspRequest& r) { return r.status == 200; });
-    ASSERT_TRUE(play) << "no PLAY answered with 200";
+    const auto ok = [](const RtspRequest& r) { return r.status == 200; };
+    ASSERT_TRUE(server_->Log().WaitFor("PLAY", 5000, from, ok)) << "no PLAY answered with 200";
 
     // Run past the session time-out; RTP must still flow at the end.
     const uint32_t runMs = kSessionTimeoutSec * 1000 + 500;
     if (c.mode == RTSPTransportMode::Udp) {
-        EXPECT_GT(udp.Receive(runMs), 10u);
-        EXPECT_GT(udp.Receive(300), 3u) << "RTP stopped";
+        EXPECT_GT(ReceiveRtp(rtp, runMs), 10u);
+        EXPECT_GT(ReceiveRtp(rtp, 300), 3u) << "RTP stopped";
     } else {
         ASSERT_TRUE(user.WaitForPackets(10, 3000));
         std::this_thread::sleep_for(std::chrono::milliseconds(runMs));
-        const size_t before = user.Sequences().size();
-        EXPECT_TRUE(user.WaitForPackets(before + 3, 1000)) << "RTP stopped";
+        EXPECT_TRUE(user.WaitForPackets(user.Sequences().size() + 3, 1000)) << "RTP stopped";
     }
     client.StopClient();
 
-    const auto teardown = server.Log().WaitFor("TEARDOWN", 3000);
+    const auto teardown = server_->Log().WaitFor("TEARDOWN", 3000, from);
     ASSERT_TRUE(teardown) << "no TEARDOWN";
     EXPECT_EQ(teardown->status, 200u);
     EXPECT_FALSE(teardown->session.empty());
     EXPECT_EQ(teardown->AuthScheme(), c.auth == RtspServer::Auth::Digest ? "Digest" : "Basic");
 
-    const auto requests = server.Log().Requests();
+    std::vector<RtspRequest> requests;  // this session's
     size_t keepAlives = 0;
-    for (const auto& r : requests) {
-        if (r.method == "OPTIONS" && r.status == 200 && r.session == teardown->session) ++keepAlives;
+    for (const auto& r : server_->Log().Requests()) {
+        if (r.index >= from) requests.push_back(r);
+        keepAlives += r.method == "OPTIONS" && r.status == 200 && r.session == teardown->session;
     }
     EXPECT_GE(keepAlives, 4u);
     ASSERT_GE(requests.size(), 2u);
-    EXPECT_EQ(requests[0].method, "DESCRIBE");
-    EXPECT_EQ(requests[0].status, 401u);  // no scheme in the settings: the challenge picks it
-    EXPECT_EQ(requests[1].method, "DESCRIBE");
-    EXPECT_EQ(requests[1].status, 200u);
+    // No scheme in the settings: the challenge picks it.
+    EXPECT_EQ(requests[0].method + " " + std::to_string(requests[0].status), "DESCRIBE 401");
+    EXPECT_EQ(requests[1].method + " " + std::to_string(requests[1].status), "DESCRIBE 200");
     ASSERT_EQ(user.Configs().size(), 1u);
     EXPECT_FALSE(user.Configs()[0].sps.empty());
     EXPECT_FALSE(user.Configs()[0].pps.empty());

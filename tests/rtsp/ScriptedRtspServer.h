@@ -8,73 +8,144 @@
 // script runs on the server's thread.
 #pragma once
 
-#include <condition_variable>
-#include <cstdint>
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <span>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "platform/Event.h"
+#include "platform/Clock.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
+#include "tests/support/WaitUntil.h"
+#include "web/HUtils.h"
 
 namespace quarnel::test {
 
 class ScriptedRtspServer {
 public:
+    // The client's requests carry no body.
     struct Request {
-        std::string text;    // as received, header block and body
-        std::string method;  // first word
-        std::string url;     // second word
+        std::string text;       // as received, up to its empty line
+        std::string method;     // first word
+        std::string url;        // second word
         uint32_t cseq = 0;
         size_t connection = 0;  // 1 for the first connection
         uint32_t atMs = 0;      // platform::MonotonicMs on arrival
-        std::string Header(const std::string& name) const;  // value after "name: ", empty when absent
+        // The value after "name: ", empty when absent.
+        std::string Header(const std::string& name) const {
+            return dravnel::HUtils::GetValue(text, name, ": ", "\r\n");
+        }
     };
     // What to write in answer: each element is one write, with a short pause
     // between writes; an empty list answers nothing.
     using Script = std::function<std::vector<std::string>(const Request&)>;
 
-    explicit ScriptedRtspServer(Script script);
-    ~ScriptedRtspServer();
-
-    uint16_t Port() const { return port_; }
-    std::vector<Request> Requests() const;
-    std::vector<std::string> Methods() const;
-    // Waits until `count` requests of `method` arrived.
-    bool WaitFor(const std::string& method, size_t count, uint32_t timeoutMs) const;
-    // Writes on the current connection; false without one or when it fails.
-    bool Push(std::span<const uint8_t> bytes);
-    bool Push(const std::string& text) {
-        return Push(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    explicit ScriptedRtspServer(Script script) : script_(std::move(script)) {
+        if (listener_.Create(platform::Socket::Kind::Tcp) && listener_.Bind(0, htonl(INADDR_LOOPBACK)) &&
+            listener_.Listen(4))
+            thread_.Start([this] { Run(); });
     }
-    void CloseConnection();
+    ~ScriptedRtspServer() {
+        stop_.Set();
+        thread_.Join();
+    }
+
+    uint16_t Port() const { return listener_.LocalPort(); }
+    std::vector<Request> Requests() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return requests_;
+    }
+    std::vector<std::string> Methods() const {
+        std::vector<std::string> methods;
+        for (const auto& r : Requests()) methods.push_back(r.method);
+        return methods;
+    }
+    // Waits until `count` requests of `method` arrived.
+    bool WaitFor(const std::string& method, size_t count, uint32_t timeoutMs) const {
+        const auto arrived = [&] {
+            const auto methods = Methods();
+            return size_t(std::count(methods.begin(), methods.end(), method)) >= count;
+        };
+        return WaitUntil(arrived, std::chrono::milliseconds(timeoutMs));
+    }
+    // Writes on the current connection; false without one or when it fails.
+    bool Push(std::span<const uint8_t> bytes) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return connection_ && connection_->SendAll(bytes);
+    }
+    bool Push(const std::string& text) { return Push({reinterpret_cast<const uint8_t*>(text.data()), text.size()}); }
+    void CloseConnection() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (connection_) connection_->Shutdown();
+    }
 
     // "RTSP/1.0 <status>" with the request's CSeq, the extra header lines
     // (each ending in CR LF) and a body with its Content-Length.
     static std::string Reply(const Request& request, const std::string& status = "200 OK",
-                             const std::string& headers = "", const std::string& body = "");
+                             const std::string& headers = "", const std::string& body = "") {
+        std::string text = "RTSP/1.0 " + status + "\r\nCSeq: " + std::to_string(request.cseq) + "\r\n" + headers;
+        if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        return text + "\r\n" + body;
+    }
 
 private:
-    void Run();
-    void Serve(platform::Socket& connection);
+    void Run() {
+        for (size_t number = 1; listener_.WaitReadable(platform::kInfinite, &stop_) == platform::IoStatus::Ok;) {
+            platform::Socket connection = listener_.Accept();
+            if (!connection.IsOpen()) continue;
+            connection.SetSendTimeout(2000);
+            Serve(connection, number++);
+            std::lock_guard<std::mutex> guard(mutex_);
+            connection_ = nullptr;
+        }
+    }
+    // Cuts requests out of what arrives and answers each as the script says.
+    void Serve(platform::Socket& connection, size_t number) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            connection_ = &connection;
+        }
+        std::string buffer;
+        uint8_t chunk[4096];
+        while (connection.WaitReadable(platform::kInfinite, &stop_) == platform::IoStatus::Ok) {
+            const platform::IoResult got = connection.Receive(chunk);
+            if (!got) return;
+            buffer.append(reinterpret_cast<const char*>(chunk), got.bytes);
+            for (size_t end; (end = buffer.find("\r\n\r\n")) != std::string::npos;) {
+                Request request;
+                request.text = buffer.substr(0, end + 4);
+                buffer.erase(0, end + 4);
+                std::istringstream(request.text) >> request.method >> request.url;
+                request.cseq = dravnel::HUtils::ParseDecimal(request.Header("CSeq"));
+                request.connection = number;
+                request.atMs = platform::MonotonicMs();
+                {
+                    std::lock_guard<std::mutex> guard(mutex_);
+                    requests_.push_back(request);
+                }
+                const auto writes = script_(request);
+                for (size_t i = 0; i < writes.size(); ++i) {
+                    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    if (!Push(writes[i])) return;
+                }
+            }
+        }
+    }
 
     Script script_;
     platform::Socket listener_;
-    uint16_t port_ = 0;
     platform::Event stop_{platform::Event::Mode::Manual};
     platform::Thread thread_;
 
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
+    mutable std::mutex mutex_;  // guards what follows
     std::vector<Request> requests_;
-    size_t connections_ = 0;
-
-    std::mutex writeMutex_;
-    platform::Socket* connection_ = nullptr;  // guarded by writeMutex_
+    platform::Socket* connection_ = nullptr;
 };
 
 }  // namespace quarnel::test

@@ -1,66 +1,85 @@
-// The whole simulated camera: start, stop and restart (ports kept, state
-// kept, nothing left behind), start failures, and a set request changing what
-// ffprobe receives.
+// The whole simulated camera: a set request changing what ffprobe receives,
+// stop and restart (ports kept, state kept, nothing left behind), and start
+// failures; and the gate in front of its web server, which relays both
+// directions byte for byte, passes a half close on, and when it closes cuts
+// every relayed connection and frees its port and threads.
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <chrono>
 #include <string>
+#include <thread>
 
-#include "platform/Socket.h"
 #include "sim/device/SimCamera.h"
-#include "tests/sim/SimHttp.h"
+#include "sim/device/TcpGate.h"
 #include "tests/sim/SimTestSupport.h"
+#include "tests/support/WaitUntil.h"
 
 namespace quarnel::sim {
 namespace {
 
+using namespace std::chrono_literals;
+using quarnel::test::ConnectTo;
 using quarnel::test::FfProbe;
 using quarnel::test::ProcessGone;
-using quarnel::test::SimHttpGet;
+using quarnel::test::ThreadCount;
+using quarnel::test::WaitUntil;
 
-SimCameraOptions TestOptions(DeviceProfile profile = DeviceProfile::Standard) {
-    SimCameraOptions options;
-    options.profile = profile;
-    options.rtspExecutable = quarnel::test::kSimRtspExecutable;
-    return options;
-}
+bool Accepts(uint16_t port) { return ConnectTo(port).IsOpen(); }
 
-bool Accepts(uint16_t port) {
-    platform::Socket socket;
-    return socket.Create(platform::Socket::Kind::Tcp) && socket.Connect(htonl(INADDR_LOOPBACK), port, 5);
-}
-
-TEST(SimCamera, StopAndRestartKeepPortsAndStateAndLeaveNothingBehind) {
-    const size_t threads = quarnel::test::ThreadCount();
+// The streamed picture follows the video page: ffprobe, which knows nothing
+// of the simulator, sees the size change that a set request made, with Digest
+// authentication guarding both sides. A restart, and a stop and start, keep
+// the ports and every setting; nothing remains once the camera is gone.
+TEST(SimCamera, ASetChangesTheStreamAndRestartsKeepPortsAndStateAndLeaveNothingBehind) {
+    const size_t threads = ThreadCount();
     const size_t descriptors = quarnel::test::DescriptorCount();
+    const SimCameraOptions options{.profile = DeviceProfile::ModelB, .webAuth = WebAuth::Digest,
+                                   .rtspAuth = RtspServer::Auth::Digest, .user = "viewer", .password = "s3cret",
+                                   .rtspExecutable = quarnel::test::kSimRtspExecutable};
     uint16_t webPort, rtspPort;
     int child;
     {
-        SimCamera camera(TestOptions());
+        SimCamera camera(options);
         ASSERT_TRUE(camera.Start()) << camera.LastError();
         webPort = camera.WebPort();
         rtspPort = camera.RtspPort();
+        const auto get = [&](const std::string& target) {
+            return quarnel::test::SimHttpGet(webPort, target, "viewer", "s3cret");
+        };
         EXPECT_NE(webPort, camera.Web().Port());  // clients reach the pages through the gate
-        EXPECT_TRUE(SimHttpGet(webPort, "/system/network.php?app=get")
-                        .body.ends_with("&http_port=" + std::to_string(webPort) +
-                                        "&rtsp_port=" + std::to_string(rtspPort)));
-        const std::string config = SimHttpGet(webPort, "/config.txt").body;
+        EXPECT_TRUE(
+            get("/system/network.php?app=get")
+                .body.ends_with("&http_port=" + std::to_string(webPort) + "&rtsp_port=" + std::to_string(rtspPort)));
+        const std::string config = get("/config.txt").body;
         EXPECT_NE(config.find("rtsp_port=" + std::to_string(rtspPort) + "\r\n"), std::string::npos) << config;
         EXPECT_FALSE(camera.Start());  // already running
 
-        EXPECT_EQ(SimHttpGet(webPort, "/video/video.php?app=set&ch=1&ch1_strm1_res=CIF").body, "res=200");
+        const std::string url = camera.Rtsp().Url("/1/stream0", "viewer", "s3cret");
+        EXPECT_EQ(camera.RtspUrl(1, 1), camera.Rtsp().Url("/1/stream0"));
+        auto before = FfProbe(url);
+        EXPECT_EQ(before["exit"], "0");
+        EXPECT_EQ(before["codec_name"], "h264");
+        EXPECT_EQ(before["width"], "1280");
+        EXPECT_EQ(before["height"], "720");
+        const std::string set = "/video/video.php?app=set&ch=1&strm=1&ch1_strm1_res=352x288";
+        EXPECT_EQ(quarnel::test::SimHttpGet(webPort, set).status, 401);
+        EXPECT_EQ(camera.Video().SetRequestCount(), 0u);
+        EXPECT_EQ(get(set).body, "res=200");
+        auto after = FfProbe(url);
+        EXPECT_EQ(after["exit"], "0");
+        EXPECT_EQ(after["width"], "352");
+        EXPECT_EQ(after["height"], "288");
+
         camera.Device().SetUserText("res=200\r\nuser=operator\r\n");
         child = camera.Rtsp().ChildPid();
-
         ASSERT_TRUE(camera.Restart()) << camera.LastError();
         EXPECT_TRUE(ProcessGone(child));
         EXPECT_EQ(camera.WebPort(), webPort);
         EXPECT_EQ(camera.RtspPort(), rtspPort);
         EXPECT_TRUE(Accepts(rtspPort));
-        EXPECT_NE(SimHttpGet(webPort, "/video/video.php?app=get&ch=1").body.find("&ch1_strm1_res=CIF&"),
-                  std::string::npos);
-        EXPECT_EQ(SimHttpGet(webPort, "/system/user.php?app=get").body, "res=200\r\nuser=operator\r\n");
-        EXPECT_EQ(camera.Rtsp().Stream("/1/stream1")->width, 352u);
+        EXPECT_NE(get("/video/video.php?app=get&ch=1&strm=1").body.find("&ch1_strm1_res=352x288&"), std::string::npos);
+        EXPECT_EQ(get("/system/user.php?app=get").body, "res=200\r\nuser=operator\r\n");
+        EXPECT_EQ(camera.Rtsp().Stream("/1/stream0")->width, 352u);
 
         child = camera.Rtsp().ChildPid();
         camera.Stop();
@@ -73,11 +92,11 @@ TEST(SimCamera, StopAndRestartKeepPortsAndStateAndLeaveNothingBehind) {
         ASSERT_TRUE(camera.Start()) << camera.LastError();
         EXPECT_EQ(camera.WebPort(), webPort);
         EXPECT_EQ(camera.RtspPort(), rtspPort);
-        EXPECT_EQ(SimHttpGet(webPort, "/video/video.php?app=get&ch=1").status, 200);
+        EXPECT_EQ(get("/video/video.php?app=get&ch=1").status, 200);
         child = camera.Rtsp().ChildPid();
     }
     EXPECT_TRUE(ProcessGone(child));
-    EXPECT_EQ(quarnel::test::ThreadCount(), threads);
+    EXPECT_EQ(ThreadCount(), threads);
     EXPECT_EQ(quarnel::test::DescriptorCount(), descriptors);
     EXPECT_TRUE(quarnel::test::PortFree(webPort)) << webPort;
     EXPECT_TRUE(quarnel::test::PortFree(rtspPort)) << rtspPort;
@@ -89,63 +108,92 @@ TEST(SimCamera, StartFailuresSayWhyAndLeaveNothingRunning) {
     ASSERT_TRUE(taken.Create(platform::Socket::Kind::Tcp));
     ASSERT_TRUE(taken.Bind(0, htonl(INADDR_LOOPBACK)) && taken.Listen());
     const uint16_t port = taken.LocalPort();
+    const std::string missing = QUARNEL_BIN_DIR "/no-such-media-process";
     const struct {
-        std::function<void(SimCameraOptions&)> change;
-        std::string error;
+        uint16_t webPort, rtspPort;
+        std::string executable, user, error;
     } cases[] = {
-        {[&](SimCameraOptions& o) { o.webPort = port; }, "HTTP: cannot listen on 127.0.0.1:" + std::to_string(port)},
-        {[&](SimCameraOptions& o) { o.rtspPort = port; },
+        {port, 0, quarnel::test::kSimRtspExecutable, "admin", "HTTP: cannot listen on 127.0.0.1:" + std::to_string(port)},
+        {0, port, quarnel::test::kSimRtspExecutable, "admin",
          "RTSP server: listen: cannot listen on 127.0.0.1:" + std::to_string(port)},
-        {[](SimCameraOptions& o) { o.rtspExecutable = QUARNEL_BIN_DIR "/no-such-media-process"; },
-         "RTSP server: cannot run " QUARNEL_BIN_DIR "/no-such-media-process"},
-        {[](SimCameraOptions& o) {
-             o.webAuth = WebAuth::Basic;
-             o.user = "";
-         },
-         "authentication needs a user name"},
+        {0, 0, missing, "admin", "RTSP server: cannot run " + missing},
+        {0, 0, quarnel::test::kSimRtspExecutable, "", "authentication needs a user name"},
     };
-    const size_t threads = quarnel::test::ThreadCount();
+    const size_t threads = ThreadCount();
     for (const auto& c : cases) {
-        SimCameraOptions options = TestOptions();
-        c.change(options);
-        SimCamera camera(options);
+        SimCamera camera({.webAuth = WebAuth::Basic, .user = c.user, .webPort = c.webPort, .rtspPort = c.rtspPort,
+                          .rtspExecutable = c.executable});
         EXPECT_FALSE(camera.Start());
         EXPECT_NE(camera.LastError().find(c.error), std::string::npos) << camera.LastError();
         EXPECT_FALSE(camera.Running());
         EXPECT_EQ(camera.Rtsp().ChildPid(), -1);
     }
-    EXPECT_EQ(quarnel::test::ThreadCount(), threads);
+    EXPECT_EQ(ThreadCount(), threads);
 }
 
-// The streamed picture follows the video page: ffprobe, which knows nothing
-// of the simulator, sees the size change that a set request made. Digest
-// authentication guards both sides.
-TEST(SimCamera, ASetChangesWhatTheRtspSideStreams) {
-    SimCameraOptions options = TestOptions(DeviceProfile::ModelB);
-    options.webAuth = WebAuth::Digest;
-    options.rtspAuth = RtspServer::Auth::Digest;
-    options.user = "viewer";
-    options.password = "s3cret";
-    SimCamera camera(options);
-    ASSERT_TRUE(camera.Start()) << camera.LastError();
-    const std::string url = camera.Rtsp().Url("/1/stream0", "viewer", "s3cret");
-    EXPECT_EQ(camera.RtspUrl(1, 1), camera.Rtsp().Url("/1/stream0"));
+// Everything until end of stream (or 3 s of silence).
+std::string ReadAll(platform::Socket& socket) {
+    std::string text;
+    uint8_t buffer[4096];
+    while (socket.WaitReadable(3000) == platform::IoStatus::Ok) {
+        auto got = socket.Receive(buffer);
+        if (got.status != platform::IoStatus::Ok) break;
+        text.append(reinterpret_cast<const char*>(buffer), got.bytes);
+    }
+    return text;
+}
 
-    auto before = FfProbe(url);
-    EXPECT_EQ(before["exit"], "0");
-    EXPECT_EQ(before["codec_name"], "h264");
-    EXPECT_EQ(before["width"], "1280");
-    EXPECT_EQ(before["height"], "720");
+TEST(TcpGate, RelaysAHalfCloseAndAMegabyteAndCloseCutsConnectionsAndLeavesNoThreadOrPort) {
+    const size_t threads = ThreadCount();
+    platform::Socket backend;
+    ASSERT_TRUE(backend.Create(platform::Socket::Kind::Tcp) && backend.Bind(0, htonl(INADDR_LOOPBACK)) &&
+                backend.Listen());
+    const auto accept = [&] {
+        return backend.WaitReadable(3000) == platform::IoStatus::Ok ? backend.Accept() : platform::Socket();
+    };
+    TcpGate gate;
+    std::string error;
+    ASSERT_TRUE(gate.Open(0, backend.LocalPort(), error)) << error;
+    const uint16_t port = gate.Port();
 
-    const std::string set = "/video/video.php?app=set&ch=1&strm=1&ch1_strm1_res=352x288";
-    EXPECT_EQ(SimHttpGet(camera.WebPort(), set).status, 401);
-    EXPECT_EQ(camera.Video().SetRequestCount(), 0u);
-    EXPECT_EQ(SimHttpGet(camera.WebPort(), set, "viewer", "s3cret", true).body, "res=200");
+    std::string large(1 << 20, '\0');
+    for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>('a' + i % 23);
+    std::string received;
+    {
+        std::jthread server([&] {
+            platform::Socket peer = accept();
+            received = ReadAll(peer);  // ends at the client's half close
+            peer.SendAll(large);
+        });
+        platform::Socket client = ConnectTo(port);
+        ASSERT_TRUE(client.IsOpen());
+        ASSERT_TRUE(client.SendAll(std::string("hello")));
+        client.ShutdownSend();
+        const std::string answer = ReadAll(client);
+        EXPECT_TRUE(answer == large) << answer.size() << " bytes";
+    }
+    EXPECT_EQ(received, "hello");
+    EXPECT_TRUE(WaitUntil([&] { return gate.Relays() == 0; }));  // both directions ended: reaped
 
-    auto after = FfProbe(url);
-    EXPECT_EQ(after["exit"], "0");
-    EXPECT_EQ(after["width"], "352");
-    EXPECT_EQ(after["height"], "288");
+    platform::Socket client = ConnectTo(port);
+    ASSERT_TRUE(client.IsOpen());
+    platform::Socket peer = accept();
+    ASSERT_TRUE(peer.IsOpen());
+    ASSERT_TRUE(WaitUntil([&] { return gate.Relays() == 1; }));
+    const auto start = std::chrono::steady_clock::now();
+    gate.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_FALSE(gate.IsOpen());
+    EXPECT_EQ(ReadAll(client), "");  // cut: end of stream at once
+    EXPECT_EQ(ReadAll(peer), "");
+    EXPECT_FALSE(ConnectTo(port).IsOpen());  // refused
+    EXPECT_EQ(ThreadCount(), threads);
+
+    // Back on the same port while the cut connections linger in TIME_WAIT.
+    ASSERT_TRUE(gate.Open(port, backend.LocalPort(), error)) << error;
+    EXPECT_TRUE(ConnectTo(port).IsOpen());
+    gate.Close();
+    EXPECT_EQ(ThreadCount(), threads);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // What the simulated camera's tests share: the media process to run, what
 // this process holds (threads, descriptors), whether a port or a child is
-// gone, and ffprobe as an oracle that knows nothing of the simulator.
+// gone, a plain HTTP client (cpp-httplib, which shares nothing with the
+// driver's senders), and ffprobe as an oracle that knows nothing of the
+// simulator.
 #pragma once
 
+#include <httplib.h>
 #include <signal.h>
 
 #include <cerrno>
@@ -27,6 +30,14 @@ inline size_t CountEntries(const char* directory) {
 inline size_t ThreadCount() { return CountEntries("/proc/self/task"); }
 inline size_t DescriptorCount() { return CountEntries("/proc/self/fd"); }
 
+// A connection to the port on 127.0.0.1; closed when none came about.
+inline platform::Socket ConnectTo(uint16_t port) {
+    platform::Socket socket;
+    if (!socket.Create(platform::Socket::Kind::Tcp) || !socket.Connect(htonl(INADDR_LOOPBACK), port, 10))
+        socket.Close();
+    return socket;
+}
+
 // Nobody listens on the port: a new listener can take it.
 inline bool PortFree(uint16_t port) {
     platform::Socket socket;
@@ -36,14 +47,33 @@ inline bool PortFree(uint16_t port) {
 
 inline bool ProcessGone(int pid) { return pid > 0 && kill(pid, 0) == -1 && errno == ESRCH; }
 
+struct SimHttpReply {
+    int status = 0;  // 0: no answer
+    std::string body;
+};
+
+inline SimHttpReply SimHttpGet(uint16_t port, const std::string& target, const std::string& user = {},
+                               const std::string& password = {}) {
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(2);
+    client.set_read_timeout(5);
+    if (!user.empty()) client.set_digest_auth(user, password);
+    SimHttpReply reply;
+    if (auto result = client.Get(target)) {
+        reply.status = result->status;
+        reply.body = result->body;
+    }
+    return reply;
+}
+
 // ffprobe's view of the first stream (codec_name, width, height,
 // r_frame_rate) and its exit status as "exit".
 inline std::map<std::string, std::string> FfProbe(const std::string& url, const std::string& transport = "tcp") {
-    const auto run = platform::RunProgram(
-        "ffprobe",
-        {"-v", "error", "-rtsp_transport", transport, "-timeout", "5000000", "-show_entries",
-         "stream=codec_name,width,height,r_frame_rate", "-of", "default=noprint_wrappers=1", url},
-        20000);
+    const auto run =
+        platform::RunProgram("ffprobe",
+                             {"-v", "error", "-rtsp_transport", transport, "-timeout", "5000000", "-show_entries",
+                              "stream=codec_name,width,height,r_frame_rate", "-of", "default=noprint_wrappers=1", url},
+                             20000);
     std::map<std::string, std::string> fields{{"exit", std::to_string(run.exitCode)}};
     std::istringstream lines(run.output);
     for (std::string line; std::getline(lines, line);)

@@ -1,20 +1,38 @@
 // The H.264 depacketizer fed packet by packet, with frames going to the
-// recording host objects.
+// recording host objects; and the SPS reader it takes picture sizes from.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "tests/rtp/H264TestData.h"
+#include "rtp/H264Sps.h"
+#include "tests/rtp/Depacketizer.h"
 
 namespace {
 
-using quarnel::test::Bytes;
-using quarnel::test::Cat;
+using Bytes = std::vector<uint8_t>;
+
+Bytes FromHex(const std::string& hex) {
+    Bytes b;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) b.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return b;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// An SPS as x264 (through GStreamer's x264enc) wrote it. 67: NAL header;
+// 42 c0 0d: Constrained Baseline, level 1.3; 20 x 15 macroblocks (320 x 240).
+const char kSps320x240[] = "6742c00dda0507ec05a8303035280000030008000003019478a155";
 
 const Bytes kStart{0x00, 0x00, 0x01};
 const Bytes kTrailer{0x00, 0x00, 0x01, 0x09, 0x30};
-const Bytes kSps = quarnel::test::FromHex(quarnel::test::kSps320x240);
+const Bytes kSps = FromHex(kSps320x240);
 const Bytes kPps{0x68, 0xCE, 0x3C, 0x80};
 // NAL header 65 (IDR, NRI 3), first_mb_in_slice 0 (leading 1 bit)
 const Bytes kIdr{0x65, 0x88, 0x84, 0x21, 0x43};
@@ -26,12 +44,77 @@ const Bytes kPEnd{0x7C, 0x41, 0x02};
 // 2024-03-01 12:00:00 UTC in FILETIME units.
 constexpr uint64_t kNow = 133537680000000000ull;
 
-class H264Parser : public ::testing::Test, protected quarnel::test::Depacketizer {
-protected:
-    H264Parser() { parser.FrameClock().SetClock([] { return kNow; }); }
+// The picture size read from an SPS as "width x height", or "none".
+std::string SpsSize(const Bytes& nal) {
+    dravnel::PictureSize size;
+    if (!dravnel::ReadSpsSize(nal, size)) return "none";
+    return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
+// x264's own output (through GStreamer's x264enc and FFmpeg's libx264), sets
+// with what x264 does not put into an SPS (scaling lists, POC type 1),
+// written bit by bit, and bytes that give no picture size.
+TEST(H264Sps, ReadsThePictureSize) {
+    // 67: NAL header; then profile_idc, constraint flags, level_idc.
+    const std::pair<Bytes, std::string> kSets[] = {
+        // 64 00 28: High, level 4.0; 120 x 68 macroblocks (1920 x 1088) cropped
+        // by 4 chroma rows at the bottom; the VUI behind it holds 00 00 03 twice.
+        {FromHex("67640028acd940780227e5c05a808080a0000003002000000651e30632c0"), "1920x1080"},
+        {kSps, "320x240"},
+        // 42 c0 14: Constrained Baseline, level 2.0; 22 x 18 macroblocks.
+        {FromHex("6742c014da05825b014a0c0c0d4a000003000200000300651e285540"), "352x288"},
+        // x264 --interlaced: frame_mbs_only_flag 0, so 34 map units are 68
+        // macroblock rows (1088), and the 2 crop units at the bottom are 4 luma
+        // rows each.
+        {FromHex("67640028acd94078044fde0220000003002000000643e2c5b2c0"), "1920x1080"},
+        // f4 00 0d: High 4:4:4 Predictive; 20 x 15 macroblocks, of which 2
+        // columns on the right are cropped: 4:4:4 crops in luma samples.
+        {FromHex("67f4000d919b28283fdf80880000030008000003019078a14cb0"), "318x240"},
+        // 64 00 1e: High; seq_scaling_matrix_present_flag with 8 list flags,
+        // lists 0, 2, 4, 6 sent (deltas +8, -16: 16s ended early); POC type 0;
+        // 20 x 15 macroblocks.
+        {FromHex("6764001ead84010a1004284010a10042da0507e4"), "320x240"},
+        // f4 00 1e: High 4:4:4 Predictive, chroma_format_idc 3: 12 list flags,
+        // lists 0, 2, 4, 6, 8, 10 sent as above; 20 x 15 macroblocks.
+        {FromHex("67f4001e91b08021420085080214200850802142008568141f90"), "320x240"},
+        // 42 00 1e: Baseline; POC type 1 with offset_for_non_ref_pic -2^24 (25
+        // leading zero bits), so emulation prevention bytes (00 00 03) come
+        // before the picture size, 40 x 30 macroblocks. Read with them left in,
+        // the size would be 16 x 32.
+        {FromHex("6742001ed00000030100000300d00004000501407b20"), "640x480"},
+        {{}, "none"},
+        {kPps, "none"},
+        {FromHex("6742c00dda0507"), "none"},  // cut inside pic_height_in_map_units_minus1
+        // the same, then a start code: read on into the unit behind it, the
+        // size would be 320 x 448
+        {FromHex("6742c00dda0507" "000001" "6800"), "none"},
+        {FromHex("6742001eda0507f028814740"), "none"},  // 20 x 15 macroblocks, 80 crop units left and right
+        {FromHex("6742001eda0004e207e4"), "none"},      // 5000 macroblocks (80 000 columns) wide
+    };
+    for (const auto& [nal, size] : kSets) EXPECT_EQ(SpsSize(nal), size) << ::testing::PrintToString(nal);
+}
+
+// The start code and the SPS header must both lie in the searched bytes.
+TEST(H264Sps, FindSpsSizeLooksAtTheStartOfAFrame) {
+    auto frameWithSpsAt = [](size_t offset) { return Cat({Bytes(offset, 0xAB), kStart, kSps}); };
+    dravnel::PictureSize size;
+    EXPECT_TRUE(dravnel::FindSpsSize(frameWithSpsAt(60), 64, size));
+    EXPECT_EQ(size.width, 320u);
+    EXPECT_FALSE(dravnel::FindSpsSize(frameWithSpsAt(61), 64, size));
+    EXPECT_FALSE(dravnel::FindSpsSize(kStart, 64, size));
+}
+
+// The depacketizer, given packets in sequence one frame interval apart.
+struct Feed : quarnel::test::Depacketizer {
+    Feed() { parser.FrameClock().SetClock([] { return kNow; }); }
 
     void Send(Bytes payload, bool marker = false) {
-        dravnel::CRTPPacket p = quarnel::test::Packet(sequence++, timeStamp, marker, std::move(payload));
+        dravnel::CRTPPacket p;
+        p.sequenceNumber = sequence++;
+        p.timeStamp = timeStamp;
+        p.marker = marker ? 1 : 0;
+        p.payloadLength = static_cast<uint32_t>(payload.size());
+        p.payload = std::move(payload);
         parser.ProcessPacket(&p);
     }
     // The last payload carries the marker bit.
@@ -40,200 +123,71 @@ protected:
         for (const Bytes& p : payloads) Send(p, ++i == payloads.size());
         timeStamp += 3600;
     }
-    void SetConfig(const Bytes& sps, const Bytes& pps) {
-        dravnel::CodecConfig config;
-        config.sps = sps;
-        config.pps = pps;
+    // The session description's parameter sets.
+    void SetConfig(const Bytes& sps) {
+        const dravnel::CodecConfig config{sps, kPps, {}};
         parser.SetCodecConfig(&config);
     }
-    // A key frame from in-band parameter sets, so that the parser delivers.
-    void DeliverKeyFrame() {
-        SendFrame({kSps, kPps, kIdr});
-        ASSERT_FALSE(parser.WaitingForKeyFrame());
-    }
-    std::vector<quarnel::host::FrameRecord> Frames() { return sink.Frames(); }
-    Bytes FrameData(size_t i) {
-        const auto frames = Frames();
-        return i < frames.size() ? frames[i].data : Bytes{};
+    std::vector<Bytes> FrameData() {
+        std::vector<Bytes> data;
+        for (const auto& f : sink.Frames()) data.push_back(f.data);
+        return data;
     }
 
     uint16_t sequence = 100;
     uint32_t timeStamp = 90000;
 };
 
+class H264Parser : public ::testing::Test, protected Feed {};
+
 // FU-A fragments of an IDR picture that opens a frame get the session
 // description's SPS and PPS in front; the frame ends with an access unit
 // delimiter and reaches the host with its setters in the host's order.
 TEST_F(H264Parser, KeyFrameFromFragmentsAndSessionDescription) {
-    SetConfig(kSps, kPps);
+    SetConfig(kSps);
     SendFrame({{0x7C, 0x85, 0x88, 0x84},  // FU indicator F=0 NRI=3 type 28; FU header S=1 type 5
                {0x7C, 0x05, 0x21},        // middle
                {0x7C, 0x45, 0x43}});      // E=1, marker
     // The next picture has no SPS: "I264" with the size of the last one,
     // 3600 ticks (39.96 ms) later.
     SendFrame({kPSlice});
-    const auto frames = Frames();
-    ASSERT_EQ(frames.size(), 2u);
-    const auto& f = frames[0];
-    EXPECT_EQ(f.data, Cat({kStart, kSps, kStart, kPps, kStart, {0x65, 0x88, 0x84, 0x21, 0x43}, kTrailer}));
-    EXPECT_EQ(f.allocationTag, dravnel::kCodecTagH264Key);
-    EXPECT_EQ(f.codecTag, dravnel::kCodecTagH264Key);
-    EXPECT_EQ(f.width, 320u);
-    EXPECT_EQ(f.height, 240u);
-    EXPECT_EQ(f.sizeClass, 2u);
-    EXPECT_EQ(f.dataSize, f.data.size());
-    EXPECT_EQ(f.streamName, "Quarnel");
-    EXPECT_EQ(f.calls, (std::vector<std::string>{"width", "height", "class", "size", "tag", "time"}));
-    EXPECT_EQ(f.time.wHour, 12);
-    EXPECT_EQ(f.time.wMilliseconds, 0);
-
-    EXPECT_EQ(frames[1].data, Cat({kStart, kPSlice, kTrailer}));
-    EXPECT_EQ(frames[1].codecTag, dravnel::kCodecTagH264);
-    EXPECT_EQ(frames[1].width, 320u);
-    EXPECT_EQ(frames[1].time.wMilliseconds, 39);
-    EXPECT_EQ(allocator.allocated.load(), 2u);
-    EXPECT_EQ(allocator.released.load(), 2u);
-}
-
-// An SEI ahead of the IDR: the session's parameter sets go in front of it,
-// so the frame is a key frame.
-TEST_F(H264Parser, ParameterSetsGoInFrontOfLeadingSei) {
-    SetConfig(kSps, kPps);
+    // An SEI ahead of the next IDR: the parameter sets go in front of it, so
+    // the frame is a key frame.
     const Bytes sei{0x06, 0x05, 0x01, 0xAA, 0x80};
     SendFrame({{0x09, 0xF0}, sei, {0x7C, 0x85, 0x88, 0x84}, {0x7C, 0x45, 0x21}});
-    const auto frames = Frames();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].data, Cat({kStart, kSps, kStart, kPps, kStart, sei, kStart, {0x65, 0x88, 0x84, 0x21}, kTrailer}));
-    EXPECT_EQ(frames[0].codecTag, dravnel::kCodecTagH264Key);
+    EXPECT_EQ(FrameData(),
+              (std::vector<Bytes>{
+                  Cat({kStart, kSps, kStart, kPps, kStart, {0x65, 0x88, 0x84, 0x21, 0x43}, kTrailer}),
+                  Cat({kStart, kPSlice, kTrailer}),
+                  Cat({kStart, kSps, kStart, kPps, kStart, sei, kStart, {0x65, 0x88, 0x84, 0x21}, kTrailer})}));
+    // Allocation and codec tags, width, height, size class, time of day.
+    std::vector<std::tuple<uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, int, int>> fields;
+    for (const auto& f : sink.Frames()) {
+        fields.emplace_back(f.allocationTag, f.codecTag, f.width, f.height, f.sizeClass, f.time.wHour,
+                            f.time.wMilliseconds);
+        EXPECT_EQ(f.dataSize, f.data.size());
+        EXPECT_EQ(f.streamName, "Quarnel");
+        EXPECT_EQ(f.calls, (std::vector<std::string>{"width", "height", "class", "size", "tag", "time"}));
+    }
+    const uint32_t key = dravnel::kCodecTagH264Key;
+    const uint32_t other = dravnel::kCodecTagH264;
+    EXPECT_EQ(fields, (decltype(fields){{key, key, 320, 240, 2, 12, 0}, {other, other, 320, 240, 2, 12, 39},
+                                        {key, key, 320, 240, 2, 12, 79}}));
+    EXPECT_EQ(allocator.allocated.load(), 3u);
+    EXPECT_EQ(allocator.released.load(), 3u);
 }
 
 // Nothing reaches the host before a frame with an SPS: not P frames, and not
-// an IDR when the session description's SPS gave no picture size.
-TEST_F(H264Parser, NothingBeforeAKeyFrame) {
-    SetConfig({0x67, 0x42}, kPps);
+// an IDR when the session description's SPS gave no picture size. A refused
+// frame, or none from the host, and the parser waits for a key frame again;
+// every frame it got is released.
+TEST_F(H264Parser, NothingWithoutAKeyFrameTheHostTakes) {
+    SetConfig({0x67, 0x42});
     SendFrame({kIdr});
     SendFrame({kPSlice});
     SendFrame({kPStart, kPEnd});
-    EXPECT_TRUE(Frames().empty());
     EXPECT_EQ(allocator.allocated.load(), 0u);
     EXPECT_TRUE(parser.WaitingForKeyFrame());
-}
-
-// A marker bit on a parameter set of 128 bytes or less does not end the
-// frame; on a longer one it does.
-TEST_F(H264Parser, OnlyALongParameterSetEndsAFrame) {
-    SetConfig(kSps, kPps);
-    Send(kSps, true);
-    Send(kPps);
-    Send(kIdr, true);
-    Bytes longSps = kSps;
-    longSps.resize(200, 0x00);  // zeros after the RBSP stop bit
-    Send(longSps, true);
-    ASSERT_EQ(Frames().size(), 2u);
-    // No second copy of the parameter sets: the frame did not open with the IDR.
-    EXPECT_EQ(FrameData(0), Cat({kStart, kSps, kStart, kPps, kStart, kIdr, kTrailer}));
-    EXPECT_EQ(FrameData(1), Cat({kStart, longSps, kTrailer}));
-}
-
-struct SequenceCase {
-    const char* name;
-    uint16_t first;
-    uint16_t second;
-    bool delivered;
-};
-
-class H264ParserSequence : public H264Parser, public ::testing::WithParamInterface<SequenceCase> {};
-
-TEST_P(H264ParserSequence, BreakDropsThePartialFrame) {
-    sequence = static_cast<uint16_t>(GetParam().first - 3);
-    DeliverKeyFrame();  // three packets
-    Send(kPStart);
-    sequence = GetParam().second;
-    Send(kPEnd, true);
-    EXPECT_EQ(Frames().size(), GetParam().delivered ? 2u : 1u);
-    EXPECT_EQ(parser.WaitingForKeyFrame(), !GetParam().delivered);
-}
-
-INSTANTIATE_TEST_SUITE_P(Numbers, H264ParserSequence,
-                         ::testing::Values(SequenceCase{"Wrap", 65535, 0, true}, SequenceCase{"Gap", 10, 12, false},
-                                           SequenceCase{"Repeat", 10, 10, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// The stream's own access unit delimiters are dropped, in a STAP-A or alone:
-// every frame ends with ours. One-byte units (end of sequence) are kept.
-TEST_F(H264Parser, StreamDelimitersAreNotDoubled) {
-    Bytes stap{0x78, 0x00, static_cast<uint8_t>(kSps.size())};  // STAP-A (NRI 3), size, SPS
-    stap.insert(stap.end(), kSps.begin(), kSps.end());
-    stap.insert(stap.end(), {0x00, 0x04, 0x68, 0xCE, 0x3C, 0x80});  // size 4, PPS
-    stap.insert(stap.end(), {0x00, 0x02, 0x09, 0xF0});              // size 2, AUD
-    SendFrame({stap, kIdr});
-    SendFrame({{0x09, 0xF0}, kPSlice, {0x0A}});
-    ASSERT_EQ(Frames().size(), 2u);
-    EXPECT_EQ(FrameData(0), Cat({kStart, kSps, kStart, kPps, kStart, kIdr, kTrailer}));
-    EXPECT_EQ(FrameData(1), Cat({kStart, kPSlice, kStart, {0x0A}, kTrailer}));
-}
-
-// Payloads the parser cannot take drop the frame and wait for a key frame.
-class H264ParserMalformed : public H264Parser, public ::testing::WithParamInterface<std::pair<const char*, Bytes>> {};
-
-TEST_P(H264ParserMalformed, ResetsTheParser) {
-    DeliverKeyFrame();
-    Send(kPStart);
-    Send(GetParam().second);
-    EXPECT_TRUE(parser.WaitingForKeyFrame());
-    Send(kPEnd, true);
-    SendFrame({kPSlice});
-    EXPECT_EQ(Frames().size(), 1u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Payloads, H264ParserMalformed,
-    ::testing::Values(std::make_pair("Empty", Bytes{}),
-                      std::make_pair("Type0", Bytes{0x00, 0x01, 0x02}),
-                      std::make_pair("FuB", Bytes{0x1D, 0x81, 0x00, 0x00, 0x9A}),  // type 29, next to FU-A
-                      std::make_pair("ShortFuA", Bytes{0x7C, 0x01}),
-                      std::make_pair("ShortStapA", Bytes{0x78, 0x00, 0x01}),
-                      // first size 5, only 3 bytes follow
-                      std::make_pair("StapAOversized", Bytes{0x78, 0x00, 0x05, 0x41, 0x9A, 0x01}),
-                      // second size 9 after a good first unit
-                      std::make_pair("StapASecondOversized", Bytes{0x78, 0x00, 0x02, 0x41, 0x9A, 0x00, 0x09, 0x01})),
-    [](const auto& info) { return std::string(info.param.first); });
-
-// The start of a fragmented slice with first_mb_in_slice 0 opens a new
-// picture and drops what an unfinished frame left; a later slice of the same
-// picture keeps the slices before it.
-TEST_F(H264Parser, FragmentedSliceStart) {
-    DeliverKeyFrame();
-    Send({0x06, 0x05, 0x01, 0xAA});  // SEI, no marker: left over
-    SendFrame({kPStart, kPEnd});
-    // first_mb_in_slice 3 (bits 00100) in a fragment with NRI 2
-    SendFrame({kPSlice, {0x5C, 0x81, 0x22, 0x05}, {0x5C, 0x41, 0x06}});
-    ASSERT_EQ(Frames().size(), 3u);
-    EXPECT_EQ(FrameData(1), Cat({kStart, {0x61, 0x9A, 0x01, 0x02}, kTrailer}));
-    EXPECT_EQ(FrameData(2), Cat({kStart, kPSlice, kStart, {0x41, 0x22, 0x05, 0x06}, kTrailer}));
-}
-
-TEST_F(H264Parser, OversizedFrameIsLoggedOnceAndDropped) {
-    DeliverKeyFrame();
-    Bytes fragment(60000, 0x5A);
-    fragment[0] = 0x7C;
-    fragment[1] = 0x01;
-    Send(kPStart);
-    const size_t packets = dravnel::CRTPMediaParser::kMaxFrameBytes / (fragment.size() - 2) + 20;
-    for (size_t i = 0; i < packets; ++i) Send(fragment);
-    Send(kPEnd, true);
-    EXPECT_EQ(Frames().size(), 1u);
-    const auto lines = driver.Lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].level, 1);
-    EXPECT_EQ(lines[0].text,
-              "dravnel::CRTPMediaParser::CheckBufferSize: Frame buffer overflow detected, device 127.0.0.1:80");
-    EXPECT_TRUE(parser.WaitingForKeyFrame());
-}
-
-// A refused frame, or none from the host, and the parser waits for a key
-// frame again; every frame it got is released.
-TEST_F(H264Parser, HostRefusals) {
     sink.accept = false;
     SendFrame({kSps, kPps, kIdr});
     EXPECT_TRUE(parser.WaitingForKeyFrame());
@@ -244,8 +198,97 @@ TEST_F(H264Parser, HostRefusals) {
     SendFrame({kSps, kPps, kIdr});
     driver.hostContext = nullptr;
     SendFrame({kSps, kPps, kIdr});
-    EXPECT_TRUE(Frames().empty());
+    EXPECT_TRUE(sink.Frames().empty());
     EXPECT_EQ(allocator.allocated.load(), allocator.released.load());
+}
+
+// A marker bit on a parameter set of 128 bytes or less does not end the
+// frame; on a longer one it does. The stream's own access unit delimiters are
+// dropped, in a STAP-A or alone: every frame ends with ours. One-byte units
+// (end of sequence) are kept.
+TEST_F(H264Parser, InBandParameterSetsAndDelimiters) {
+    SetConfig(kSps);
+    Send(kSps, true);
+    Send(kPps);
+    Send(kIdr, true);
+    Bytes longSps = kSps;
+    longSps.resize(200, 0x00);  // zeros after the RBSP stop bit
+    Send(longSps, true);
+    // STAP-A (NRI 3): the SPS, the PPS (size 4) and an AUD (size 2)
+    SendFrame({Cat({{0x78, 0x00, static_cast<uint8_t>(kSps.size())}, kSps, {0x00, 0x04}, kPps, {0x00, 0x02, 0x09, 0xF0}}),
+               kIdr});
+    SendFrame({{0x09, 0xF0}, kPSlice, {0x0A}});
+    // No second copy of the session's parameter sets: the frames did not open
+    // with the IDR.
+    const Bytes keyFrame = Cat({kStart, kSps, kStart, kPps, kStart, kIdr, kTrailer});
+    EXPECT_EQ(FrameData(), (std::vector<Bytes>{keyFrame, Cat({kStart, longSps, kTrailer}), keyFrame,
+                                               Cat({kStart, kPSlice, kStart, {0x0A}, kTrailer})}));
+}
+
+// Between the start and the end of a fragmented P frame after a key frame:
+// 65535 then 0 is in sequence; a sequence break, or a payload the parser
+// cannot take, drops the frame, and nothing more is delivered before the next
+// key frame.
+TEST(H264ParserBreak, DropsTheFrameAndWaitsForAKeyFrame) {
+    const std::tuple<const char*, uint16_t, uint16_t, std::optional<Bytes>, bool> kCases[] = {
+        // name, sequence number of the P frame's start, then of its end, payload between, delivered
+        {"65535 then 0", 65535, 0, std::nullopt, true},
+        {"10 then 12", 10, 12, std::nullopt, false},
+        {"10 then 10", 10, 10, std::nullopt, false},
+        {"empty", 10, 12, Bytes{}, false},
+        {"type 0", 10, 12, Bytes{0x00, 0x01, 0x02}, false},
+        {"FU-B", 10, 12, Bytes{0x1D, 0x81, 0x00, 0x00, 0x9A}, false},  // type 29, next to FU-A
+        {"short FU-A", 10, 12, Bytes{0x7C, 0x01}, false},
+        {"short STAP-A", 10, 12, Bytes{0x78, 0x00, 0x01}, false},
+        // first size 5, only 3 bytes follow
+        {"STAP-A oversized", 10, 12, Bytes{0x78, 0x00, 0x05, 0x41, 0x9A, 0x01}, false},
+        // second size 9 after a good first unit
+        {"STAP-A second oversized", 10, 12, Bytes{0x78, 0x00, 0x02, 0x41, 0x9A, 0x00, 0x09, 0x01}, false},
+    };
+    for (const auto& [name, start, end, between, delivered] : kCases) {
+        SCOPED_TRACE(name);
+        Feed f;
+        f.sequence = static_cast<uint16_t>(start - 3);
+        f.SendFrame({kSps, kPps, kIdr});
+        f.Send(kPStart);
+        if (between) f.Send(*between);
+        f.sequence = end;
+        f.Send(kPEnd, true);
+        f.SendFrame({kPSlice});
+        EXPECT_EQ(f.sink.Frames().size(), delivered ? 3u : 1u);
+        EXPECT_EQ(f.parser.WaitingForKeyFrame(), !delivered);
+    }
+}
+
+// The start of a fragmented slice with first_mb_in_slice 0 opens a new
+// picture and drops what an unfinished frame left; a later slice of the same
+// picture keeps the slices before it.
+TEST_F(H264Parser, FragmentedSliceStart) {
+    SendFrame({kSps, kPps, kIdr});
+    Send({0x06, 0x05, 0x01, 0xAA});  // SEI, no marker: left over
+    SendFrame({kPStart, kPEnd});
+    // first_mb_in_slice 3 (bits 00100) in a fragment with NRI 2
+    SendFrame({kPSlice, {0x5C, 0x81, 0x22, 0x05}, {0x5C, 0x41, 0x06}});
+    const auto data = FrameData();
+    ASSERT_EQ(data.size(), 3u);
+    EXPECT_EQ(data[1], Cat({kStart, {0x61, 0x9A, 0x01, 0x02}, kTrailer}));
+    EXPECT_EQ(data[2], Cat({kStart, kPSlice, kStart, {0x41, 0x22, 0x05, 0x06}, kTrailer}));
+}
+
+TEST_F(H264Parser, OversizedFrameIsLoggedOnceAndDropped) {
+    SendFrame({kSps, kPps, kIdr});
+    const Bytes fragment = Cat({{0x7C, 0x01}, Bytes(59998, 0x5A)});  // FU-A, neither start nor end
+    Send(kPStart);
+    const size_t packets = dravnel::CRTPMediaParser::kMaxFrameBytes / (fragment.size() - 2) + 20;
+    for (size_t i = 0; i < packets; ++i) Send(fragment);
+    Send(kPEnd, true);
+    EXPECT_EQ(sink.Frames().size(), 1u);
+    const auto lines = driver.Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].level, 1);
+    EXPECT_EQ(lines[0].text,
+              "dravnel::CRTPMediaParser::CheckBufferSize: Frame buffer overflow detected, device 127.0.0.1:80");
+    EXPECT_TRUE(parser.WaitingForKeyFrame());
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "rtp/CTimeStampConverter.h"
@@ -10,74 +11,57 @@
 
 namespace {
 
-using dravnel::CTimeStampConverter;
-
 // 2024-03-01 12:00:00 UTC in FILETIME units.
 constexpr uint64_t kStart = 133537680000000000ull;
 constexpr uint64_t kMs = 10'000;
 
 struct FrameClock {
     uint64_t now = kStart;
-    CTimeStampConverter converter{[this] { return now; }};
-
-    // 25 frames/s at 90 kHz with the wall clock keeping pace, so that the
-    // measured rate takes over (after 100 increments).
-    uint32_t Learn(uint32_t ts, int frames) {
-        for (int i = 0; i < frames; ++i) {
-            converter.Convert(ts);
-            EXPECT_EQ(converter.OutputTime(), now);  // 39.96 ms steps fall behind: the wall clock
-            ts += 3600;
-            now += 40 * kMs;
-        }
-        return ts;
-    }
+    dravnel::CTimeStampConverter converter{[this] { return now; }};
 };
 
-struct Step {
-    uint64_t wallAdvance;
-    uint32_t timeStamp;
-    uint64_t output;  // after kStart
-    uint64_t lead;
-};
-
-struct StepCase {
-    std::string name;
-    std::vector<Step> steps;
-};
+// Steps: how far the wall clock moves on, the time stamp, then the output
+// time after kStart and the lead.
+using Steps = std::vector<std::tuple<uint64_t, uint32_t, uint64_t, uint64_t>>;
 
 // While at most 100 increments are known a tick is 111 x 100 ns.
-const StepCase kStepCases[] = {
-    {"LearningSteps", {{0, 1000, 0, 0}, {0, 4600, 399'600, 0}, {0, 8200, 799'200, 0}}},  // small leads not kept
-    {"ZeroIsNoStart", {{0, 0, 0, 0}, {5 * kMs, 3600, 5 * kMs, 0}}},
-    {"RepeatedAdvancesOneMs", {{0, 1000, 0, 0}, {0, 1000, kMs, kMs}, {0, 500, 2 * kMs, 2 * kMs}}},
-    {"BackwardsNotBehindTheWallClock", {{0, 1000, 0, 0}, {100 * kMs, 500, 100 * kMs, 0}}},
-    // 90 091 ticks x 111 = 10 000 101 > 9 999 999: restart from the wall clock
-    {"SecondOrMoreRestarts", {{0, 1000, 0, 0}, {3 * kMs, 1000 + 90'091, 3 * kMs, 0}}},
-    // 90 090 ticks x 111 = 9 999 990 is still a step, and a lead worth keeping
-    {"JustUnderASecond", {{0, 1000, 0, 0}, {0, 1000 + 90'090, 9'999'990, 9'999'990}}},
-};
-
-class TimeStampSteps : public ::testing::TestWithParam<StepCase> {};
-
-TEST_P(TimeStampSteps, OutputAndLead) {
-    FrameClock c;
-    for (const Step& s : GetParam().steps) {
-        c.now += s.wallAdvance;
-        c.converter.Convert(s.timeStamp);
-        EXPECT_EQ(c.converter.OutputTime() - kStart, s.output) << "time stamp " << s.timeStamp;
-        EXPECT_EQ(c.converter.Lead(), s.lead) << "time stamp " << s.timeStamp;
+TEST(TimeStampConverter, StepsWhileLearning) {
+    const std::pair<const char*, Steps> kCases[] = {
+        {"learning steps", {{0, 1000, 0, 0}, {0, 4600, 399'600, 0}, {0, 8200, 799'200, 0}}},  // small leads not kept
+        {"zero is no start", {{0, 0, 0, 0}, {5 * kMs, 3600, 5 * kMs, 0}}},
+        {"repeated advances 1 ms", {{0, 1000, 0, 0}, {0, 1000, kMs, kMs}, {0, 500, 2 * kMs, 2 * kMs}}},
+        {"backwards not behind the wall clock", {{0, 1000, 0, 0}, {100 * kMs, 500, 100 * kMs, 0}}},
+        // 90 091 ticks x 111 = 10 000 101 > 9 999 999: restart from the wall clock
+        {"a second or more restarts", {{0, 1000, 0, 0}, {3 * kMs, 1000 + 90'091, 3 * kMs, 0}}},
+        // 90 090 ticks x 111 = 9 999 990 is still a step, and a lead worth keeping
+        {"just under a second", {{0, 1000, 0, 0}, {0, 1000 + 90'090, 9'999'990, 9'999'990}}},
+    };
+    for (const auto& [name, steps] : kCases) {
+        FrameClock c;
+        for (const auto& [wallAdvance, timeStamp, output, lead] : steps) {
+            c.now += wallAdvance;
+            c.converter.Convert(timeStamp);
+            EXPECT_EQ(c.converter.OutputTime() - kStart, output) << name << ", time stamp " << timeStamp;
+            EXPECT_EQ(c.converter.Lead(), lead) << name << ", time stamp " << timeStamp;
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Learning, TimeStampSteps, ::testing::ValuesIn(kStepCases),
-                         [](const auto& info) { return info.param.name; });
 
 // After 100 increments the measured pace is used; a burst of frames puts the
 // output ahead of the wall clock, and the lead is paid back by at most a tenth
 // of each step (at least 1 ms) until the output meets the wall clock again.
-TEST(TimeStampConverter, LeadIsPaidBackSlowly) {
+// Then a camera whose time stamps jump ahead (a new RTP session behind the
+// same parser) restarts from the wall clock instead of dating frames an hour
+// ahead.
+TEST(TimeStampConverter, LeadIsPaidBackSlowlyAndAJumpRestarts) {
     FrameClock c;
-    uint32_t ts = c.Learn(90'000, 101);
+    // 25 frames/s at 90 kHz with the wall clock keeping pace, so that the
+    // measured rate takes over.
+    uint32_t ts = 90'000;
+    for (int i = 0; i < 101; ++i, ts += 3600, c.now += 40 * kMs) {
+        c.converter.Convert(ts);
+        EXPECT_EQ(c.converter.OutputTime(), c.now);  // 39.96 ms steps fall behind: the wall clock
+    }
     for (int i = 0; i < 10; ++i, ts += 3600) c.converter.Convert(ts);  // the wall clock stands still
     const uint64_t lead = c.converter.Lead();
     EXPECT_GE(lead, 2'500'001u);
@@ -102,13 +86,8 @@ TEST(TimeStampConverter, LeadIsPaidBackSlowly) {
     }
     EXPECT_EQ(c.converter.Lead(), 0u);
     EXPECT_GT(frames, 5);  // no jump back to the wall clock
-}
 
-// A camera whose time stamps jump ahead (a new RTP session behind the same
-// parser) restarts from the wall clock instead of dating frames an hour ahead.
-TEST(TimeStampConverter, JumpAfterLearningRestarts) {
-    FrameClock c;
-    const uint32_t ts = c.Learn(90'000, 150);
+    c.now += 40 * kMs;
     c.converter.Convert(ts + 3600u * 90'000u);
     EXPECT_EQ(c.converter.OutputTime(), c.now);
     EXPECT_EQ(c.converter.Lead(), 0u);

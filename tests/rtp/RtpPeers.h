@@ -1,0 +1,113 @@
+// The ends of RTP over loopback in tests: a UDP socket on 127.0.0.1 that
+// plays the camera or the network, and a recording user of a packet source
+// or of the RTP receiver.
+#pragma once
+
+#include <arpa/inet.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/Socket.h"
+#include "rtp/IRTPClient.h"
+#include "tests/support/WaitUntil.h"
+
+namespace quarnel::test {
+
+using Bytes = std::vector<uint8_t>;
+
+inline uint32_t Loopback() { return htonl(INADDR_LOOPBACK); }
+
+// Sender report: V=2 RC=0 PT=200 length 6, SSRC 0C 0D 0E 0F, NTP time stamp
+// 83 AA 7E 80 . 12 34 56 78, RTP time stamp 90000, 10 packets, 4096 octets.
+inline const Bytes kSenderReport{0x80, 0xC8, 0x00, 0x06, 0x0C, 0x0D, 0x0E, 0x0F, 0x83, 0xAA, 0x7E, 0x80, 0x12, 0x34,
+                                 0x56, 0x78, 0x00, 0x01, 0x5F, 0x90, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x10, 0x00};
+
+class LoopbackPeer {
+public:
+    LoopbackPeer() {
+        socket_.Create(platform::Socket::Kind::Udp);
+        socket_.Bind(0, Loopback());
+    }
+
+    uint16_t Port() const { return socket_.LocalPort(); }
+
+    bool SendTo(uint16_t port, const Bytes& bytes) {
+        return socket_.SendTo({.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {Loopback()}, .sin_zero = {}}, bytes);
+    }
+
+    // The next datagram, or nothing within the time-out.
+    std::optional<Bytes> Receive(uint32_t timeoutMs) {
+        if (socket_.WaitReadable(timeoutMs) != platform::IoStatus::Ok) return std::nullopt;
+        Bytes buffer(65536);
+        sockaddr_in from{};
+        const auto r = socket_.ReceiveFrom(buffer, from);
+        if (r.status != platform::IoStatus::Ok) return std::nullopt;
+        buffer.resize(r.bytes);
+        return buffer;
+    }
+
+private:
+    platform::Socket socket_;
+};
+
+// The user of a UDP client (datagrams as they come) or the channel behind a
+// receiver (packets by sequence number), recording what it gets with its
+// sender. Hooks run inside the user calls: after a datagram's record (to
+// close the source), before a packet's (to take time, to block, or to go on
+// to a depacketizer).
+//
+// Thread-safety: the user calls may come from any thread; read the records
+// under `mutex` while they may come; set the hooks before they may.
+class Recorder : public dravnel::IRTPClientUser, public dravnel::IRTPReceiverUser {
+public:
+    void OnPacket(dravnel::IRTPClient* source, const sockaddr_in* from, const uint8_t* data, unsigned length) override {
+        Record(*from, [&] { datagrams.emplace_back(data, data + length); });
+        if (onPacket) onPacket(source);
+    }
+    void OnTimeout(dravnel::IRTPClient*) override { ++timeouts; }
+    void OnClosed(dravnel::IRTPClient*) override { ++closed; }
+
+    void OnInterleavedPacket(dravnel::CRTPPacket*, const Bytes*) override {}
+    void OnRTPPacket(const sockaddr_in* from, dravnel::CRTPPacket* packet) override {
+        inCall = true;
+        if (onRtpPacket) onRtpPacket(packet);
+        Record(*from, [&] { sequences.push_back(packet->sequenceNumber); });
+        inCall = false;
+    }
+    void OnTimeout() override { ++timeouts; }
+    void OnClosed() override { ++closed; }
+    void OnSessionDescription(const dravnel::CodecConfig*) override {}
+
+    size_t Count() {
+        std::lock_guard<std::mutex> guard(mutex);
+        return senders.size();
+    }
+    // Until `n` datagrams or packets have come.
+    bool WaitCount(size_t n) {
+        return WaitUntil([&] { return Count() >= n; });
+    }
+
+    std::mutex mutex;
+    std::vector<sockaddr_in> senders;
+    std::vector<Bytes> datagrams;
+    std::vector<uint16_t> sequences;
+    std::atomic<int> timeouts{0};
+    std::atomic<int> closed{0};
+    std::atomic<bool> inCall{false};
+    std::function<void(dravnel::IRTPClient*)> onPacket;
+    std::function<void(dravnel::CRTPPacket*)> onRtpPacket;
+
+private:
+    template <class Keep>
+    void Record(const sockaddr_in& from, Keep keep) {
+        std::lock_guard<std::mutex> guard(mutex);
+        keep();
+        senders.push_back(from);
+    }
+};
+
+}  // namespace quarnel::test

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -54,8 +55,11 @@ private:
 
 inline std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
-inline void Append(std::vector<uint8_t>& to, const std::vector<uint8_t>& more) {
-    to.insert(to.end(), more.begin(), more.end());
+// The parts one after the other.
+inline std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
 }
 
 // V=2, PT 96, the given sequence number, time stamp 0x10, SSRC 0x11223344,

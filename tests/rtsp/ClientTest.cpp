@@ -93,9 +93,7 @@ TEST(Client, AuthenticatesAndEachStartBeginsAfresh) {
                                     "Session: 1234\r\nUser-Agent: Dravnel\r\n\r\n");
     EXPECT_EQ(requests[5].text, "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 1\r\n" + basic + describeTail);
     for (size_t i = 6; i < requests.size(); ++i) EXPECT_NE(requests[i].text.find(basic), std::string::npos) << i;
-    ASSERT_EQ(s.user.Configs().size(), 2u);
-    EXPECT_EQ(s.user.Configs()[0].sps.size(), 10u);
-    EXPECT_EQ(s.user.Configs()[0].pps.size(), 4u);
+    EXPECT_EQ(s.user.Configs().size(), 2u);
 }
 
 // The SETUP request by content base, media control, transport mode and block
@@ -234,33 +232,25 @@ TEST(Client, StartFailsWhenTheConnectDoes) {
 // Each ends the session after DESCRIBE, promptly, without waiting out the
 // receive time-out and without a TEARDOWN.
 TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {
-    std::string endless = "RTSP/1.0 200 OK\r\n";
-    for (int i = 0; i < 80; ++i) endless += "X-Pad: " + std::string(1000, 'p') + "\r\n";
-    const std::string good = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: " + std::to_string(kCameraSdp.size()) +
-                             "\r\n\r\n" + kCameraSdp;
     // The reply, whether the camera hangs up after it, the DESCRIBE requests.
+    // The two hang-ups cut a body and a header block short.
     const struct { std::string reply; bool closeAfter = false; size_t describes = 1; } cases[] = {
         {std::string("\x80\0\xff\x1bRTSP/9 \n\r\0", 14) + "\r\n\r\n"},  // garbage
         {"RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n"},
-        {endless},  // a header block beyond the 64 KiB reply limit
+        {"RTSP/1.0 200 OK\r\nX-Pad: " + std::string(70000, 'p')},  // a header block beyond the 64 KiB limit
         {"RTSP/1.0 200 OK\r\nContent-Length: 70000\r\n\r\n" + std::string(70000, 'v')},
         {"RTSP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\n"},  // 0 in 32-bit arithmetic
-        {good.substr(0, good.size() - 20), true},
+        {"RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 100\r\n\r\nv=0\r\nm=video 0 RTP/AVP 96\r\n", true},
         {"RTSP/1.0 200 OK\r\nCSeq: 1\r\n", true},
         // One retry for a challenge, none for a second one.
         {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"cam\", nonce=\"n\"\r\n\r\n", false, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply.substr(0, 40));
-        Session* self = nullptr;
-        Session s([&](const Request& r) -> Writes {
+        Session s([&](const Request& r) {
             if (r.method != "DESCRIBE") return CameraAnswer(r);
-            if (!c.closeAfter) return {c.reply};
-            self->server.Push(c.reply);
-            self->server.CloseConnection();
-            return {};
+            return c.closeAfter ? Writes{c.reply, ""} : Writes{c.reply};
         });
-        self = &s;
         s.settings.receiveTimeoutMs = 3000;
         const uint32_t start = platform::MonotonicMs();
         ASSERT_TRUE(s.Start());
@@ -322,7 +312,7 @@ TEST(ClientInterleaved, KeepAliveLosesNoFrame) {
     constexpr uint16_t kFrames = 3000;
     for (uint16_t seq = 0; seq < kFrames; ++seq) {
         std::vector<uint8_t> bytes = Interleaved(0, RtpPacket(seq, std::string(200 + seq % 700, 'p')));
-        if (seq % 7 == 0) Append(bytes, Interleaved(1, std::vector<uint8_t>(28, '$')));  // RTCP
+        if (seq % 7 == 0) bytes = Cat({bytes, Interleaved(1, std::vector<uint8_t>(28, '$'))});  // RTCP
         ASSERT_TRUE(s.server.Push(bytes)) << seq;
         if (seq % 20 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -348,6 +338,7 @@ TEST(ClientInterleaved, TheSessionEnds) {
         Session s([&](const Request& r) {
             if (r.method == "PLAY" && how == "refused") return Writes{ScriptedRtspServer::Reply(r, "454 No Session")};
             if (r.method == "OPTIONS" && r.Header("Authorization").empty()) return Challenge(r, "Basic realm=\"c\"");
+            if (r.method == "OPTIONS" && how == "hang-up") return Writes{CameraAnswer(r)[0], ""};
             return CameraAnswer(r);
         });
         s.settings.receiveTimeoutMs = 300;
@@ -357,7 +348,6 @@ TEST(ClientInterleaved, TheSessionEnds) {
             ASSERT_TRUE(s.server.Push(Interleaved(0, RtpPacket(1))));
             ASSERT_TRUE(s.server.WaitFor("OPTIONS", 2, 3000));
         }
-        if (how == "hang-up") s.server.CloseConnection();
         EXPECT_TRUE(WaitUntil([&] { return !s.client.IsRunning(); }, std::chrono::milliseconds(2000)));
         const auto requests = s.server.Requests();
         if (how == "refused") {

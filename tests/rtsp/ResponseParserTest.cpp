@@ -5,6 +5,7 @@
 
 #include "rtsp/CRTSPResponseParser.h"
 #include "rtsp/CSDPResponseParser.h"
+#include "web/HUtils.h"
 
 using namespace dravnel;
 
@@ -32,79 +33,60 @@ const std::string kSdp =
 
 }  // namespace
 
-TEST(Reply, OnlyOkAndUnauthorizedPass) {
-    const struct { const char* statusLine; bool ok; uint32_t code; } cases[] = {
-        {"RTSP/1.0 200 OK", true, 200},
-        {"RTSP/1.0 401 Unauthorized", true, 401},
-        {"RTSP/1.0 404 Not Found", false, 404},
-        {"RTSP/1.0 OK", false, 0},
-        {"", false, 0},
-        {"RTSP/1.0 4294967496 x", false, 0xFFFFFFFFu},  // saturates
+// What a reply leaves in the parser: status code, CSeq, session id and
+// time-out, the challenge's scheme, realm and nonce, content base. Each
+// parser starts with session "old", time-out 7 and base "rtsp://old/".
+TEST(Reply, Fields) {
+    const struct { const char* reply; bool ok; const char* fields; } cases[] = {
+        // Only 200 and 401 pass; the code saturates.
+        {"RTSP/1.0 200 OK\r\nCSeq: 1", true, "200 1 old;7 0:: rtsp://old/"},
+        {"RTSP/1.0 401 Unauthorized\r\nCSeq: 1", true, "401 1 old;7 0:: rtsp://old/"},
+        {"RTSP/1.0 404 Not Found\r\nCSeq: 1", false, "404 0 old;7 0:: rtsp://old/"},
+        {"RTSP/1.0 OK\r\nCSeq: 1", false, "0 0 old;7 0:: rtsp://old/"},
+        {"\r\nCSeq: 1", false, "0 0 old;7 0:: rtsp://old/"},
+        {"RTSP/1.0 4294967496 x\r\nCSeq: 1", false, "4294967295 0 old;7 0:: rtsp://old/"},
+        // Header names match in any case, unknown ones are ignored; CSeq
+        // needs a number, Content-Base an RTSP URL (kept as written, trimmed).
+        {"RTSP/1.0 200 OK\r\ncseq: 3\r\nDate: today\r\nX-Whatever: 1\r\n:odd\r\nno colon\r\n"
+         "Content-Type: Application/SDP\r\nContent-Base: rtsp://10.0.0.5/Live/ ",
+         true, "200 3 old;7 0:: rtsp://10.0.0.5/Live/"},
+        {"RTSP/1.0 200 OK\r\nCSeq: x", false, "200 0 old;7 0:: rtsp://old/"},
+        {"RTSP/1.0 200 OK\r\n CSeq : 4", false, "200 0 old;7 0:: rtsp://old/"},
+        {"RTSP/1.0 200 OK\r\nContent-Base: /live/", false, "200 0 old;7 0:: "},
+        // Time-out 0 stands for 30; without one the last is kept.
+        {"RTSP/1.0 200 OK\r\nSession: 12345678;timeout=60", true, "200 0 12345678;60 0:: rtsp://old/"},
+        {"RTSP/1.0 200 OK\r\nSession: 12345678;timeout=0", true, "200 0 12345678;30 0:: rtsp://old/"},
+        {"RTSP/1.0 200 OK\r\nSession: 12345678", true, "200 0 12345678;7 0:: rtsp://old/"},
+        {"RTSP/1.0 200 OK\r\nSession: 12345678; timeout=20", true, "200 0 12345678;20 0:: rtsp://old/"},
+        {"RTSP/1.0 200 OK\r\nSession: 12345678;foo", false, "200 0 ;7 0:: rtsp://old/"},
+        {"RTSP/1.0 200 OK\r\nSession:12345678", false, "200 0 ;7 0:: rtsp://old/"},  // the value needs its blank
+        {"RTSP/1.0 200 OK\r\nsession: 12345678", false, "200 0 ;7 0:: rtsp://old/"},
+        // Challenges; the last one decides.
+        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"x\", nonce=\"y\"", true,
+         "401 0 old;7 2:x:y rtsp://old/"},
+        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"x\"", false, "401 0 old;7 2:x: rtsp://old/"},
+        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"", true, "401 0 old;7 1:cam: rtsp://old/"},
+        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: NTLM", false, "401 0 old;7 0:: rtsp://old/"},  // no blank
+        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: NTLM x", true, "401 0 old;7 0:: rtsp://old/"},
+        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: digest realm=\"x\", nonce=\"y\"", true,
+         "401 0 old;7 0:: rtsp://old/"},
+        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate:Digest realm=\"x\", nonce=\"y\"", false,
+         "401 0 old;7 0:: rtsp://old/"},
+        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"a\"\r\n"
+         "WWW-Authenticate: Digest realm=\"b\", nonce=\"c\"",
+         true, "401 0 old;7 2:b:c rtsp://old/"},
     };
     for (const auto& c : cases) {
         CRTSPResponseParser parser;
-        EXPECT_EQ(parser.Parse(Reply(c.statusLine, "CSeq: 1\r\n"), RTSPMethod::Options), c.ok) << c.statusLine;
-        EXPECT_EQ(parser.statusCode, c.code) << c.statusLine;
-    }
-}
-
-// Header names match in any case, unknown ones are ignored; CSeq needs a
-// number, and Content-Base an RTSP URL.
-TEST(Reply, HeaderLines) {
-    CRTSPResponseParser parser;
-    ASSERT_TRUE(parser.Parse(Reply("RTSP/1.0 200 OK",
-                                   "cseq: 3\r\nDate: today\r\nX-Whatever: 1\r\n:odd\r\nno colon\r\n"
-                                   "Content-Type: Application/SDP\r\nContent-Base: rtsp://10.0.0.5/Live/ \r\n"),
-                             RTSPMethod::Options));
-    EXPECT_EQ(parser.cseq, 3u);
-    EXPECT_EQ(parser.contentBase, "rtsp://10.0.0.5/Live/");  // as written, trimmed
-    EXPECT_FALSE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: x\r\n"), RTSPMethod::Options));
-    EXPECT_FALSE(parser.Parse(Reply("RTSP/1.0 200 OK", " CSeq : 4\r\n"), RTSPMethod::Options));
-    EXPECT_FALSE(parser.Parse(Reply("RTSP/1.0 200 OK", "Content-Base: /live/\r\n"), RTSPMethod::Options));
-    EXPECT_EQ(parser.contentBase, "");
-}
-
-TEST(Reply, SessionIdAndTimeout) {
-    const struct { const char* line; bool ok; const char* id; uint32_t timeout; } cases[] = {  // time-out was 7
-        {"Session: 12345678;timeout=60", true, "12345678", 60},
-        {"Session: 12345678;timeout=0", true, "12345678", 30},
-        {"Session: 12345678", true, "12345678", 7},  // time-out kept
-        {"Session: 12345678; timeout=20", true, "12345678", 20},
-        {"Session: 12345678;foo", false, "", 7},
-        {"Session:12345678", false, "", 7},  // the value needs its blank
-        {"session: 12345678", false, "", 7},
-    };
-    for (const auto& c : cases) {
-        CRTSPResponseParser parser;
-        parser.sessionTimeoutSec = 7;
         parser.sessionId = "old";
-        EXPECT_EQ(parser.Parse(Reply("RTSP/1.0 200 OK", std::string(c.line) + "\r\n"), RTSPMethod::Setup), c.ok)
-            << c.line;
-        EXPECT_EQ(parser.sessionId, c.id) << c.line;
-        EXPECT_EQ(parser.sessionTimeoutSec, c.timeout) << c.line;
-    }
-}
-
-TEST(Reply, ChallengeSchemeRealmAndNonce) {
-    const struct { const char* lines; bool ok; AuthScheme scheme; const char* realm; const char* nonce; } cases[] = {
-        {"WWW-Authenticate: Digest realm=\"x\", nonce=\"y\"", true, AuthScheme::Digest, "x", "y"},
-        {"WWW-Authenticate: Digest realm=\"x\"", false, AuthScheme::Digest, "x", ""},
-        {"WWW-Authenticate: Basic realm=\"cam\"", true, AuthScheme::Basic, "cam", ""},
-        {"WWW-Authenticate: NTLM", false, AuthScheme::None, "", ""},  // no blank after the scheme
-        {"WWW-Authenticate: NTLM x", true, AuthScheme::None, "", ""},
-        {"WWW-Authenticate: digest realm=\"x\", nonce=\"y\"", true, AuthScheme::None, "", ""},
-        {"WWW-Authenticate:Digest realm=\"x\", nonce=\"y\"", false, AuthScheme::None, "", ""},
-        // The last challenge decides.
-        {"WWW-Authenticate: Basic realm=\"a\"\r\nWWW-Authenticate: Digest realm=\"b\", nonce=\"c\"", true,
-         AuthScheme::Digest, "b", "c"},
-    };
-    for (const auto& c : cases) {
-        CRTSPResponseParser parser;
-        const std::string reply = Reply("RTSP/1.0 401 Unauthorized", std::string(c.lines) + "\r\n");
-        EXPECT_EQ(parser.Parse(reply, RTSPMethod::Describe), c.ok) << c.lines;
-        EXPECT_EQ(parser.authScheme, c.scheme) << c.lines;
-        EXPECT_EQ(parser.realm, c.realm) << c.lines;
-        EXPECT_EQ(parser.nonce, c.nonce) << c.lines;
+        parser.sessionTimeoutSec = 7;
+        parser.contentBase = "rtsp://old/";
+        EXPECT_EQ(parser.Parse(std::string(c.reply) + "\r\n\r\n", RTSPMethod::Options), c.ok) << c.reply;
+        EXPECT_EQ(HUtils::Format("%u %u %s;%u %u:%s:%s %s", parser.statusCode, parser.cseq, parser.sessionId.c_str(),
+                                 parser.sessionTimeoutSec, static_cast<unsigned>(parser.authScheme),
+                                 parser.realm.c_str(), parser.nonce.c_str(), parser.contentBase.c_str()),
+                  c.fields)
+            << c.reply;
     }
 }
 

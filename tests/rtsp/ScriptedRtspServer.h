@@ -1,8 +1,8 @@
 // A scripted RTSP server for the client's tests: listens on 127.0.0.1,
 // serves one connection at a time, records every request byte for byte and
-// answers each one as its script says: any bytes, in any number of writes.
-// Tests may also push bytes of their own (interleaved frames) at any time;
-// pushes and answers never interleave inside each other.
+// answers each one as its script says: any bytes, in any number of writes,
+// or a hang-up. Tests may also push bytes of their own (interleaved frames)
+// at any time; pushes and answers never interleave inside each other.
 //
 // Thread-safety: every public operation may be called from any thread; the
 // script runs on the server's thread.
@@ -43,7 +43,7 @@ public:
         }
     };
     // What to write in answer: each element is one write, with a short pause
-    // between writes; an empty list answers nothing.
+    // between writes; an empty element hangs up, an empty list answers nothing.
     using Script = std::function<std::vector<std::string>(const Request&)>;
 
     explicit ScriptedRtspServer(Script script) : script_(std::move(script)) {
@@ -80,10 +80,6 @@ public:
         return connection_ && connection_->SendAll(bytes);
     }
     bool Push(const std::string& text) { return Push({reinterpret_cast<const uint8_t*>(text.data()), text.size()}); }
-    void CloseConnection() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        if (connection_) connection_->Shutdown();
-    }
 
     // "RTSP/1.0 <status>" with the request's CSeq, the extra header lines
     // (each ending in CR LF) and a body with its Content-Length.
@@ -132,7 +128,8 @@ private:
                 const auto writes = script_(request);
                 for (size_t i = 0; i < writes.size(); ++i) {
                     if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                    if (!Push(writes[i])) return;
+                    if (writes[i].empty()) connection.Shutdown();
+                    if (writes[i].empty() || !Push(writes[i])) return;
                 }
             }
         }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "channel/CLogThrottle.h"
@@ -15,175 +17,92 @@ namespace {
 using dravnel::CResolutionHelper;
 using dravnel::CStreamChanges;
 
-// ---- resolution names ------------------------------------------------------
-
-struct NameCase {
-    bool ntsc;
-    bool preferHd;
-    uint32_t width;
-    uint32_t height;
-    const char* name;
-};
-
-class ResolutionNames : public ::testing::TestWithParam<NameCase> {};
-
-TEST_P(ResolutionNames, NameASizeByTheFirstMatchInSearchOrder) {
-    const NameCase& c = GetParam();
-    EXPECT_EQ(CResolutionHelper(c.ntsc, c.preferHd).GetName(c.width, c.height), c.name);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    StreamConfig, ResolutionNames,
-    ::testing::Values(
-        NameCase{false, false, 704, 576, "4cif"}, NameCase{true, false, 704, 480, "4cif"},
-        NameCase{false, false, 704, 480, ""},  // an NTSC size on a PAL channel
+// A size takes the name of its first match in search order.
+TEST(StreamConfig, ResolutionNamesFollowTheSearchOrder) {
+    const std::tuple<bool, bool, uint32_t, uint32_t, const char*> names[] = {
+        // ntsc, preferHd, width, height, name
+        {false, false, 704, 576, "4cif"}, {true, false, 704, 480, "4cif"},
+        {false, false, 704, 480, ""},  // an NTSC size on a PAL channel
         // 352 x 288 is "cif" in the PAL family and "cifp" in the general table.
-        NameCase{false, false, 352, 288, "cif"}, NameCase{false, true, 352, 288, "cifp"},
-        NameCase{true, true, 352, 240, "cifn"}, NameCase{false, false, 1920, 1080, "1080p"},
-        NameCase{false, true, 1280, 960, "960p"},  // before "quadvga"
-        NameCase{false, true, 176, 144, "qcif"},   // general table first, then the CIF family
-        NameCase{false, false, 800, 600, ""}));
-
-struct SizeCase {
-    bool ntsc;
-    const char* text;
-    bool ok;
-    uint32_t width;
-    uint32_t height;
-};
-
-class ResolutionSizes : public ::testing::TestWithParam<SizeCase> {};
-
-TEST_P(ResolutionSizes, ReadANameOrWidthByHeight) {
-    const SizeCase& c = GetParam();
-    uint32_t width = 7;
-    uint32_t height = 7;
-    EXPECT_EQ(CResolutionHelper(c.ntsc, false).GetSize(c.text, width, height), c.ok);
-    EXPECT_EQ(width, c.width);
-    EXPECT_EQ(height, c.height);
+        {false, false, 352, 288, "cif"}, {false, true, 352, 288, "cifp"},
+        {true, true, 352, 240, "cifn"}, {false, false, 1920, 1080, "1080p"},
+        {false, true, 1280, 960, "960p"},  // before "quadvga"
+        {false, true, 176, 144, "qcif"},   // general table first, then the CIF family
+        {false, false, 800, 600, ""},
+    };
+    for (const auto& [ntsc, preferHd, width, height, name] : names)
+        EXPECT_EQ(CResolutionHelper(ntsc, preferHd).GetName(width, height), name) << width << "x" << height;
 }
 
-INSTANTIATE_TEST_SUITE_P(StreamConfig, ResolutionSizes,
-                         ::testing::Values(SizeCase{true, "4cif", true, 704, 480},
-                                           SizeCase{false, "QuadVGA", true, 1280, 960},
-                                           SizeCase{false, "UXGA", true, 1600, 1200},  // holds an 'x'
-                                           SizeCase{false, "640X480", true, 640, 480},
-                                           SizeCase{false, "1280x", false, 0, 0},
-                                           SizeCase{false, "1280 x720", false, 0, 0},
-                                           SizeCase{false, "+1280x720", false, 0, 0},
-                                           SizeCase{false, "1280x720x1", false, 0, 0},
-                                           SizeCase{false, "99999999999x1", false, 0, 0},
-                                           SizeCase{false, "svga", false, 0, 0}));
+// The channel's frame rate follows the interval or its marked rate and is
+// never 0; the device is asked for a rate it offers.
+TEST(StreamConfig, FrameRates) {
+    const std::pair<uint32_t, uint32_t> rates[] = {
+        {0, 1}, {40, 25}, {33, 30},
+        {6, 167},     // 166.67
+        {400, 3},     // 2.5 rounds up
+        {1999, 1},    // 0.50025
+        {0x700F, 15}, {0x7FFF, 4095},
+        {0x6FFF, 1},  // not marked: 1000 / 28671
+        // Never 0 frames per second:
+        {2001, 1}, {0x7000, 1}, {0xFFFFFFFF, 1},
+    };
+    for (const auto& [interval, rate] : rates) EXPECT_EQ(dravnel::ChannelFrameRate(interval), rate) << interval;
 
-// ---- frame rates -----------------------------------------------------------
-
-struct RateCase {
-    uint32_t interval;
-    uint32_t rate;
-};
-
-class FrameRates : public ::testing::TestWithParam<RateCase> {};
-
-TEST_P(FrameRates, FollowTheIntervalOrItsMarkedRate) {
-    EXPECT_EQ(dravnel::ChannelFrameRate(GetParam().interval), GetParam().rate);
+    // The device is asked for a rate it offers.
+    const std::tuple<const char*, uint32_t, bool, uint32_t> offered[] = {
+        {"ch1_strm1_fps_list=5|10|15", 30, true, 15},  // lowered to the maximum
+        {"ch1_strm1_fps_list=5|10|15", 7, true, 5},    // a listed rate, not 7
+        {"ch1_strm1_fps_list=5|10|15", 3, true, 5},    // all above: the smallest
+        {"ch1_strm1_fps_list=15|auto|7\r\nch1_strm1_maxfps=30", 12, true, 7},
+        {"ch1_strm1_fps_list=auto&ch1_strm1_maxfps=25", 30, true, 25},
+        {"ch1_strm1_fps_list=&ch1_strm1_maxfps=25", 30, true, 25},  // empty list
+        {"ch1_strm1_maxfps=25", 12, true, 12},
+        {"ch1_strm1_fps_list=5|10&ch1_strm1_maxfps=25", 30, false, 25},
+        {"ch2_strm1_maxfps=25", 30, true, 30},  // nothing known
+    };
+    for (const auto& [reply, channelRate, fromList, asked] : offered) {
+        EXPECT_EQ(dravnel::DeviceFrameRate(reply, "ch1_strm1_", channelRate, fromList), asked)
+            << reply << " at " << channelRate;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(StreamConfig, FrameRates,
-                         ::testing::Values(RateCase{0, 1}, RateCase{40, 25}, RateCase{33, 30},
-                                           RateCase{6, 167},   // 166.67
-                                           RateCase{400, 3},   // 2.5 rounds up
-                                           RateCase{1999, 1},  // 0.50025
-                                           RateCase{0x700F, 15}, RateCase{0x7FFF, 4095},
-                                           RateCase{0x6FFF, 1},  // not marked: 1000 / 28671
-                                           // Never 0 frames per second:
-                                           RateCase{2001, 1}, RateCase{0x7000, 1}, RateCase{0xFFFFFFFF, 1}));
-
-struct DeviceRateCase {
-    const char* reply;
-    uint32_t channelRate;
-    bool fromList;
-    uint32_t asked;
-};
-
-class DeviceRate : public ::testing::TestWithParam<DeviceRateCase> {};
-
-TEST_P(DeviceRate, IsARateTheDeviceOffers) {
-    const auto& c = GetParam();
-    EXPECT_EQ(dravnel::DeviceFrameRate(c.reply, "ch1_strm1_", c.channelRate, c.fromList), c.asked);
+TEST(StreamConfig, BitrateScalesTheQualityBetween100AndTheMaximum) {
+    const std::tuple<const char*, uint32_t, uint32_t, const char*> rates[] = {
+        {"4000", 704, 50, "2000"},  // m 40: 1 + 49 x 39 / 99 = 20.30
+        {"4000", 704, 1, "100"},
+        {"4099", 704, 100, "4000"},  // m is maxbr / 100, cut
+        {"3000", 704, 75, "2300"},   // 1 + 74 x 29 / 99 = 22.68
+        {"200", 704, 51, "200"},     // 1 + 50 / 99 = 1.505 rounds up
+        {"99", 1920, 100, "6000"},   // m 0: default by width
+        {"", 1600, 100, "6000"},     {"", 1599, 100, "4000"}, {"", 720, 100, "4000"},
+        {"", 719, 100, "3000"},      {"", 640, 100, "3000"},  {"", 639, 100, "2000"},
+        {"4000 ", 352, 100, "2000"},  // not a number: default
+        // Out of the host's range: clamped to 1 and 100.
+        {"4000", 704, 0, "100"},     {"4000", 704, 250, "4000"},
+        {"4294967295", 704, 100, "4294967200"},
+    };
+    for (const auto& [maxbr, width, quality, bitrate] : rates) {
+        EXPECT_EQ(dravnel::BitrateForQuality(maxbr, width, quality), bitrate)
+            << maxbr << ", width " << width << ", quality " << quality;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    StreamConfig, DeviceRate,
-    ::testing::Values(DeviceRateCase{"ch1_strm1_fps_list=5|10|15", 30, true, 15},  // lowered to the maximum
-                      DeviceRateCase{"ch1_strm1_fps_list=5|10|15", 7, true, 5},   // a listed rate, not 7
-                      DeviceRateCase{"ch1_strm1_fps_list=5|10|15", 3, true, 5},   // all above: the smallest
-                      DeviceRateCase{"ch1_strm1_fps_list=15|auto|7\r\nch1_strm1_maxfps=30", 12, true, 7},
-                      DeviceRateCase{"ch1_strm1_fps_list=auto&ch1_strm1_maxfps=25", 30, true, 25},
-                      DeviceRateCase{"ch1_strm1_fps_list=&ch1_strm1_maxfps=25", 30, true, 25},  // empty list
-                      DeviceRateCase{"ch1_strm1_maxfps=25", 12, true, 12},
-                      DeviceRateCase{"ch1_strm1_fps_list=5|10&ch1_strm1_maxfps=25", 30, false, 25},
-                      DeviceRateCase{"ch2_strm1_maxfps=25", 30, true, 30}));  // nothing known
-
-// ---- bit rate --------------------------------------------------------------
-
-struct BitrateCase {
-    const char* maxbr;
-    uint32_t width;
-    uint32_t quality;
-    const char* bitrate;
-};
-
-class Bitrates : public ::testing::TestWithParam<BitrateCase> {};
-
-TEST_P(Bitrates, ScaleTheQualityBetween100AndTheMaximum) {
-    const BitrateCase& c = GetParam();
-    EXPECT_EQ(dravnel::BitrateForQuality(c.maxbr, c.width, c.quality), c.bitrate);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    StreamConfig, Bitrates,
-    ::testing::Values(BitrateCase{"4000", 704, 50, "2000"},  // m 40: 1 + 49 x 39 / 99 = 20.30
-                      BitrateCase{"4000", 704, 1, "100"},
-                      BitrateCase{"4099", 704, 100, "4000"},  // m is maxbr / 100, cut
-                      BitrateCase{"3000", 704, 75, "2300"},   // 1 + 74 x 29 / 99 = 22.68
-                      BitrateCase{"200", 704, 51, "200"},     // 1 + 50 / 99 = 1.505 rounds up
-                      BitrateCase{"99", 1920, 100, "6000"},   // m 0: default by width
-                      BitrateCase{"", 1600, 100, "6000"}, BitrateCase{"", 1599, 100, "4000"},
-                      BitrateCase{"", 720, 100, "4000"}, BitrateCase{"", 719, 100, "3000"},
-                      BitrateCase{"", 640, 100, "3000"}, BitrateCase{"", 639, 100, "2000"},
-                      BitrateCase{"4000 ", 352, 100, "2000"},  // not a number: default
-                      // Out of the host's range: clamped to 1 and 100.
-                      BitrateCase{"4000", 704, 0, "100"}, BitrateCase{"4000", 704, 250, "4000"},
-                      BitrateCase{"4294967295", 704, 100, "4294967200"}));
-
-// ---- configuration summary -------------------------------------------------
-
-struct DescribeCase {
-    const char* reply;
-    const char* summary;
-};
-
-class Describe : public ::testing::TestWithParam<DescribeCase> {};
-
-TEST_P(Describe, KeepsTheStreamEntriesWithoutLimitsOrLists) {
-    EXPECT_EQ(dravnel::DescribeConfiguration(GetParam().reply), GetParam().summary);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    StreamConfig, Describe,
-    ::testing::Values(
-        DescribeCase{"res=200&ch1_strm1_codec=H264&ch1_strm1_res=4CIF&ch1_strm1_maxbr=4000"
-                     "&ch1_strm1_fps_list=5|10|15&ch1_strm1_fps=15&total_ch=1",
-                     "&ch1_strm1_codec=H264&ch1_strm1_res=4CIF&ch1_strm1_fps=15"},
+TEST(StreamConfig, TheSummaryKeepsTheStreamEntriesWithoutLimitsOrLists) {
+    const std::pair<const char*, const char*> replies[] = {
+        {"res=200&ch1_strm1_codec=H264&ch1_strm1_res=4CIF&ch1_strm1_maxbr=4000"
+         "&ch1_strm1_fps_list=5|10|15&ch1_strm1_fps=15&total_ch=1",
+         "&ch1_strm1_codec=H264&ch1_strm1_res=4CIF&ch1_strm1_fps=15"},
         // One entry per line reads like the query-string form.
-        DescribeCase{"res=200\r\nch1_strm1_codec=H264\r\nch1_strm1_maxfps=30\nch12_strm2_gov=15\r\n",
-                     "&ch1_strm1_codec=H264&ch12_strm2_gov=15"},
-        DescribeCase{"ch_strm1_codec=x&chA_strm1_codec=x&ch1_strm_codec=x&ch1_strm1codec=x", ""},
-        DescribeCase{"ch1_strm1_res_list=CIF|4CIF&ch1_strm1_en", "&ch1_strm1_en"},
-        DescribeCase{"ch1_strm1_note=a=b&ch1_strm1_x=max", "&ch1_strm1_note=a=b&ch1_strm1_x=max"},
-        DescribeCase{"&&\r\n", ""}));
-
-// ---- change list -----------------------------------------------------------
+        {"res=200\r\nch1_strm1_codec=H264\r\nch1_strm1_maxfps=30\nch12_strm2_gov=15\r\n",
+         "&ch1_strm1_codec=H264&ch12_strm2_gov=15"},
+        {"ch_strm1_codec=x&chA_strm1_codec=x&ch1_strm_codec=x&ch1_strm1codec=x", ""},
+        {"ch1_strm1_res_list=CIF|4CIF&ch1_strm1_en", "&ch1_strm1_en"},
+        {"ch1_strm1_note=a=b&ch1_strm1_x=max", "&ch1_strm1_note=a=b&ch1_strm1_x=max"},
+        {"&&\r\n", ""},
+    };
+    for (const auto& [reply, summary] : replies) EXPECT_EQ(dravnel::DescribeConfiguration(reply), summary) << reply;
+}
 
 TEST(StreamChanges, SendOnlyReportedKeysWhoseValueDiffersByteForByte) {
     CStreamChanges changes("&ch1_strm1_codec=H264&ch1_strm1_res=cif&ch1_strm1_fps=25&ch1_strm1_gov=");
@@ -202,23 +121,19 @@ TEST(StreamChanges, SendOnlyReportedKeysWhoseValueDiffersByteForByte) {
     EXPECT_EQ(changes.Change("ch1_strm1_res", "CIF"), R::Unchanged);
 }
 
-// ---- log throttle ----------------------------------------------------------
-
 TEST(LogThrottle, LogsTheFirst14ThenEveryPowerStepAndWrapsTo4095) {
     dravnel::CLogThrottle throttle;
-    std::vector<uint32_t> logged;
+    std::vector<uint32_t> logged, expected;
     for (uint32_t i = 1; i <= 65535 + 8192; ++i) {
         if (throttle.Advance()) logged.push_back(throttle.Count());
     }
-    std::vector<uint32_t> expected;
-    for (uint32_t n = 1; n <= 14; ++n) expected.push_back(n);
-    for (uint32_t n = 16; n <= 240; n += 16) expected.push_back(n);
-    for (uint32_t n = 256; n <= 3840; n += 256) expected.push_back(n);
-    for (uint32_t n = 4096; n <= 61440; n += 4096) expected.push_back(n);
-    // Failure 65535 sets the count back to 4095 silently; the next 8192
-    // failures reach 12287 and log at 4096 and 8192.
-    expected.push_back(4096);
-    expected.push_back(8192);
+    // Counts 1 to 14, then every 16th, 256th and 4096th below 65535. Failure
+    // 65535 sets the count back to 4095 silently; the next 8192 failures
+    // reach 12287 and log at 4096 and 8192.
+    for (const auto& [first, last, step] : {std::tuple{1u, 14u, 1u}, {16u, 240u, 16u}, {256u, 3840u, 256u},
+                                            {4096u, 61440u, 4096u}, {4096u, 8192u, 4096u}}) {
+        for (uint32_t n = first; n <= last; n += step) expected.push_back(n);
+    }
     EXPECT_EQ(logged, expected);
     EXPECT_EQ(throttle.Count(), 4095u + 8192u);
 }

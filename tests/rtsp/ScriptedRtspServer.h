@@ -34,7 +34,6 @@ public:
         std::string text;       // as received, up to its empty line
         std::string method;     // first word
         std::string url;        // second word
-        uint32_t cseq = 0;
         size_t connection = 0;  // 1 for the first connection
         uint32_t atMs = 0;      // platform::MonotonicMs on arrival
         // The value after "name: ", empty when absent.
@@ -85,7 +84,7 @@ public:
     // (each ending in CR LF) and a body with its Content-Length.
     static std::string Reply(const Request& request, const std::string& status = "200 OK",
                              const std::string& headers = "", const std::string& body = "") {
-        std::string text = "RTSP/1.0 " + status + "\r\nCSeq: " + std::to_string(request.cseq) + "\r\n" + headers;
+        std::string text = "RTSP/1.0 " + status + "\r\nCSeq: " + request.Header("CSeq") + "\r\n" + headers;
         if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
         return text + "\r\n" + body;
     }
@@ -118,7 +117,6 @@ private:
                 request.text = buffer.substr(0, end + 4);
                 buffer.erase(0, end + 4);
                 std::istringstream(request.text) >> request.method >> request.url;
-                request.cseq = dravnel::HUtils::ParseDecimal(request.Header("CSeq"));
                 request.connection = number;
                 request.atMs = platform::MonotonicMs();
                 {

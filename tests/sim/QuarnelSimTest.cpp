@@ -57,24 +57,18 @@ TEST(QuarnelSim, PrintsHowToReachTheCameraAndStopsOnInterrupt) {
 }
 
 TEST(QuarnelSim, BadOptionsGetAClearError) {
-    struct Case {
-        std::vector<std::string> args;
-        const char* message;
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"sim", "--profile", "modelc"}, "--profile: 'modelc' is not standard or modelb"},
+        {{"sim", "--channels", "65"}, "--channels: '65' is not a number from 1 to 64"},
+        {{"sim", "--auth", "ntlm"}, "--auth: 'ntlm' is not none, basic or digest"},
+        {{"sim", "--auth", "basic", "--user", ""}, "needs a --user"},
+        {{"sim", "--rtsp-port"}, "--rtsp-port needs a value"},
+        {{"sim", "--frobnicate"}, "unknown option '--frobnicate'"},
     };
-    const Case cases[] = {
-        {{"--profile", "modelc"}, "--profile: 'modelc' is not standard or modelb"},
-        {{"--channels", "65"}, "--channels: '65' is not a number from 1 to 64"},
-        {{"--auth", "ntlm"}, "--auth: 'ntlm' is not none, basic or digest"},
-        {{"--auth", "basic", "--user", ""}, "needs a --user"},
-        {{"--rtsp-port"}, "--rtsp-port needs a value"},
-        {{"--frobnicate"}, "unknown option '--frobnicate'"},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> args = {"sim"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+    for (const auto& [args, message] : cases) {
         auto run = platform::RunProgram(QUARNEL_BIN_DIR "/quarnel", args, 30000);
-        EXPECT_EQ(run.exitCode, 2) << c.message;
-        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+        EXPECT_EQ(run.exitCode, 2) << message;
+        EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
     }
 }
 

@@ -23,14 +23,6 @@ constexpr const char* kPath = "/1/stream1";
 
 RtspServer::Options TestOptions() { return {.executable = quarnel::test::kSimRtspExecutable, .channels = 1}; }
 
-// The value of a header in a reply head, up to its first ';'; empty when absent.
-std::string HeaderValue(const std::string& head, const std::string& name) {
-    const size_t at = head.find("\r\n" + name + ": ");
-    if (at == std::string::npos) return {};
-    const size_t start = at + name.size() + 4;
-    return head.substr(start, head.find_first_of(";\r", start) - start);
-}
-
 // The status of a reply; 0 for none.
 unsigned Status(const std::string& reply) { return reply.empty() ? 0 : std::stoul(reply.substr(9, 3)); }
 
@@ -114,10 +106,7 @@ TEST(RtspServer, RefusesBadInputAndKeepsItsConfiguration) {
     RtspServer server(TestOptions());
     const auto before = server.Stream(kPath);
     ASSERT_TRUE(before);
-    const struct {
-        RtspStreamConfig config;
-        const char* complaint;
-    } refused[] = {
+    const std::pair<RtspStreamConfig, const char*> refused[] = {
         {{.width = 641}, "641"},
         {{.width = 8192}, "8192x480"},  // too large
         {{.codec = RtspCodec::JPEG, .width = 642, .fps = 10}, "JPEG"},
@@ -125,9 +114,9 @@ TEST(RtspServer, RefusesBadInputAndKeepsItsConfiguration) {
         {{.bitrateKbps = 8}, "bit rate"},
         {{.gop = 0}, "GOP"},
     };
-    for (const auto& c : refused) {
-        EXPECT_FALSE(server.SetStream(kPath, c.config));
-        EXPECT_NE(server.LastError().find(c.complaint), std::string::npos) << server.LastError();
+    for (const auto& [config, complaint] : refused) {
+        EXPECT_FALSE(server.SetStream(kPath, config));
+        EXPECT_NE(server.LastError().find(complaint), std::string::npos) << server.LastError();
     }
     EXPECT_EQ(server.Stream(kPath), before);
     for (const char* bad : {"", "/", "no-slash", "/1//stream1", "/1/stream1/", "/../x", "/a b", "/a?b", "/%41"}) {
@@ -200,7 +189,8 @@ TEST(RtspServer, FaultSwitchesActOnARunningServerAndARestartKeepsItsConfiguratio
                         auth + "Transport: RTP/AVP;unicast;client_port=" + std::to_string(rtp.LocalPort()) + "-" +
                             std::to_string(rtcp.LocalPort()) + "\r\n");
     ASSERT_EQ(Status(setup), 200u) << setup;
-    const std::string session = auth + "Session: " + HeaderValue(setup, "Session") + "\r\n";
+    const size_t id = setup.find("\r\nSession: ") + 11;  // the session id ends at ';' or the line end
+    const std::string session = auth + "Session: " + setup.substr(id, setup.find_first_of(";\r", id) - id) + "\r\n";
     ASSERT_EQ(Status(playing.Request("PLAY", base, session + "Range: npt=0.000-\r\n")), 200u);
 
     // SPS (7) and PPS (8) ahead of every IDR (5), not only ahead of the first

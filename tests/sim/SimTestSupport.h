@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -23,9 +24,7 @@ namespace quarnel::test {
 inline constexpr const char* kSimRtspExecutable = QUARNEL_BIN_DIR "/quarnel-sim-rtsp";
 
 inline size_t CountEntries(const char* directory) {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) ++n;
-    return n;
+    return std::distance(std::filesystem::directory_iterator(directory), std::filesystem::directory_iterator());
 }
 inline size_t ThreadCount() { return CountEntries("/proc/self/task"); }
 inline size_t DescriptorCount() { return CountEntries("/proc/self/fd"); }

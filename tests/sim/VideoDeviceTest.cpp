@@ -89,12 +89,10 @@ TEST(VideoSettings, StandardSetAppliesEveryValueAndMapsTheStreamToRtsp) {
     EXPECT_NE(Get(settings, "ch=1").find("&ch1_strm1_codec=MPEG4SP&ch1_strm1_res=720P&ch1_strm1_bitrate=2000&"
                                          "ch1_strm1_ratecontrol=cbr&ch1_strm1_fps=15&ch1_strm1_gov=15&"),
               std::string::npos);
-    EXPECT_EQ(settings.RtspPath(1, 1), "/1/stream1");
     EXPECT_EQ(settings.RtspConfig(1, 1), (RtspStreamConfig{.codec = RtspCodec::MPEG4, .width = 1280, .height = 720,
                                                            .fps = 15, .bitrateKbps = 2000, .gop = 15}));
 
     ASSERT_TRUE(settings.ApplySet(Query("ch=1&ch1_strm2_res=VGA&ch1_strm2_quality=99&ch1_strm2_fps=5")).accepted);
-    EXPECT_EQ(settings.RtspPath(1, 2), "/1/stream2");
     EXPECT_EQ(settings.RtspConfig(1, 2), (RtspStreamConfig{.codec = RtspCodec::JPEG, .width = 640, .height = 480,
                                                            .fps = 5, .gop = 5, .jpegQuality = 99}));
 
@@ -258,7 +256,8 @@ TEST_F(VideoDeviceTest, DirectSettingsPushWhatCanBeStreamedAndThePagesOutliveThe
     video->Set(1, 1, "fps", "0");
     EXPECT_EQ(video->Get(1, 1, "fps"), "0");
     EXPECT_EQ(rtsp.Stream("/1/stream1")->fps, 25u);
-    EXPECT_EQ(video->Messages(), (std::vector<std::string>{"/1/stream1 keeps its media: frame rate 0: must be 1 to 60"}));
+    EXPECT_EQ(video->Messages(),
+              (std::vector<std::string>{"/1/stream1 keeps its media: frame rate 0: must be 1 to 60"}));
 
     video->Set(1, 1, "fps", "5");
     video->Remove(1, 1, "gov");

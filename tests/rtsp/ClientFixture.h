@@ -1,5 +1,6 @@
 // What the client's tests share: a user that records what the client hands
-// it, interleaved frames, settings for a local camera and a fast clock.
+// it, a camera's description, interleaved frames, settings for a local
+// camera and a fast clock.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +62,20 @@ inline std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> part
     for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
     return out;
 }
+
+// A camera's H.264 description: session-level lines, then video and audio.
+inline const std::string kCameraSdp =
+    "v=0\r\n"
+    "c=IN IP4 0.0.0.0\r\n"  // session level: no media to hold it
+    "a=control:*\r\n"        // dropped for the same reason
+    "m=video 0 RTP/AVP 96\r\n"
+    "c=IN IP4 239.0.0.1/16\r\n"
+    "a=rtpmap:96 H264/90000\r\n"
+    "a=fmtp:96 packetization-mode=1;profile-level-id=42001f;sprop-parameter-sets=Z0IAH5WoFAFuQA==,aM48gA==\r\n"
+    "a=control:trackID=1\r\n"
+    "m=audio 5004 RTP/AVP 0\r\n"
+    "a=fmtp:0 anything\r\n"
+    "a=control:trackID=2\r\n";
 
 // V=2, PT 96, the given sequence number, time stamp 0x10, SSRC 0x11223344,
 // then the payload.

@@ -16,15 +16,6 @@ using Writes = std::vector<std::string>;
 
 namespace {
 
-// An H.264 description with one video and one audio media.
-const std::string kCameraSdp =
-    "v=0\r\n"
-    "m=video 0 RTP/AVP 96\r\n"
-    "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=Z0IAH5WoFAFuQA==,aM48gA==\r\n"
-    "a=control:trackID=1\r\n"
-    "m=audio 0 RTP/AVP 0\r\n"
-    "a=control:trackID=2\r\n";
-
 // Answers like a camera that needs no authentication.
 Writes CameraAnswer(const Request& r, const std::string& session = "1234;timeout=60") {
     if (r.method == "DESCRIBE")
@@ -278,65 +269,56 @@ TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {
     }
 }
 
-// Frames stream without pause while OPTIONS goes out every 10 ms (session
-// time-out 2 s, clock 100 times fast). Each OPTIONS reply arrives between
-// two frames; read off the socket directly, it would take frame bytes with
-// it. Every sequence number must arrive, in order.
-TEST(ClientInterleaved, KeepAliveLosesNoFrame) {
-    Session s([](const Request& r) { return CameraAnswer(r, "1234;timeout=2"); });
-    s.client.SetClock(FastClock(100), 5);
-    ASSERT_TRUE(s.Start(RTSPTransportMode::Interleaved));
-    ASSERT_TRUE(s.server.WaitFor("PLAY", 1, 3000));
-
-    constexpr uint16_t kFrames = 3000;
-    for (uint16_t seq = 0; seq < kFrames; ++seq) {
-        std::vector<uint8_t> bytes = Interleaved(0, RtpPacket(seq, std::string(200 + seq % 700, 'p')));
-        if (seq % 7 == 0) bytes = Cat({bytes, Interleaved(1, std::vector<uint8_t>(28, '$'))});  // RTCP
-        ASSERT_TRUE(s.server.Push(bytes)) << seq;
-        if (seq % 20 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_TRUE(s.user.WaitForPackets(kFrames, 5000)) << s.user.Sequences().size();
-    s.client.StopClient();
-    ASSERT_TRUE(s.server.WaitFor("TEARDOWN", 1, 1000));
-
-    const auto sequences = s.user.Sequences();
-    ASSERT_EQ(sequences.size(), kFrames);
-    for (uint16_t seq = 0; seq < kFrames; ++seq) ASSERT_EQ(sequences[seq], seq);
-    EXPECT_TRUE(s.server.WaitFor("OPTIONS", 5, 0));
-    ASSERT_EQ(s.server.Methods().back(), "TEARDOWN");
-    EXPECT_EQ(s.server.Requests().back().Header("Session"), "1234");
-}
-
-// A refused PLAY goes on to TEARDOWN. A good one comes with a frame and
-// brings the keep-alive; a 401 to it naming another scheme is answered from
-// the stream loop by one more OPTIONS with that scheme. The session ends
-// when the camera hangs up or falls silent for the receive time-out.
-TEST(ClientInterleaved, TheSessionEnds) {
-    for (const std::string how : {"refused", "hang-up", "silence"}) {
+// Interleaved sessions. PLAY comes with frame 0 and brings the keep-alive; a
+// 401 to it naming another scheme is answered from the stream loop by one
+// more OPTIONS with that scheme. Then the camera
+// - streams frames 1 to 2999 without pause while OPTIONS goes out every 10 ms
+//   (session time-out 2 s, clock 100 times fast), each reply between two
+//   frames; read off the socket directly, a reply would take frame bytes with
+//   it. Every frame must arrive, in order, and TEARDOWN follow the stop;
+// - or hangs up, or falls silent for the receive time-out: the session ends;
+// - or refuses PLAY: TEARDOWN follows at once.
+TEST(ClientInterleaved, Sessions) {
+    for (const std::string how : {"stream", "hang-up", "silence", "refused"}) {
         SCOPED_TRACE(how);
-        const auto frame = Interleaved(0, RtpPacket(1));
+        const auto frame = Interleaved(0, RtpPacket(0));
         Session s([&](const Request& r) {
             if (r.method == "PLAY" && how == "refused") return Writes{ScriptedRtspServer::Reply(r, "454 No Session")};
             if (r.method == "PLAY") return Writes{CameraAnswer(r)[0] + std::string(frame.begin(), frame.end())};
             if (r.method == "OPTIONS" && r.Header("Authorization").empty()) return Challenge(r, "Basic realm=\"c\"");
             if (r.method == "OPTIONS" && how == "hang-up") return Writes{CameraAnswer(r)[0], ""};
-            return CameraAnswer(r);
+            return CameraAnswer(r, "1234;timeout=2");
         });
         s.settings.receiveTimeoutMs = 300;
+        if (how == "stream") s.client.SetClock(FastClock(100), 5);
         ASSERT_TRUE(s.Start(RTSPTransportMode::Interleaved));
-        ASSERT_TRUE(s.server.WaitFor("PLAY", 1, 3000));
-        if (how != "refused") {
-            ASSERT_TRUE(s.server.WaitFor("OPTIONS", 2, 3000));
-        }
-        EXPECT_TRUE(WaitUntil([&] { return !s.client.IsRunning(); }, std::chrono::milliseconds(2000)));
-        const auto requests = s.server.Requests();
         if (how == "refused") {
+            EXPECT_TRUE(WaitUntil([&] { return !s.client.IsRunning(); }, std::chrono::milliseconds(2000)));
             EXPECT_EQ(s.server.Methods(), (Writes{"DESCRIBE", "SETUP", "PLAY", "TEARDOWN"}));
             continue;
         }
-        ASSERT_GE(requests.size(), 5u);
+        ASSERT_TRUE(s.server.WaitFor("OPTIONS", 2, 3000));
+        const uint16_t frames = how == "stream" ? 3000 : 1;
+        for (uint16_t seq = 1; seq < frames; ++seq) {
+            std::vector<uint8_t> bytes = Interleaved(0, RtpPacket(seq, std::string(200 + seq % 700, 'p')));
+            if (seq % 7 == 0) bytes = Cat({bytes, Interleaved(1, std::vector<uint8_t>(28, '$'))});  // RTCP
+            ASSERT_TRUE(s.server.Push({bytes.begin(), bytes.end()})) << seq;
+            if (seq % 20 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_TRUE(s.user.WaitForPackets(frames, 5000)) << s.user.Sequences().size();
+        if (how == "stream") s.client.StopClient();
+        EXPECT_TRUE(WaitUntil([&] { return !s.client.IsRunning(); }, std::chrono::milliseconds(2000)));
+
+        const auto requests = s.server.Requests();
         EXPECT_EQ(requests[3].method + " " + requests[3].Header("Authorization"), "OPTIONS ");
         EXPECT_EQ(requests[4].method + " " + requests[4].Header("Authorization"), "OPTIONS Basic YWRtaW46c2VjcmV0");
-        EXPECT_EQ(s.user.Sequences(), std::vector<uint16_t>{1});
+        const auto sequences = s.user.Sequences();
+        ASSERT_EQ(sequences.size(), frames);
+        for (uint16_t seq = 0; seq < frames; ++seq) ASSERT_EQ(sequences[seq], seq);
+        if (how != "stream") continue;
+        EXPECT_TRUE(s.server.WaitFor("OPTIONS", 7, 0));
+        ASSERT_TRUE(s.server.WaitFor("TEARDOWN", 1, 1000));
+        const Request last = s.server.Requests().back();
+        EXPECT_EQ(last.method + " " + last.Header("Session"), "TEARDOWN 1234");
     }
 }

@@ -35,80 +35,66 @@ size_t ReceiveRtp(platform::Socket& socket, uint32_t forMs) {
     return packets;
 }
 
-struct InteropCase { const char* name; RTSPTransportMode mode; RtspServer::Auth auth; };
-
-// One server for every case; an authentication change holds for the
-// connections opened after it. Null when it cannot start.
-RtspServer* SharedServer() {
-    static RtspServer server(RtspServer::Options{.executable = QUARNEL_BIN_DIR "/quarnel-sim-rtsp", .channels = 1});
-    static const bool started = server.SetSessionTimeout(kSessionTimeoutSec) && server.Start();
-    return started ? &server : nullptr;
-}
-
-class InteropTest : public ::testing::TestWithParam<InteropCase> {};
-
 }  // namespace
 
-TEST_P(InteropTest, SessionReachesPlayKeepsAliveAndTearsDown) {
-    const InteropCase c = GetParam();
-    RtspServer* server = SharedServer();
-    ASSERT_TRUE(server) << "the server did not start";
-    ASSERT_TRUE(server->SetAuth(c.auth, "admin", "secret")) << server->LastError();
-    const uint64_t from = server->Log().NextIndex();
+// One server for the four sessions; an authentication change holds for the
+// connections opened after it.
+TEST(Interop, SessionsReachPlayKeepAliveAndTearDown) {
+    RtspServer server(RtspServer::Options{.executable = QUARNEL_BIN_DIR "/quarnel-sim-rtsp", .channels = 1});
+    ASSERT_TRUE(server.SetSessionTimeout(kSessionTimeoutSec) && server.Start()) << server.LastError();
+    for (const auto mode : {RTSPTransportMode::Udp, RTSPTransportMode::Interleaved}) {
+        for (const auto auth : {RtspServer::Auth::Basic, RtspServer::Auth::Digest}) {
+            const bool udp = mode == RTSPTransportMode::Udp, digest = auth == RtspServer::Auth::Digest;
+            SCOPED_TRACE(std::string(udp ? "UDP" : "interleaved") + (digest ? " with Digest" : " with Basic"));
+            ASSERT_TRUE(server.SetAuth(auth, "admin", "secret")) << server.LastError();
+            const uint64_t from = server.Log().NextIndex();
 
-    platform::Socket rtp, rtcp;
-    auto settings = LocalSettings(server->Port());
-    settings.streamPath = "/1/stream1";
-    settings.receiveTimeoutMs = 3000;
-    if (c.mode == RTSPTransportMode::Udp) {
-        for (platform::Socket* s : {&rtp, &rtcp})
-            ASSERT_TRUE(s->Create(platform::Socket::Kind::Udp) && s->Bind(0, htonl(INADDR_LOOPBACK)));
-        settings.clientRtpPort = rtp.LocalPort();
-        settings.clientRtcpPort = rtcp.LocalPort();
+            platform::Socket rtp, rtcp;
+            auto settings = LocalSettings(server.Port());
+            settings.streamPath = "/1/stream1";
+            settings.receiveTimeoutMs = 3000;
+            if (udp) {
+                for (platform::Socket* s : {&rtp, &rtcp})
+                    ASSERT_TRUE(s->Create(platform::Socket::Kind::Udp) && s->Bind(0, htonl(INADDR_LOOPBACK)));
+                settings.clientRtpPort = rtp.LocalPort();
+                settings.clientRtcpPort = rtcp.LocalPort();
+            }
+            RecordingUser user;
+            CBaseRTSPClient client;
+            client.SetClock(FastClock(4), 10);  // OPTIONS every 500 ms of clock time: 125 ms
+            ASSERT_TRUE(client.StartClient(settings, &user, mode));
+            const auto ok = [](const RtspRequest& r) { return r.status == 200; };
+            ASSERT_TRUE(server.Log().WaitFor("PLAY", 5000, from, ok)) << "no PLAY answered with 200";
+
+            // Run past the session time-out; RTP must still flow at the end.
+            const uint32_t runMs = kSessionTimeoutSec * 1000 + 500;
+            if (udp) {
+                EXPECT_GT(ReceiveRtp(rtp, runMs), 10u);
+                EXPECT_GT(ReceiveRtp(rtp, 300), 3u) << "RTP stopped";
+            } else {
+                ASSERT_TRUE(user.WaitForPackets(10, 3000));
+                std::this_thread::sleep_for(std::chrono::milliseconds(runMs));
+                EXPECT_TRUE(user.WaitForPackets(user.Sequences().size() + 3, 1000)) << "RTP stopped";
+            }
+            client.StopClient();
+
+            const auto teardown = server.Log().WaitFor("TEARDOWN", 3000, from);
+            ASSERT_TRUE(teardown) << "no TEARDOWN";
+            EXPECT_EQ(teardown->status, 200u);
+            EXPECT_FALSE(teardown->session.empty());
+            EXPECT_EQ(teardown->AuthScheme(), digest ? "Digest" : "Basic");
+            size_t keepAlives = 0;
+            for (const auto& r : server.Log().Requests())
+                keepAlives += r.method == "OPTIONS" && r.status == 200 && r.session == teardown->session;
+            EXPECT_GE(keepAlives, 4u);
+            // No scheme in the settings: the challenge picks it.
+            const auto first = server.Log().WaitFor("", 0, from), second = server.Log().WaitFor("", 0, from + 1);
+            ASSERT_TRUE(first && second);
+            EXPECT_EQ(first->method + " " + std::to_string(first->status), "DESCRIBE 401");
+            EXPECT_EQ(second->method + " " + std::to_string(second->status), "DESCRIBE 200");
+            ASSERT_EQ(user.Configs().size(), 1u);
+            EXPECT_FALSE(user.Configs()[0].sps.empty());
+            EXPECT_FALSE(user.Configs()[0].pps.empty());
+        }
     }
-    RecordingUser user;
-    CBaseRTSPClient client;
-    client.SetClock(FastClock(4), 10);  // OPTIONS every 500 ms of clock time: 125 ms
-    ASSERT_TRUE(client.StartClient(settings, &user, c.mode));
-    const auto ok = [](const RtspRequest& r) { return r.status == 200; };
-    ASSERT_TRUE(server->Log().WaitFor("PLAY", 5000, from, ok)) << "no PLAY answered with 200";
-
-    // Run past the session time-out; RTP must still flow at the end.
-    const uint32_t runMs = kSessionTimeoutSec * 1000 + 500;
-    if (c.mode == RTSPTransportMode::Udp) {
-        EXPECT_GT(ReceiveRtp(rtp, runMs), 10u);
-        EXPECT_GT(ReceiveRtp(rtp, 300), 3u) << "RTP stopped";
-    } else {
-        ASSERT_TRUE(user.WaitForPackets(10, 3000));
-        std::this_thread::sleep_for(std::chrono::milliseconds(runMs));
-        EXPECT_TRUE(user.WaitForPackets(user.Sequences().size() + 3, 1000)) << "RTP stopped";
-    }
-    client.StopClient();
-
-    const auto teardown = server->Log().WaitFor("TEARDOWN", 3000, from);
-    ASSERT_TRUE(teardown) << "no TEARDOWN";
-    EXPECT_EQ(teardown->status, 200u);
-    EXPECT_FALSE(teardown->session.empty());
-    EXPECT_EQ(teardown->AuthScheme(), c.auth == RtspServer::Auth::Digest ? "Digest" : "Basic");
-
-    size_t keepAlives = 0;
-    for (const auto& r : server->Log().Requests())
-        keepAlives += r.method == "OPTIONS" && r.status == 200 && r.session == teardown->session;
-    EXPECT_GE(keepAlives, 4u);
-    // No scheme in the settings: the challenge picks it.
-    const auto first = server->Log().WaitFor("", 0, from), second = server->Log().WaitFor("", 0, from + 1);
-    ASSERT_TRUE(first && second);
-    EXPECT_EQ(first->method + " " + std::to_string(first->status), "DESCRIBE 401");
-    EXPECT_EQ(second->method + " " + std::to_string(second->status), "DESCRIBE 200");
-    ASSERT_EQ(user.Configs().size(), 1u);
-    EXPECT_FALSE(user.Configs()[0].sps.empty());
-    EXPECT_FALSE(user.Configs()[0].pps.empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Sim, InteropTest,
-    ::testing::Values(InteropCase{"udp_digest", RTSPTransportMode::Udp, RtspServer::Auth::Digest},
-                      InteropCase{"interleaved_digest", RTSPTransportMode::Interleaved, RtspServer::Auth::Digest},
-                      InteropCase{"udp_basic", RTSPTransportMode::Udp, RtspServer::Auth::Basic},
-                      InteropCase{"interleaved_basic", RTSPTransportMode::Interleaved, RtspServer::Auth::Basic}),
-    [](const auto& info) { return std::string(info.param.name); });

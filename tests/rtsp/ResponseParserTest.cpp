@@ -3,11 +3,13 @@
 
 #include <string>
 
+#include "ClientFixture.h"
 #include "rtsp/CRTSPResponseParser.h"
 #include "rtsp/CSDPResponseParser.h"
 #include "web/HUtils.h"
 
 using namespace dravnel;
+using quarnel::test::kCameraSdp;
 
 namespace {
 
@@ -16,20 +18,6 @@ std::string Reply(const std::string& status, const std::string& headers, const s
     if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     return text + "\r\n" + body;
 }
-
-// A camera's H.264 description: session-level lines, then video and audio.
-const std::string kSdp =
-    "v=0\r\n"
-    "c=IN IP4 0.0.0.0\r\n"  // session level: no media to hold it
-    "a=control:*\r\n"        // dropped for the same reason
-    "m=video 0 RTP/AVP 96\r\n"
-    "c=IN IP4 239.0.0.1/16\r\n"
-    "a=rtpmap:96 H264/90000\r\n"
-    "a=fmtp:96 packetization-mode=1;profile-level-id=42001f;sprop-parameter-sets=Z0IAH5WoFAFuQA==,aM48gA==\r\n"
-    "a=control:trackID=1\r\n"
-    "m=audio 5004 RTP/AVP 0\r\n"
-    "a=fmtp:0 anything\r\n"
-    "a=control:trackID=2\r\n";
 
 }  // namespace
 
@@ -92,7 +80,7 @@ TEST(Reply, Fields) {
 
 TEST(Reply, DescribeReadsTheBody) {
     CRTSPResponseParser parser;
-    ASSERT_TRUE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 2\r\nContent-Base: rtsp://10.0.0.5/h264/\r\n", kSdp),
+    ASSERT_TRUE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 2\r\nContent-Base: rtsp://10.0.0.5/h264/\r\n", kCameraSdp),
                              RTSPMethod::Describe));
     // What SETUP reads: the protocol and control of each media.
     EXPECT_EQ(parser.media[0].protocol, "RTP/AVP");

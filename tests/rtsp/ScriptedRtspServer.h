@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <functional>
 #include <mutex>
-#include <span>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -74,11 +73,10 @@ public:
         return WaitUntil(arrived, std::chrono::milliseconds(timeoutMs));
     }
     // Writes on the current connection; false without one or when it fails.
-    bool Push(std::span<const uint8_t> bytes) {
+    bool Push(const std::string& bytes) {
         std::lock_guard<std::mutex> guard(mutex_);
         return connection_ && connection_->SendAll(bytes);
     }
-    bool Push(const std::string& text) { return Push({reinterpret_cast<const uint8_t*>(text.data()), text.size()}); }
 
     // "RTSP/1.0 <status>" with the request's CSeq, the extra header lines
     // (each ending in CR LF) and a body with its Content-Length.

@@ -1,6 +1,7 @@
 // Replies and their session description.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 
 #include "ClientFixture.h"
@@ -19,15 +20,29 @@ std::string Reply(const std::string& status, const std::string& headers, const s
     return text + "\r\n" + body;
 }
 
+// What an SDP body leaves: per media kind (video, audio, data) protocol,
+// connection address, control and rtpmap; the SPS and PPS sizes; the config.
+std::string Records(const std::array<MediaDescription, 3>& media, const CodecConfig& codec) {
+    std::string out;
+    for (const auto& m : media) out += m.protocol + "," + m.connectionAddress + "," + m.control + "," + m.rtpmap + " ";
+    out += std::to_string(codec.sps.size()) + "," + std::to_string(codec.pps.size()) + ",";
+    for (uint8_t byte : codec.config) out += HUtils::Format("%02X", byte);
+    return out;
+}
+
+const std::string kCameraRecords = "RTP/AVP,239.0.0.1,trackID=1,H264/90000 RTP/AVP,,trackID=2, ,,, 10,4,";
+const std::string kNoRecords = ",,, ,,, ,,, 0,0,";
+
 }  // namespace
 
 // What a reply leaves in the parser: status code, CSeq, session id and
 // time-out, the challenge's scheme, realm and nonce, content base. Each
 // parser starts with session "old", time-out 7 and base "rtsp://old/".
 TEST(Reply, Fields) {
-    const struct { const char* reply; bool ok; const char* fields; } cases[] = {
+    const std::string ok = "RTSP/1.0 200 OK\r\n", challenge = "RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: ";
+    const struct { std::string reply; bool ok; const char* fields; } cases[] = {
         // Only 200 and 401 pass; the code saturates.
-        {"RTSP/1.0 200 OK\r\nCSeq: 1", true, "200 1 old;7 0:: rtsp://old/"},
+        {ok + "CSeq: 1", true, "200 1 old;7 0:: rtsp://old/"},
         {"RTSP/1.0 401 Unauthorized\r\nCSeq: 1", true, "401 1 old;7 0:: rtsp://old/"},
         {"RTSP/1.0 404 Not Found\r\nCSeq: 1", false, "404 0 old;7 0:: rtsp://old/"},
         {"RTSP/1.0 OK\r\nCSeq: 1", false, "0 0 old;7 0:: rtsp://old/"},
@@ -35,41 +50,38 @@ TEST(Reply, Fields) {
         {"RTSP/1.0 4294967496 x\r\nCSeq: 1", false, "4294967295 0 old;7 0:: rtsp://old/"},
         // Header names match in any case, unknown ones are ignored; CSeq
         // needs a number, Content-Base an RTSP URL (kept as written, trimmed).
-        {"RTSP/1.0 200 OK\r\ncseq: 3\r\nDate: today\r\nX-Whatever: 1\r\n:odd\r\nno colon\r\n"
-         "Content-Type: Application/SDP\r\nContent-Base: rtsp://10.0.0.5/Live/ ",
+        {ok + "cseq: 3\r\nDate: today\r\nX-Whatever: 1\r\n:odd\r\nno colon\r\nContent-Type: Application/SDP\r\n"
+              "Content-Base: rtsp://10.0.0.5/Live/ ",
          true, "200 3 old;7 0:: rtsp://10.0.0.5/Live/"},
-        {"RTSP/1.0 200 OK\r\nCSeq: x", false, "200 0 old;7 0:: rtsp://old/"},
-        {"RTSP/1.0 200 OK\r\n CSeq : 4", false, "200 0 old;7 0:: rtsp://old/"},
-        {"RTSP/1.0 200 OK\r\nContent-Base: /live/", false, "200 0 old;7 0:: "},
+        {ok + "CSeq: x", false, "200 0 old;7 0:: rtsp://old/"},
+        {ok + " CSeq : 4", false, "200 0 old;7 0:: rtsp://old/"},
+        {ok + "Content-Base: /live/", false, "200 0 old;7 0:: "},
         // Time-out 0 stands for 30; without one the last is kept.
-        {"RTSP/1.0 200 OK\r\nSession: 12345678;timeout=60", true, "200 0 12345678;60 0:: rtsp://old/"},
-        {"RTSP/1.0 200 OK\r\nSession: 12345678;timeout=0", true, "200 0 12345678;30 0:: rtsp://old/"},
-        {"RTSP/1.0 200 OK\r\nSession: 12345678", true, "200 0 12345678;7 0:: rtsp://old/"},
-        {"RTSP/1.0 200 OK\r\nSession: 12345678; timeout=20", true, "200 0 12345678;20 0:: rtsp://old/"},
-        {"RTSP/1.0 200 OK\r\nSession: 12345678;foo", false, "200 0 ;7 0:: rtsp://old/"},
-        {"RTSP/1.0 200 OK\r\nSession:12345678", false, "200 0 ;7 0:: rtsp://old/"},  // the value needs its blank
-        {"RTSP/1.0 200 OK\r\nsession: 12345678", false, "200 0 ;7 0:: rtsp://old/"},
+        {ok + "Session: 12345678;timeout=60", true, "200 0 12345678;60 0:: rtsp://old/"},
+        {ok + "Session: 12345678;timeout=0", true, "200 0 12345678;30 0:: rtsp://old/"},
+        {ok + "Session: 12345678", true, "200 0 12345678;7 0:: rtsp://old/"},
+        {ok + "Session: 12345678; timeout=20", true, "200 0 12345678;20 0:: rtsp://old/"},
+        {ok + "Session: 12345678;foo", false, "200 0 ;7 0:: rtsp://old/"},
+        {ok + "Session:12345678", false, "200 0 ;7 0:: rtsp://old/"},  // the value needs its blank
+        {ok + "session: 12345678", false, "200 0 ;7 0:: rtsp://old/"},
         // Challenges; the last one decides.
-        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"x\", nonce=\"y\"", true,
-         "401 0 old;7 2:x:y rtsp://old/"},
-        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"x\"", false, "401 0 old;7 2:x: rtsp://old/"},
-        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"", true, "401 0 old;7 1:cam: rtsp://old/"},
-        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: NTLM", false, "401 0 old;7 0:: rtsp://old/"},  // no blank
-        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: NTLM x", true, "401 0 old;7 0:: rtsp://old/"},
-        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: digest realm=\"x\", nonce=\"y\"", true,
-         "401 0 old;7 0:: rtsp://old/"},
+        {challenge + "Digest realm=\"x\", nonce=\"y\"", true, "401 0 old;7 2:x:y rtsp://old/"},
+        {challenge + "Digest realm=\"x\"", false, "401 0 old;7 2:x: rtsp://old/"},
+        {challenge + "Basic realm=\"cam\"", true, "401 0 old;7 1:cam: rtsp://old/"},
+        {challenge + "NTLM", false, "401 0 old;7 0:: rtsp://old/"},  // no blank after the scheme
+        {challenge + "NTLM x", true, "401 0 old;7 0:: rtsp://old/"},
+        {challenge + "digest realm=\"x\", nonce=\"y\"", true, "401 0 old;7 0:: rtsp://old/"},
         {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate:Digest realm=\"x\", nonce=\"y\"", false,
          "401 0 old;7 0:: rtsp://old/"},
-        {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"a\"\r\n"
-         "WWW-Authenticate: Digest realm=\"b\", nonce=\"c\"",
-         true, "401 0 old;7 2:b:c rtsp://old/"},
+        {challenge + "Basic realm=\"a\"\r\nWWW-Authenticate: Digest realm=\"b\", nonce=\"c\"", true,
+         "401 0 old;7 2:b:c rtsp://old/"},
     };
     for (const auto& c : cases) {
         CRTSPResponseParser parser;
         parser.sessionId = "old";
         parser.sessionTimeoutSec = 7;
         parser.contentBase = "rtsp://old/";
-        EXPECT_EQ(parser.Parse(std::string(c.reply) + "\r\n\r\n", RTSPMethod::Options), c.ok) << c.reply;
+        EXPECT_EQ(parser.Parse(c.reply + "\r\n\r\n", RTSPMethod::Options), c.ok) << c.reply;
         EXPECT_EQ(HUtils::Format("%u %u %s;%u %u:%s:%s %s", parser.statusCode, parser.cseq, parser.sessionId.c_str(),
                                  parser.sessionTimeoutSec, static_cast<unsigned>(parser.authScheme),
                                  parser.realm.c_str(), parser.nonce.c_str(), parser.contentBase.c_str()),
@@ -82,23 +94,18 @@ TEST(Reply, DescribeReadsTheBody) {
     CRTSPResponseParser parser;
     ASSERT_TRUE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 2\r\nContent-Base: rtsp://10.0.0.5/h264/\r\n", kCameraSdp),
                              RTSPMethod::Describe));
-    // What SETUP reads: the protocol and control of each media.
-    EXPECT_EQ(parser.media[0].protocol, "RTP/AVP");
-    EXPECT_EQ(parser.media[0].control, "trackID=1");
-    EXPECT_EQ(parser.media[1].control, "trackID=2");
-    EXPECT_EQ(parser.codecConfig.sps.size(), 10u);
-    EXPECT_EQ(parser.codecConfig.pps.size(), 4u);
+    EXPECT_EQ(Records(parser.media, parser.codecConfig), kCameraRecords);
 
     // A body that fails leaves the records of the last good one.
     const std::string bad = "m=video 0 RTP/AVP 96\r\na=fmtp:96 packetization-mode=1\r\n";
     EXPECT_FALSE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 3\r\n", bad), RTSPMethod::Describe));
-    EXPECT_EQ(parser.media[0].control, "trackID=1");
+    EXPECT_EQ(Records(parser.media, parser.codecConfig), kCameraRecords);
 
     // Only DESCRIBE reads a body; an empty one clears the records.
     EXPECT_TRUE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 4\r\n", bad), RTSPMethod::Options));
+    EXPECT_EQ(Records(parser.media, parser.codecConfig), kCameraRecords);
     EXPECT_TRUE(parser.Parse(Reply("RTSP/1.0 200 OK", "CSeq: 5\r\nContent-Length: 0\r\n"), RTSPMethod::Describe));
-    EXPECT_EQ(parser.media[0].control, "");
-    EXPECT_TRUE(parser.codecConfig.sps.empty());
+    EXPECT_EQ(Records(parser.media, parser.codecConfig), kNoRecords);
 
     // A body needs the empty line before it; a shorter one than announced is
     // what is there.
@@ -106,46 +113,38 @@ TEST(Reply, DescribeReadsTheBody) {
     EXPECT_TRUE(parser.Parse("RTSP/1.0 200 OK\r\nContent-Length: 500\r\n\r\nv=0\r\n", RTSPMethod::Describe));
 }
 
-TEST(Sdp, LinesAcceptedOrRefused) {
-    const struct { std::string body; bool ok; } cases[] = {
-        {"v=0\r\nx=anything\r\nc=IN IP6 ::1\r\na=control:*", true},
-        {"c=in ip4 1.2.3.4", false},  // "IN" exactly
-        {"c=IN IP4 /16", false},
-        {"m=", false},
-        {"a=fmtp:96 x", false},  // no media yet
-        {"m=audio 0 RTP/AVP 0\na=fmtp:0 x", true},
-        {"a=rtpmap:96", false},
-        {"a=control:", false},
-        {"m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0IAH5WoFAFuQA==", false},  // no PPS
-        {"m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0IA*,aM48gA==", false},
-        {"m=video 0 RTP/AVP 96\na=fmtp:96 config=", false},
+// Lines end with CR LF, LF or CR alone. An unknown media keeps the kind
+// before it, so its control overwrites that of the video. An MPEG-4 config is
+// hexadecimal unless it has base64 padding.
+TEST(Sdp, Records) {
+    const struct { std::string body; bool ok; std::string records; } cases[] = {
+        {kCameraSdp, true, kCameraRecords},
+        {"v=0\r\nx=anything\r\nc=IN IP6 ::1\r\na=control:*", true, kNoRecords},
+        {"c=in ip4 1.2.3.4", false, kNoRecords},  // "IN" exactly
+        {"c=IN IP4 /16", false, kNoRecords},
+        {"m=", false, kNoRecords},
+        {"a=fmtp:96 x", false, kNoRecords},  // no media yet
+        {"m=audio 0 RTP/AVP 0\na=fmtp:0 x", true, ",,, RTP/AVP,,, ,,, 0,0,"},
+        {"a=rtpmap:96", false, kNoRecords},
+        {"a=control:", false, kNoRecords},
+        {"m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0IAH5WoFAFuQA==", false, "RTP/AVP,,, ,,, ,,, 0,0,"},
+        {"m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0IA*,aM48gA==", false, "RTP/AVP,,, ,,, ,,, 0,4,"},
+        {"m=video 0 RTP/AVP 96\na=fmtp:96 config=", false, "RTP/AVP,,, ,,, ,,, 0,0,"},
         // An SPS of 258 bytes, above the 256 a parameter set may decode to.
-        {"m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=" + std::string(344, 'A') + ",aM48gA==", false},
+        {"m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=" + std::string(344, 'A') + ",aM48gA==", false,
+         "RTP/AVP,,, ,,, ,,, 0,4,"},
+        {"m=video 0 RTP/AVP 96\na=control:v\r\r\nm=text 0 RTP/AVP 98\ra=control:t\r\nm=application 7 RTP/AVP 107\r\n"
+         "a=control:d",
+         true, "RTP/AVP,,t, ,,, RTP/AVP,,d, 0,0,"},
+        {"m=video 0 RTP/AVP 96\r\na=fmtp:96 profile-level-id=1;config=000001B0F5\r\n", true,
+         "RTP/AVP,,, ,,, ,,, 0,0,000001B0F5"},
+        {"m=video 0 RTP/AVP 96\r\na=fmtp:96 config=AAABsA==\r\n", true, "RTP/AVP,,, ,,, ,,, 0,0,000001B0"},
     };
     for (const auto& c : cases) {
         CSDPResponseParser sdp;
         EXPECT_EQ(sdp.Parse(c.body), c.ok) << c.body;
-        EXPECT_TRUE(c.ok || sdp.codecConfig.sps.empty()) << c.body;
+        EXPECT_EQ(Records(sdp.media, sdp.codecConfig), c.records) << c.body;
     }
-}
-
-// Lines end with CR LF, LF or CR alone; an unknown media keeps the kind
-// before it, so its control overwrites that of the video.
-TEST(Sdp, UnknownMediaKeepsThePreviousKind) {
-    CSDPResponseParser sdp;
-    ASSERT_TRUE(sdp.Parse("m=video 0 RTP/AVP 96\na=control:v\r\r\nm=text 0 RTP/AVP 98\ra=control:t\r\n"
-                          "m=application 7 RTP/AVP 107\r\na=control:d"));
-    EXPECT_EQ(sdp.media[0].control, "t");
-    EXPECT_EQ(sdp.media[0].protocol, "RTP/AVP");
-    EXPECT_EQ(sdp.media[2].control, "d");
-}
-
-TEST(Sdp, Mpeg4ConfigIsHexadecimalUnlessItHasPadding) {
-    CSDPResponseParser sdp;
-    ASSERT_TRUE(sdp.Parse("m=video 0 RTP/AVP 96\r\na=fmtp:96 profile-level-id=1;config=000001B0F5\r\n"));
-    EXPECT_EQ(sdp.codecConfig.config, (std::vector<uint8_t>{0x00, 0x00, 0x01, 0xB0, 0xF5}));
-    ASSERT_TRUE(sdp.Parse("m=video 0 RTP/AVP 96\r\na=fmtp:96 config=AAABsA==\r\n"));
-    EXPECT_EQ(sdp.codecConfig.config, (std::vector<uint8_t>{0x00, 0x00, 0x01, 0xB0}));
     EXPECT_EQ(CSDPResponseParser::HexDecode("0g1", 256), (std::vector<uint8_t>{0x00, 0x01}));  // g counts as 0
     EXPECT_TRUE(CSDPResponseParser::HexDecode(std::string(513, 'a'), 256).empty());
 }

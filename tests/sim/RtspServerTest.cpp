@@ -18,6 +18,7 @@ namespace quarnel::sim {
 namespace {
 
 using quarnel::test::FfProbe;
+using quarnel::test::ReadSome;
 
 constexpr const char* kPath = "/1/stream1";
 
@@ -39,26 +40,20 @@ public:
         std::string reply;
         if (socket_.SendAll(method + " " + url + " RTSP/1.0\r\nCSeq: " + std::to_string(++cseq_) + "\r\n" + headers +
                             "\r\n"))
-            while (reply.find("\r\n\r\n") == std::string::npos && Read(reply, 5000) == platform::IoStatus::Ok) continue;
+            while (reply.find("\r\n\r\n") == std::string::npos &&
+                   ReadSome(socket_, reply, 5000) == platform::IoStatus::Ok)
+                continue;
         return reply.find("\r\n\r\n") == std::string::npos ? std::string() : reply;
     }
     // True when the server ends the connection within 2 s.
     bool WaitClosed() {
         std::string ignored;
         platform::IoStatus status;
-        while ((status = Read(ignored, 2000)) == platform::IoStatus::Ok) continue;
+        while ((status = ReadSome(socket_, ignored, 2000)) == platform::IoStatus::Ok) continue;
         return status != platform::IoStatus::Timeout;
     }
 
 private:
-    platform::IoStatus Read(std::string& text, uint32_t timeoutMs) {
-        if (const auto ready = socket_.WaitReadable(timeoutMs); ready != platform::IoStatus::Ok) return ready;
-        uint8_t chunk[4096];
-        const auto got = socket_.Receive(chunk);
-        text.append(reinterpret_cast<const char*>(chunk), got.bytes);
-        return got.status;
-    }
-
     platform::Socket socket_;
     unsigned cseq_ = 0;
 };
@@ -124,8 +119,6 @@ TEST(RtspServer, RefusesBadInputAndKeepsItsConfiguration) {
         EXPECT_FALSE(server.Stream(bad)) << bad;
     }
     EXPECT_TRUE(server.SetStream("/a_b-c.d/e", {.codec = RtspCodec::JPEG, .fps = 10, .bitrateKbps = 16, .gop = 1}))
-        << server.LastError();
-    EXPECT_TRUE(server.SetStream("/video", {.width = 1920, .height = 1080, .fps = 30, .bitrateKbps = 4096, .gop = 60}))
         << server.LastError();
     EXPECT_FALSE(server.SetAuth(RtspServer::Auth::Digest, "", "pw"));
     EXPECT_FALSE(server.SetDescribeRefused(true, 200));
@@ -239,7 +232,6 @@ TEST(RtspServer, FaultSwitchesActOnARunningServerAndARestartKeepsItsConfiguratio
     ASSERT_NE(Status(before.Request("OPTIONS", base)), 0u);
     ASSERT_TRUE(server.Restart()) << server.LastError();
     EXPECT_TRUE(before.WaitClosed());
-    EXPECT_EQ(server.Port(), port);
     EXPECT_EQ(Status(RawRtsp(port).Request("DESCRIBE", base)), 401u);
     EXPECT_EQ(Status(RawRtsp(port).Request("DESCRIBE", base, "Authorization: Basic dTp4\r\n")), 401u);  // u:x
     EXPECT_EQ(Status(RawRtsp(port).Request("DESCRIBE", base, auth)), 200u);

@@ -37,6 +37,16 @@ inline platform::Socket ConnectTo(uint16_t port) {
     return socket;
 }
 
+// Appends what the socket brings within the time-out; Timeout when nothing
+// came, Closed when the peer ended the connection.
+inline platform::IoStatus ReadSome(platform::Socket& socket, std::string& text, uint32_t timeoutMs) {
+    if (const auto ready = socket.WaitReadable(timeoutMs); ready != platform::IoStatus::Ok) return ready;
+    uint8_t chunk[4096];
+    const auto got = socket.Receive(chunk);
+    text.append(reinterpret_cast<const char*>(chunk), got.bytes);
+    return got.status;
+}
+
 // Nobody listens on the port: a new listener can take it.
 inline bool PortFree(uint16_t port) {
     platform::Socket socket;

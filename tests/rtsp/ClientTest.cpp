@@ -6,41 +6,27 @@
 #include <algorithm>
 
 #include "ClientFixture.h"
-#include "ScriptedRtspServer.h"
+#include "ScriptedCamera.h"
 #include "rtsp/Md5.h"
 
 using namespace dravnel;
 using namespace quarnel::test;
-using Request = ScriptedRtspServer::Request;
-using Writes = std::vector<std::string>;
+using Request = ScriptedCamera::Request;
+using Writes = ScriptedCamera::Writes;
 
 namespace {
 
 // Answers like a camera that needs no authentication.
 Writes CameraAnswer(const Request& r, const std::string& session = "1234;timeout=60") {
     if (r.method == "DESCRIBE")
-        return {ScriptedRtspServer::Reply(r, "200 OK", "Content-Type: application/sdp\r\n", kCameraSdp)};
-    if (r.method == "SETUP") return {ScriptedRtspServer::Reply(r, "200 OK", "Session: " + session + "\r\n")};
-    return {ScriptedRtspServer::Reply(r, "200 OK", "Session: " + session.substr(0, session.find(';')) + "\r\n")};
+        return {ScriptedCamera::Reply(r, "200 OK", "Content-Type: application/sdp\r\n", kCameraSdp)};
+    if (r.method == "SETUP") return {ScriptedCamera::Reply(r, "200 OK", "Session: " + session + "\r\n")};
+    return {ScriptedCamera::Reply(r, "200 OK", "Session: " + session.substr(0, session.find(';')) + "\r\n")};
 }
 
 Writes Challenge(const Request& r, const std::string& challenge) {
-    return {ScriptedRtspServer::Reply(r, "401 Unauthorized", "WWW-Authenticate: " + challenge + "\r\n")};
+    return {ScriptedCamera::Reply(r, "401 Unauthorized", "WWW-Authenticate: " + challenge + "\r\n")};
 }
-
-// A scripted camera and a client with its user; the client goes first, so
-// its TEARDOWN still finds the camera.
-struct Session {
-    explicit Session(ScriptedRtspServer::Script script)
-        : server(std::move(script)), settings(LocalSettings(server.Port())) {}
-    bool Start(RTSPTransportMode mode = RTSPTransportMode::Udp) { return client.StartClient(settings, &user, mode); }
-    std::string Base() const { return "rtsp://127.0.0.1:" + std::to_string(server.Port()) + "/h264"; }
-
-    ScriptedRtspServer server;
-    RTSPConnectionSettings settings;
-    RecordingUser user;
-    CBaseRTSPClient client;
-};
 
 }  // namespace
 
@@ -58,14 +44,14 @@ TEST(Client, TwoSessions) {
     std::string padding;
     for (int i = 0; i < 40; ++i) padding += "X-Padding-" + std::to_string(i) + ": " + std::string(40, 'x') + "\r\n";
     const std::string contentBase = "rtsp://127.0.0.1:1/base/";
-    Session s([&](const Request& r) -> Writes {
+    ScriptedCamera s([&](const Request& r) -> Writes {
         if (r.connection == 1 && r.Header("Authorization").rfind("Digest", 0) != 0)
             return Challenge(r, "Digest realm=\"cam\", nonce=\"abc123\"");
         if (r.connection == 1 || r.method == "OPTIONS") return CameraAnswer(r);
         if (r.method == "SETUP") return {CameraAnswer(r)[0] + "RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 1234\r\n\r\n"};
         if (r.method != "DESCRIBE") return {};  // PLAY already answered, TEARDOWN never
         const std::string reply =
-            ScriptedRtspServer::Reply(r, "200 OK", padding + "Content-Base: " + contentBase + "\r\n", kCameraSdp);
+            ScriptedCamera::Reply(r, "200 OK", padding + "Content-Base: " + contentBase + "\r\n", kCameraSdp);
         Writes pieces;
         for (size_t at = 0; at < reply.size(); at += reply.size() / 25 + 1)
             pieces.push_back(reply.substr(at, reply.size() / 25 + 1));
@@ -73,17 +59,17 @@ TEST(Client, TwoSessions) {
     });
     s.settings.authScheme = AuthScheme::Basic;
     ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.server.WaitFor("PLAY", 1, 5000));
+    ASSERT_TRUE(s.WaitFor("PLAY", 1, 5000));
     s.client.StopClient();
     s.client.SetClock(platform::SystemTimeAsFileTime, 5);
     s.settings.receiveTimeoutMs = 5000;
     ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.server.WaitFor("OPTIONS", 1, 5000));
+    ASSERT_TRUE(s.WaitFor("OPTIONS", 1, 5000));
     const uint32_t start = platform::MonotonicMs();
     s.client.StopClient();
     EXPECT_LT(platform::MonotonicMs() - start, 500u);
     EXPECT_FALSE(s.client.IsConnected());
-    ASSERT_TRUE(s.server.WaitFor("TEARDOWN", 2, 1000));
+    ASSERT_TRUE(s.WaitFor("TEARDOWN", 2, 1000));
 
     const std::string base = s.Base();
     const auto digest = [&](const std::string& method) {
@@ -93,8 +79,8 @@ TEST(Client, TwoSessions) {
     };
     const std::string basic = "Authorization: Basic YWRtaW46c2VjcmV0\r\n";  // "admin:secret"
     const std::string describeTail = "User-Agent: Dravnel\r\nAccept: application/sdp\r\n\r\n";
-    const auto requests = s.server.Requests();
-    ASSERT_EQ(s.server.Methods(), (Writes{"DESCRIBE", "DESCRIBE", "SETUP", "PLAY", "TEARDOWN", "DESCRIBE", "SETUP",
+    const auto requests = s.Requests();
+    ASSERT_EQ(s.Methods(), (Writes{"DESCRIBE", "DESCRIBE", "SETUP", "PLAY", "TEARDOWN", "DESCRIBE", "SETUP",
                                           "PLAY", "OPTIONS", "TEARDOWN"}));
     EXPECT_EQ(requests[0].text, "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 1\r\n" + basic + describeTail);
     EXPECT_EQ(requests[1].text, "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 2\r\n" + digest("DESCRIBE") + describeTail);
@@ -139,19 +125,19 @@ TEST(Client, SetupRequest) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url + " " + c.transport);
-        Session s([&](const Request& r) -> Writes {
+        ScriptedCamera s([&](const Request& r) -> Writes {
             if (r.method == "DESCRIBE")
-                return {ScriptedRtspServer::Reply(
+                return {ScriptedCamera::Reply(
                     r, "200 OK", c.contentBase.empty() ? "" : "Content-Base: " + c.contentBase + "\r\n",
                     "v=0\r\n" + c.mediaLines)};
-            return {ScriptedRtspServer::Reply(r, r.method == "SETUP" ? "461 Unsupported Transport" : "200 OK")};
+            return {ScriptedCamera::Reply(r, r.method == "SETUP" ? "461 Unsupported Transport" : "200 OK")};
         });
         s.settings.blockSize = c.blockSize;
         ASSERT_TRUE(s.Start(c.mode));
-        ASSERT_TRUE(s.server.WaitFor("TEARDOWN", 1, 3000));
+        ASSERT_TRUE(s.WaitFor("TEARDOWN", 1, 3000));
         s.client.StopClient();
-        const auto requests = s.server.Requests();
-        ASSERT_EQ(s.server.Methods(), (Writes{"DESCRIBE", "SETUP", "TEARDOWN"}));
+        const auto requests = s.Requests();
+        ASSERT_EQ(s.Methods(), (Writes{"DESCRIBE", "SETUP", "TEARDOWN"}));
         const std::string url = c.url[0] == '@' ? s.Base() + c.url.substr(1) : c.url;
         EXPECT_EQ(requests[1].text, "SETUP " + url + " RTSP/1.0\r\nCSeq: 2\r\nTransport: " + c.transport +
                                         "\r\nUser-Agent: Dravnel\r\n" +
@@ -166,14 +152,14 @@ TEST(Client, SetupRequest) {
 TEST(Client, KeepAliveAtHalfTheSessionTimeout) {
     const struct { const char* session; uint32_t intervalMs; } cases[] = {{"1234;timeout=20", 50}, {"1234", 150}};
     for (const auto& c : cases) {
-        Session s([&](const Request& r) { return CameraAnswer(r, c.session); });
+        ScriptedCamera s([&](const Request& r) { return CameraAnswer(r, c.session); });
         s.client.SetClock(FastClock(200), 5);
         ASSERT_TRUE(s.Start());
-        ASSERT_TRUE(s.server.WaitFor("OPTIONS", 5, 5000)) << c.session;
+        ASSERT_TRUE(s.WaitFor("OPTIONS", 5, 5000)) << c.session;
         s.client.StopClient();
 
         std::vector<uint32_t> at;
-        for (const auto& r : s.server.Requests()) {
+        for (const auto& r : s.Requests()) {
             if (r.method != "OPTIONS") continue;
             at.push_back(r.atMs);
             EXPECT_EQ(r.Header("Session"), "1234");
@@ -183,7 +169,7 @@ TEST(Client, KeepAliveAtHalfTheSessionTimeout) {
         std::sort(gaps.begin(), gaps.end());
         EXPECT_GE(gaps.front(), c.intervalMs - 2) << c.session;
         EXPECT_LT(gaps[gaps.size() / 2], c.intervalMs * 3 / 2) << c.session;
-        EXPECT_TRUE(s.server.WaitFor("TEARDOWN", 1, 1000));
+        EXPECT_TRUE(s.WaitFor("TEARDOWN", 1, 1000));
     }
 }
 
@@ -225,10 +211,10 @@ TEST(Client, ConnectingAndStoppingNeverWaitLong) {
     EXPECT_LT(platform::MonotonicMs() - start, 1000u);
     aborter.Join();
 
-    Session s([](const Request&) { return Writes{}; });
+    ScriptedCamera s([](const Request&) { return Writes{}; });
     s.settings.receiveTimeoutMs = 5000;
     ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(s.server.WaitFor("DESCRIBE", 1, 3000));
+    ASSERT_TRUE(s.WaitFor("DESCRIBE", 1, 3000));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     start = platform::MonotonicMs();
     s.client.StopClient();
@@ -254,7 +240,7 @@ TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply.substr(0, 40));
-        Session s([&](const Request& r) {
+        ScriptedCamera s([&](const Request& r) {
             if (r.method != "DESCRIBE") return CameraAnswer(r);
             return c.closeAfter ? Writes{c.reply, ""} : Writes{c.reply};
         });
@@ -264,7 +250,7 @@ TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {
         ASSERT_TRUE(WaitUntil([&] { return !s.client.IsRunning(); }, std::chrono::milliseconds(2500)))
             << "waited out the receive time-out";
         EXPECT_LT(platform::MonotonicMs() - start, 2500u);
-        EXPECT_EQ(s.server.Methods(), Writes(c.describes, "DESCRIBE"));
+        EXPECT_EQ(s.Methods(), Writes(c.describes, "DESCRIBE"));
         EXPECT_TRUE(s.user.Configs().empty()) << "DESCRIBE passed";
     }
 }
@@ -282,8 +268,8 @@ TEST(ClientInterleaved, Sessions) {
     for (const std::string how : {"stream", "hang-up", "silence", "refused"}) {
         SCOPED_TRACE(how);
         const auto frame = Interleaved(0, RtpPacket(0));
-        Session s([&](const Request& r) {
-            if (r.method == "PLAY" && how == "refused") return Writes{ScriptedRtspServer::Reply(r, "454 No Session")};
+        ScriptedCamera s([&](const Request& r) {
+            if (r.method == "PLAY" && how == "refused") return Writes{ScriptedCamera::Reply(r, "454 No Session")};
             if (r.method == "PLAY") return Writes{CameraAnswer(r)[0] + std::string(frame.begin(), frame.end())};
             if (r.method == "OPTIONS" && r.Header("Authorization").empty()) return Challenge(r, "Basic realm=\"c\"");
             if (r.method == "OPTIONS" && how == "hang-up") return Writes{CameraAnswer(r)[0], ""};
@@ -294,31 +280,31 @@ TEST(ClientInterleaved, Sessions) {
         ASSERT_TRUE(s.Start(RTSPTransportMode::Interleaved));
         if (how == "refused") {
             EXPECT_TRUE(WaitUntil([&] { return !s.client.IsRunning(); }, std::chrono::milliseconds(2000)));
-            EXPECT_EQ(s.server.Methods(), (Writes{"DESCRIBE", "SETUP", "PLAY", "TEARDOWN"}));
+            EXPECT_EQ(s.Methods(), (Writes{"DESCRIBE", "SETUP", "PLAY", "TEARDOWN"}));
             continue;
         }
-        ASSERT_TRUE(s.server.WaitFor("OPTIONS", 2, 3000));
+        ASSERT_TRUE(s.WaitFor("OPTIONS", 2, 3000));
         const uint16_t frames = how == "stream" ? 3000 : 1;
         for (uint16_t seq = 1; seq < frames; ++seq) {
             std::vector<uint8_t> bytes = Interleaved(0, RtpPacket(seq, std::string(200 + seq % 700, 'p')));
             if (seq % 7 == 0) bytes = Cat({bytes, Interleaved(1, std::vector<uint8_t>(28, '$'))});  // RTCP
-            ASSERT_TRUE(s.server.Push({bytes.begin(), bytes.end()})) << seq;
+            ASSERT_TRUE(s.Push({bytes.begin(), bytes.end()})) << seq;
             if (seq % 20 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         ASSERT_TRUE(s.user.WaitForPackets(frames, 5000)) << s.user.Sequences().size();
         if (how == "stream") s.client.StopClient();
         EXPECT_TRUE(WaitUntil([&] { return !s.client.IsRunning(); }, std::chrono::milliseconds(2000)));
 
-        const auto requests = s.server.Requests();
+        const auto requests = s.Requests();
         EXPECT_EQ(requests[3].method + " " + requests[3].Header("Authorization"), "OPTIONS ");
         EXPECT_EQ(requests[4].method + " " + requests[4].Header("Authorization"), "OPTIONS Basic YWRtaW46c2VjcmV0");
         const auto sequences = s.user.Sequences();
         ASSERT_EQ(sequences.size(), frames);
         for (uint16_t seq = 0; seq < frames; ++seq) ASSERT_EQ(sequences[seq], seq);
         if (how != "stream") continue;
-        EXPECT_TRUE(s.server.WaitFor("OPTIONS", 7, 0));
-        ASSERT_TRUE(s.server.WaitFor("TEARDOWN", 1, 1000));
-        const Request last = s.server.Requests().back();
+        EXPECT_TRUE(s.WaitFor("OPTIONS", 7, 0));
+        ASSERT_TRUE(s.WaitFor("TEARDOWN", 1, 1000));
+        const Request last = s.Requests().back();
         EXPECT_EQ(last.method + " " + last.Header("Session"), "TEARDOWN 1234");
     }
 }

@@ -1,32 +1,29 @@
-// A scripted RTSP server for the client's tests: listens on 127.0.0.1,
-// serves one connection at a time, records every request byte for byte and
-// answers each one as its script says: any bytes, in any number of writes,
-// or a hang-up. Tests may also push bytes of their own (interleaved frames)
-// at any time; pushes and answers never interleave inside each other.
+// A scripted camera for the RTSP client's tests, and a client for it. The
+// camera listens on 127.0.0.1, serves one connection at a time, records
+// every request byte for byte and answers each one as its script says: any
+// bytes, in any number of writes, or a hang-up. Tests may also push bytes of
+// their own (interleaved frames) at any time; pushes and answers never
+// interleave inside each other. The client starts with settings for this
+// camera and hands what it gets to a recording user.
 //
 // Thread-safety: every public operation may be called from any thread; the
-// script runs on the server's thread.
+// script runs on the camera's thread.
 #pragma once
 
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <functional>
-#include <mutex>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "platform/Clock.h"
+#include "ClientFixture.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
-#include "tests/support/WaitUntil.h"
 #include "web/HUtils.h"
 
 namespace quarnel::test {
 
-class ScriptedRtspServer {
+class ScriptedCamera {
 public:
     // The client's requests carry no body.
     struct Request {
@@ -42,19 +39,28 @@ public:
     };
     // What to write in answer: each element is one write, with a short pause
     // between writes; an empty element hangs up, an empty list answers nothing.
-    using Script = std::function<std::vector<std::string>(const Request&)>;
+    using Writes = std::vector<std::string>;
+    using Script = std::function<Writes(const Request&)>;
 
-    explicit ScriptedRtspServer(Script script) : script_(std::move(script)) {
+    explicit ScriptedCamera(Script script) : script_(std::move(script)) {
         if (listener_.Create(platform::Socket::Kind::Tcp) && listener_.Bind(0, htonl(INADDR_LOOPBACK)) &&
             listener_.Listen(4))
             thread_.Start([this] { Run(); });
+        settings = LocalSettings(listener_.LocalPort());
     }
-    ~ScriptedRtspServer() {
+    // The client goes first, so that its TEARDOWN still finds the camera.
+    ~ScriptedCamera() {
+        client.StopClient();
         stop_.Set();
         thread_.Join();
     }
 
-    uint16_t Port() const { return listener_.LocalPort(); }
+    bool Start(dravnel::RTSPTransportMode mode = dravnel::RTSPTransportMode::Udp) {
+        return client.StartClient(settings, &user, mode);
+    }
+    // The client's URL while no reply names a Content-Base.
+    std::string Base() const { return "rtsp://127.0.0.1:" + std::to_string(listener_.LocalPort()) + "/h264"; }
+
     std::vector<Request> Requests() const {
         std::lock_guard<std::mutex> guard(mutex_);
         return requests_;
@@ -87,6 +93,10 @@ public:
         return text + "\r\n" + body;
     }
 
+    dravnel::RTSPConnectionSettings settings;
+    RecordingUser user;
+    dravnel::CBaseRTSPClient client;
+
 private:
     void Run() {
         for (size_t number = 1; listener_.WaitReadable(platform::kInfinite, &stop_) == platform::IoStatus::Ok;) {
@@ -111,17 +121,14 @@ private:
             if (!got) return;
             buffer.append(reinterpret_cast<const char*>(chunk), got.bytes);
             for (size_t end; (end = buffer.find("\r\n\r\n")) != std::string::npos;) {
-                Request request;
-                request.text = buffer.substr(0, end + 4);
+                Request request{buffer.substr(0, end + 4), "", "", number, platform::MonotonicMs()};
                 buffer.erase(0, end + 4);
                 std::istringstream(request.text) >> request.method >> request.url;
-                request.connection = number;
-                request.atMs = platform::MonotonicMs();
                 {
                     std::lock_guard<std::mutex> guard(mutex_);
                     requests_.push_back(request);
                 }
-                const auto writes = script_(request);
+                const Writes writes = script_(request);
                 for (size_t i = 0; i < writes.size(); ++i) {
                     if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
                     if (writes[i].empty()) connection.Shutdown();

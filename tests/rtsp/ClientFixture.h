@@ -18,40 +18,35 @@
 
 namespace quarnel::test {
 
-// Thread-safety: the client's thread records while any thread reads.
-class RecordingUser : public dravnel::IRTPReceiverUser {
-public:
+// Records what the client hands its user. Thread-safety: the client's thread
+// records under `mutex`; read the records through the waits and Count while
+// the client runs.
+struct RecordingUser : dravnel::IRTPReceiverUser {
     void OnInterleavedPacket(dravnel::CRTPPacket* packet, const std::vector<uint8_t>* frame) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        sequences_.push_back(packet->sequenceNumber);
-        frames_.push_back(*frame);
+        std::lock_guard<std::mutex> guard(mutex);
+        sequences.push_back(packet->sequenceNumber);
+        frames.push_back(*frame);
     }
     void OnRTPPacket(const sockaddr_in*, dravnel::CRTPPacket*) override {}
     void OnTimeout() override {}
     void OnClosed() override {}
     void OnSessionDescription(const dravnel::CodecConfig* config) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        configs_.push_back(*config);
+        std::lock_guard<std::mutex> guard(mutex);
+        configs.push_back(*config);
     }
 
-    std::vector<uint16_t> Sequences() const { return Locked(sequences_); }
-    std::vector<std::vector<uint8_t>> Frames() const { return Locked(frames_); }
-    std::vector<dravnel::CodecConfig> Configs() const { return Locked(configs_); }
-    bool WaitForPackets(size_t count, int timeoutMs) const {
-        return WaitUntil([&] { return Sequences().size() >= count; }, std::chrono::milliseconds(timeoutMs));
+    size_t Count() {
+        std::lock_guard<std::mutex> guard(mutex);
+        return sequences.size();
+    }
+    bool WaitForPackets(size_t count, int timeoutMs) {
+        return WaitUntil([&] { return Count() >= count; }, std::chrono::milliseconds(timeoutMs));
     }
 
-private:
-    template <typename T>
-    T Locked(const T& value) const {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return value;
-    }
-
-    mutable std::mutex mutex_;
-    std::vector<uint16_t> sequences_;
-    std::vector<std::vector<uint8_t>> frames_;
-    std::vector<dravnel::CodecConfig> configs_;
+    std::mutex mutex;
+    std::vector<uint16_t> sequences;
+    std::vector<std::vector<uint8_t>> frames;
+    std::vector<dravnel::CodecConfig> configs;
 };
 
 inline std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }

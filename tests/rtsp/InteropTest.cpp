@@ -74,7 +74,7 @@ TEST(Interop, SessionsReachPlayKeepAliveAndTearDown) {
             } else {
                 ASSERT_TRUE(user.WaitForPackets(10, 3000));
                 std::this_thread::sleep_for(std::chrono::milliseconds(runMs));
-                EXPECT_TRUE(user.WaitForPackets(user.Sequences().size() + 3, 1000)) << "RTP stopped";
+                EXPECT_TRUE(user.WaitForPackets(user.Count() + 3, 1000)) << "RTP stopped";
             }
             client.StopClient();
 
@@ -92,9 +92,9 @@ TEST(Interop, SessionsReachPlayKeepAliveAndTearDown) {
             ASSERT_TRUE(first && second);
             EXPECT_EQ(first->method + " " + std::to_string(first->status), "DESCRIBE 401");
             EXPECT_EQ(second->method + " " + std::to_string(second->status), "DESCRIBE 200");
-            ASSERT_EQ(user.Configs().size(), 1u);
-            EXPECT_FALSE(user.Configs()[0].sps.empty());
-            EXPECT_FALSE(user.Configs()[0].pps.empty());
+            ASSERT_EQ(user.configs.size(), 1u);
+            EXPECT_FALSE(user.configs[0].sps.empty());
+            EXPECT_FALSE(user.configs[0].pps.empty());
         }
     }
 }

@@ -60,8 +60,8 @@ TEST(StreamParser, FramesAndRepliesInAnyBlocks) {
             });
             for (size_t at = 0; at < stream.size(); at += block)
                 parser.Parse(std::span<const uint8_t>(stream).subspan(at, std::min(block, stream.size() - at)));
-            EXPECT_EQ(user.Sequences(), sequences) << "row " << i << ", blocks of " << block;
-            EXPECT_EQ(user.Frames(), packets) << "row " << i << ", blocks of " << block;
+            EXPECT_EQ(user.sequences, sequences) << "row " << i << ", blocks of " << block;
+            EXPECT_EQ(user.frames, packets) << "row " << i << ", blocks of " << block;
             EXPECT_EQ(whole, cases[i].replies) << "row " << i << ", blocks of " << block;
             EXPECT_EQ(broken.size(), cases[i].broken) << "row " << i << ", blocks of " << block;
         }

@@ -1,20 +1,28 @@
-// What the client's tests share: a user that records what the client hands
-// it, a camera's description, interleaved frames, settings for a local
-// camera and a fast clock.
+// What the RTSP tests share: a user that records what the client hands it,
+// a camera's description, interleaved frames, settings for a local camera, a
+// fast clock, and a scripted camera with a client for it.
 #pragma once
 
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <mutex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/Socket.h"
+#include "platform/Thread.h"
 #include "rtp/ByteReader.h"
 #include "rtp/IRTPClient.h"
 #include "rtsp/CBaseRTSPClient.h"
 #include "tests/support/WaitUntil.h"
+#include "web/HUtils.h"
 
 namespace quarnel::test {
 
@@ -101,5 +109,140 @@ inline dravnel::RTSPConnectionSettings LocalSettings(uint16_t port) {
             .userName = "admin", .password = "secret", .connectTimeoutMs = 1000, .receiveTimeoutMs = 2000,
             .streamPath = "/h264", .reserved = {}};
 }
+
+// A scripted camera and a client for it. The camera listens on 127.0.0.1,
+// serves one connection at a time, records every request byte for byte and
+// answers each one as its script says: any bytes, in any number of writes,
+// or a hang-up. Tests may also push bytes of their own (interleaved frames)
+// at any time; pushes and answers never interleave inside each other. The
+// client starts with settings for this camera and hands what it gets to a
+// recording user.
+//
+// Thread-safety: every public operation may be called from any thread; the
+// script runs on the camera's thread.
+class ScriptedCamera {
+public:
+    // The client's requests carry no body.
+    struct Request {
+        std::string text;       // as received, up to its empty line
+        std::string method;     // first word
+        std::string url;        // second word
+        size_t connection = 0;  // 1 for the first connection
+        uint32_t atMs = 0;      // platform::MonotonicMs on arrival
+        // The value after "name: ", empty when absent.
+        std::string Header(const std::string& name) const {
+            return dravnel::HUtils::GetValue(text, name, ": ", "\r\n");
+        }
+    };
+    // What to write in answer: each element is one write, with a short pause
+    // between writes; an empty element hangs up, an empty list answers nothing.
+    using Writes = std::vector<std::string>;
+    using Script = std::function<Writes(const Request&)>;
+
+    explicit ScriptedCamera(Script script) : script_(std::move(script)) {
+        if (listener_.Create(platform::Socket::Kind::Tcp) && listener_.Bind(0, htonl(INADDR_LOOPBACK)) &&
+            listener_.Listen(4))
+            thread_.Start([this] { Run(); });
+        settings = LocalSettings(listener_.LocalPort());
+    }
+    // The client goes first, so that its TEARDOWN still finds the camera.
+    ~ScriptedCamera() {
+        client.StopClient();
+        stop_.Set();
+        thread_.Join();
+    }
+
+    bool Start(dravnel::RTSPTransportMode mode = dravnel::RTSPTransportMode::Udp) {
+        return client.StartClient(settings, &user, mode);
+    }
+    // The client's URL while no reply names a Content-Base.
+    std::string Base() const { return "rtsp://127.0.0.1:" + std::to_string(listener_.LocalPort()) + "/h264"; }
+
+    std::vector<Request> Requests() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return requests_;
+    }
+    std::vector<std::string> Methods() const {
+        std::vector<std::string> methods;
+        for (const auto& r : Requests()) methods.push_back(r.method);
+        return methods;
+    }
+    // Waits until `count` requests of `method` arrived.
+    bool WaitFor(const std::string& method, size_t count, uint32_t timeoutMs) const {
+        const auto arrived = [&] {
+            const auto methods = Methods();
+            return size_t(std::count(methods.begin(), methods.end(), method)) >= count;
+        };
+        return WaitUntil(arrived, std::chrono::milliseconds(timeoutMs));
+    }
+    // Writes on the current connection; false without one or when it fails.
+    bool Push(const std::string& bytes) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return connection_ && connection_->SendAll(bytes);
+    }
+
+    // "RTSP/1.0 <status>" with the request's CSeq, the extra header lines
+    // (each ending in CR LF) and a body with its Content-Length.
+    static std::string Reply(const Request& request, const std::string& status = "200 OK",
+                             const std::string& headers = "", const std::string& body = "") {
+        std::string text = "RTSP/1.0 " + status + "\r\nCSeq: " + request.Header("CSeq") + "\r\n" + headers;
+        if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        return text + "\r\n" + body;
+    }
+
+    dravnel::RTSPConnectionSettings settings;
+    RecordingUser user;
+    dravnel::CBaseRTSPClient client;
+
+private:
+    void Run() {
+        for (size_t number = 1; listener_.WaitReadable(platform::kInfinite, &stop_) == platform::IoStatus::Ok;) {
+            platform::Socket connection = listener_.Accept();
+            if (!connection.IsOpen()) continue;
+            connection.SetSendTimeout(2000);
+            Serve(connection, number++);
+            std::lock_guard<std::mutex> guard(mutex_);
+            connection_ = nullptr;
+        }
+    }
+    // Cuts requests out of what arrives and answers each as the script says.
+    void Serve(platform::Socket& connection, size_t number) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            connection_ = &connection;
+        }
+        std::string buffer;
+        uint8_t chunk[4096];
+        while (connection.WaitReadable(platform::kInfinite, &stop_) == platform::IoStatus::Ok) {
+            const platform::IoResult got = connection.Receive(chunk);
+            if (!got) return;
+            buffer.append(reinterpret_cast<const char*>(chunk), got.bytes);
+            for (size_t end; (end = buffer.find("\r\n\r\n")) != std::string::npos;) {
+                Request request{buffer.substr(0, end + 4), "", "", number, platform::MonotonicMs()};
+                buffer.erase(0, end + 4);
+                std::istringstream(request.text) >> request.method >> request.url;
+                {
+                    std::lock_guard<std::mutex> guard(mutex_);
+                    requests_.push_back(request);
+                }
+                const Writes writes = script_(request);
+                for (size_t i = 0; i < writes.size(); ++i) {
+                    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    if (writes[i].empty()) connection.Shutdown();
+                    if (writes[i].empty() || !Push(writes[i])) return;
+                }
+            }
+        }
+    }
+
+    Script script_;
+    platform::Socket listener_;
+    platform::Event stop_{platform::Event::Mode::Manual};
+    platform::Thread thread_;
+
+    mutable std::mutex mutex_;  // guards what follows
+    std::vector<Request> requests_;
+    platform::Socket* connection_ = nullptr;
+};
 
 }  // namespace quarnel::test

@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include "ClientFixture.h"
-#include "ScriptedCamera.h"
 #include "rtsp/Md5.h"
 
 using namespace dravnel;

@@ -1,6 +1,6 @@
-// The ends of RTP over loopback in tests: a UDP socket on 127.0.0.1 that
-// plays the camera or the network, and a recording user of a packet source
-// or of the RTP receiver.
+// The peers of the RTP code in tests: a UDP socket on 127.0.0.1 that plays
+// the camera or the network, a recording user of a packet source or of the
+// RTP receiver, and an H.264 depacketizer among recording host objects.
 #pragma once
 
 #include <arpa/inet.h>
@@ -12,8 +12,12 @@
 #include <vector>
 
 #include "platform/Socket.h"
+#include "rtp/CH264RTPMediaParser.h"
 #include "rtp/IRTPClient.h"
+#include "tests/support/FakeDriver.h"
 #include "tests/support/WaitUntil.h"
+#include "tools/host/ChannelSink.h"
+#include "tools/host/FrameAllocator.h"
 
 namespace quarnel::test {
 
@@ -26,6 +30,19 @@ inline uint32_t Loopback() { return htonl(INADDR_LOOPBACK); }
 inline const Bytes kSenderReport{0x80, 0xC8, 0x00, 0x06, 0x0C, 0x0D, 0x0E, 0x0F, 0x83, 0xAA, 0x7E, 0x80, 0x12, 0x34,
                                  0x56, 0x78, 0x00, 0x01, 0x5F, 0x90, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x10, 0x00};
 
+// Our answer to it with the SSRC A1 B2 C3 D4, the sequence numbers 65534,
+// 65535, 0, 1 and the report built 7 ms after the sender report came.
+inline const Bytes kReceiverReport{0x81, 0xC9, 0x00, 0x07,   // V=2 RC=1, PT=201 (RR), length 7
+                                   0xA1, 0xB2, 0xC3, 0xD4,   // our SSRC
+                                   0x0C, 0x0D, 0x0E, 0x0F,   // the camera's SSRC
+                                   0x00, 0x00, 0x00, 0x00,   // fraction lost, cumulative lost
+                                   0x00, 0x01, 0x00, 0x01,   // extended highest sequence number: 65537
+                                   0x00, 0x00, 0x00, 0x00,   // jitter
+                                   0x7E, 0x80, 0x12, 0x34,   // LSR: middle of the SR's NTP time stamp
+                                   0x00, 0x00, 0x01, 0xCB};  // DLSR: 7 ms = 458.752/65536 s, rounded
+// Our BYE: V=2 SC=1, PT=203, length 1, our SSRC.
+inline const Bytes kBye{0x81, 0xCB, 0x00, 0x01, 0xA1, 0xB2, 0xC3, 0xD4};
+
 class LoopbackPeer {
 public:
     LoopbackPeer() {
@@ -36,7 +53,8 @@ public:
     uint16_t Port() const { return socket_.LocalPort(); }
 
     bool SendTo(uint16_t port, const Bytes& bytes) {
-        return socket_.SendTo({.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {Loopback()}, .sin_zero = {}}, bytes);
+        const sockaddr_in to{.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {Loopback()}, .sin_zero = {}};
+        return socket_.SendTo(to, bytes);
     }
 
     // The next datagram, or nothing within the time-out.
@@ -87,9 +105,7 @@ public:
         return senders.size();
     }
     // Until `n` datagrams or packets have come.
-    bool WaitCount(size_t n) {
-        return WaitUntil([&] { return Count() >= n; });
-    }
+    bool WaitCount(size_t n) { return WaitUntil([&] { return Count() >= n; }); }
 
     std::mutex mutex;
     std::vector<sockaddr_in> senders;
@@ -108,6 +124,23 @@ private:
         keep();
         senders.push_back(from);
     }
+};
+
+// An H.264 depacketizer. Frames come from the recording allocator and, as
+// the channel would pass them on, go to the recording host sink (which
+// refuses them when told to).
+struct Depacketizer : public dravnel::IMediaParserClient {
+    Depacketizer() {
+        driver.hostContext = &allocator;
+        parser.SetClient(this);
+    }
+    bool OnFrame(dravnel::ipcapture::IHostFrame* frame) override { return sink.DeliverFrame(frame); }
+    std::pair<uint32_t, uint32_t> GetFrameSize() override { return {0, 0}; }
+
+    quarnel::host::FrameAllocator allocator;
+    quarnel::host::ChannelSink sink;
+    FakeDriver driver;
+    dravnel::CH264RTPMediaParser parser{&driver, "Quarnel"};
 };
 
 }  // namespace quarnel::test

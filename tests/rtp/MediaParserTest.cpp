@@ -1,22 +1,113 @@
-// The H.264 depacketizer fed packet by packet, with frames going to the
-// recording host objects; and the SPS reader it takes picture sizes from.
+// What turns RTP packets into frames: the frame clock, driven by a clock the
+// test sets; the SPS reader; and the H.264 depacketizer fed packet by packet,
+// with frames going to the recording host objects.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <tuple>
-#include <vector>
 
+#include "rtp/CTimeStampConverter.h"
 #include "rtp/H264Sps.h"
-#include "tests/rtp/Depacketizer.h"
+#include "rtp/TStatisticsHelper.h"
+#include "tests/rtp/RtpPeers.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+// 2024-03-01 12:00:00 UTC in FILETIME units.
+constexpr uint64_t kNow = 133537680000000000ull;
+constexpr uint64_t kMs = 10'000;
+
+struct FrameClock {
+    uint64_t now = kNow;
+    dravnel::CTimeStampConverter converter{[this] { return now; }};
+};
+
+// Steps: how far the wall clock moves on, the time stamp, then the output
+// time after kNow and the lead.
+using Steps = std::vector<std::tuple<uint64_t, uint32_t, uint64_t, uint64_t>>;
+
+// While at most 100 increments are known a tick is 111 x 100 ns.
+TEST(TimeStampConverter, StepsWhileLearning) {
+    const std::pair<const char*, Steps> kCases[] = {
+        {"learning steps", {{0, 1000, 0, 0}, {0, 4600, 399'600, 0}, {0, 8200, 799'200, 0}}},  // small leads not kept
+        {"zero is no start", {{0, 0, 0, 0}, {5 * kMs, 3600, 5 * kMs, 0}}},
+        {"repeated advances 1 ms", {{0, 1000, 0, 0}, {0, 1000, kMs, kMs}, {0, 500, 2 * kMs, 2 * kMs}}},
+        {"backwards not behind the wall clock", {{0, 1000, 0, 0}, {100 * kMs, 500, 100 * kMs, 0}}},
+        // 90 091 ticks x 111 = 10 000 101 > 9 999 999: restart from the wall clock
+        {"a second or more restarts", {{0, 1000, 0, 0}, {3 * kMs, 1000 + 90'091, 3 * kMs, 0}}},
+        // 90 090 ticks x 111 = 9 999 990 is still a step, and a lead worth keeping
+        {"just under a second", {{0, 1000, 0, 0}, {0, 1000 + 90'090, 9'999'990, 9'999'990}}},
+    };
+    for (const auto& [name, steps] : kCases) {
+        FrameClock c;
+        for (const auto& [wallAdvance, timeStamp, output, lead] : steps) {
+            c.now += wallAdvance;
+            c.converter.Convert(timeStamp);
+            EXPECT_EQ(c.converter.OutputTime() - kNow, output) << name << ", time stamp " << timeStamp;
+            EXPECT_EQ(c.converter.Lead(), lead) << name << ", time stamp " << timeStamp;
+        }
+    }
+}
+
+// After 100 increments the measured pace is used; a burst of frames puts the
+// output ahead of the wall clock, and the lead is paid back by at most a tenth
+// of each step (at least 1 ms) until the output meets the wall clock again.
+// Then a camera whose time stamps jump ahead (a new RTP session behind the
+// same parser) restarts from the wall clock instead of dating frames an hour
+// ahead.
+TEST(TimeStampConverter, LeadIsPaidBackSlowlyAndAJumpRestarts) {
+    FrameClock c;
+    // 25 frames/s at 90 kHz with the wall clock keeping pace, so that the
+    // measured rate takes over.
+    uint32_t ts = 90'000;
+    for (int i = 0; i < 101; ++i, ts += 3600, c.now += 40 * kMs) {
+        c.converter.Convert(ts);
+        EXPECT_EQ(c.converter.OutputTime(), c.now);  // 39.96 ms steps fall behind: the wall clock
+    }
+    for (int i = 0; i < 10; ++i, ts += 3600) c.converter.Convert(ts);  // the wall clock stands still
+    const uint64_t lead = c.converter.Lead();
+    EXPECT_GE(lead, 2'500'001u);
+    EXPECT_EQ(c.converter.OutputTime() - c.now, lead);
+
+    int frames = 0;
+    for (; c.converter.Lead() > 0 && frames < 1000; ++frames, ts += 3600) {
+        const auto [previousOutput, previousLead] = std::make_pair(c.converter.OutputTime(), c.converter.Lead());
+        c.now += 40 * kMs;
+        c.converter.Convert(ts);
+        EXPECT_GE(c.converter.OutputTime(), c.now);
+        if (c.converter.Lead() > 0) {
+            // The measured step is close to 40 ms; a tenth of it comes off.
+            EXPECT_GT(c.converter.OutputTime() - previousOutput, 30 * kMs);
+            EXPECT_LT(c.converter.OutputTime() - previousOutput, 40 * kMs);
+            EXPECT_LT(c.converter.Lead(), previousLead);
+        }
+    }
+    EXPECT_EQ(c.converter.Lead(), 0u);
+    EXPECT_GT(frames, 5);  // no jump back to the wall clock
+
+    c.now += 40 * kMs;
+    c.converter.Convert(ts + 3600u * 90'000u);
+    EXPECT_EQ(c.converter.OutputTime(), c.now);
+    EXPECT_EQ(c.converter.Lead(), 0u);
+}
+
+// The running sum stays exact while the oldest values drop out of the window.
+TEST(StatisticsHelper, MeanOfTheLastThousand) {
+    dravnel::TStatisticsHelper<unsigned> s;
+    EXPECT_EQ(s.Mean(), 0.0);
+    for (unsigned v : {1u, 2u, 3u}) s.Add(v);
+    EXPECT_DOUBLE_EQ(s.Mean(), 2.0);
+    for (int i = 0; i < 1000; ++i) s.Add(4'000'000'000u);
+    EXPECT_EQ(s.Count(), 1000u);
+    EXPECT_DOUBLE_EQ(s.Mean(), 4'000'000'000.0);
+}
+
+using quarnel::test::Bytes;
 
 Bytes FromHex(const std::string& hex) {
     Bytes b;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) b.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) b.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return b;
 }
 
@@ -26,13 +117,11 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-// An SPS as x264 (through GStreamer's x264enc) wrote it. 67: NAL header;
-// 42 c0 0d: Constrained Baseline, level 1.3; 20 x 15 macroblocks (320 x 240).
-const char kSps320x240[] = "6742c00dda0507ec05a8303035280000030008000003019478a155";
-
 const Bytes kStart{0x00, 0x00, 0x01};
 const Bytes kTrailer{0x00, 0x00, 0x01, 0x09, 0x30};
-const Bytes kSps = FromHex(kSps320x240);
+// An SPS as x264 (through GStreamer's x264enc) wrote it. 67: NAL header;
+// 42 c0 0d: Constrained Baseline, level 1.3; 20 x 15 macroblocks (320 x 240).
+const Bytes kSps = FromHex("6742c00dda0507ec05a8303035280000030008000003019478a155");
 const Bytes kPps{0x68, 0xCE, 0x3C, 0x80};
 // NAL header 65 (IDR, NRI 3), first_mb_in_slice 0 (leading 1 bit)
 const Bytes kIdr{0x65, 0x88, 0x84, 0x21, 0x43};
@@ -41,8 +130,6 @@ const Bytes kPSlice{0x41, 0x9A, 0x02, 0x03};
 // FU-A of a P slice (NRI 3): S=1 with first_mb_in_slice 0, then E=1
 const Bytes kPStart{0x7C, 0x81, 0x9A, 0x01};
 const Bytes kPEnd{0x7C, 0x41, 0x02};
-// 2024-03-01 12:00:00 UTC in FILETIME units.
-constexpr uint64_t kNow = 133537680000000000ull;
 
 // The picture size read from an SPS as "width x height", or "none".
 std::string SpsSize(const Bytes& nal) {
@@ -61,8 +148,6 @@ TEST(H264Sps, ReadsThePictureSize) {
         // by 4 chroma rows at the bottom; the VUI behind it holds 00 00 03 twice.
         {FromHex("67640028acd940780227e5c05a808080a0000003002000000651e30632c0"), "1920x1080"},
         {kSps, "320x240"},
-        // 42 c0 14: Constrained Baseline, level 2.0; 22 x 18 macroblocks.
-        {FromHex("6742c014da05825b014a0c0c0d4a000003000200000300651e285540"), "352x288"},
         // x264 --interlaced: frame_mbs_only_flag 0, so 34 map units are 68
         // macroblock rows (1088), and the 2 crop units at the bottom are 4 luma
         // rows each.
@@ -94,16 +179,6 @@ TEST(H264Sps, ReadsThePictureSize) {
     for (const auto& [nal, size] : kSets) EXPECT_EQ(SpsSize(nal), size) << ::testing::PrintToString(nal);
 }
 
-// The start code and the SPS header must both lie in the searched bytes.
-TEST(H264Sps, FindSpsSizeLooksAtTheStartOfAFrame) {
-    auto frameWithSpsAt = [](size_t offset) { return Cat({Bytes(offset, 0xAB), kStart, kSps}); };
-    dravnel::PictureSize size;
-    EXPECT_TRUE(dravnel::FindSpsSize(frameWithSpsAt(60), 64, size));
-    EXPECT_EQ(size.width, 320u);
-    EXPECT_FALSE(dravnel::FindSpsSize(frameWithSpsAt(61), 64, size));
-    EXPECT_FALSE(dravnel::FindSpsSize(kStart, 64, size));
-}
-
 // The depacketizer, given packets in sequence one frame interval apart.
 struct Feed : quarnel::test::Depacketizer {
     Feed() { parser.FrameClock().SetClock([] { return kNow; }); }
@@ -113,7 +188,6 @@ struct Feed : quarnel::test::Depacketizer {
         p.sequenceNumber = sequence++;
         p.timeStamp = timeStamp;
         p.marker = marker ? 1 : 0;
-        p.payloadLength = static_cast<uint32_t>(payload.size());
         p.payload = std::move(payload);
         parser.ProcessPacket(&p);
     }
@@ -169,10 +243,10 @@ TEST_F(H264Parser, KeyFrameFromFragmentsAndSessionDescription) {
         EXPECT_EQ(f.streamName, "Quarnel");
         EXPECT_EQ(f.calls, (std::vector<std::string>{"width", "height", "class", "size", "tag", "time"}));
     }
-    const uint32_t key = dravnel::kCodecTagH264Key;
-    const uint32_t other = dravnel::kCodecTagH264;
-    EXPECT_EQ(fields, (decltype(fields){{key, key, 320, 240, 2, 12, 0}, {other, other, 320, 240, 2, 12, 39},
-                                        {key, key, 320, 240, 2, 12, 79}}));
+    using dravnel::kCodecTagH264Key, dravnel::kCodecTagH264;
+    EXPECT_EQ(fields, (decltype(fields){{kCodecTagH264Key, kCodecTagH264Key, 320, 240, 2, 12, 0},
+                                        {kCodecTagH264, kCodecTagH264, 320, 240, 2, 12, 39},
+                                        {kCodecTagH264Key, kCodecTagH264Key, 320, 240, 2, 12, 79}}));
     EXPECT_EQ(allocator.allocated.load(), 3u);
     EXPECT_EQ(allocator.released.load(), 3u);
 }
@@ -211,12 +285,10 @@ TEST_F(H264Parser, InBandParameterSetsAndDelimiters) {
     Send(kSps, true);
     Send(kPps);
     Send(kIdr, true);
-    Bytes longSps = kSps;
-    longSps.resize(200, 0x00);  // zeros after the RBSP stop bit
+    const Bytes longSps = Cat({kSps, Bytes(200 - kSps.size(), 0x00)});  // zeros after the RBSP stop bit
     Send(longSps, true);
-    // STAP-A (NRI 3): the SPS, the PPS (size 4) and an AUD (size 2)
-    SendFrame({Cat({{0x78, 0x00, static_cast<uint8_t>(kSps.size())}, kSps, {0x00, 0x04}, kPps, {0x00, 0x02, 0x09, 0xF0}}),
-               kIdr});
+    // STAP-A (NRI 3): the SPS (size 27), the PPS (size 4) and an AUD (size 2)
+    SendFrame({Cat({{0x78, 0x00, 0x1B}, kSps, {0x00, 0x04}, kPps, {0x00, 0x02, 0x09, 0xF0}}), kIdr});
     SendFrame({{0x09, 0xF0}, kPSlice, {0x0A}});
     // No second copy of the session's parameter sets: the frames did not open
     // with the IDR.
@@ -236,10 +308,8 @@ TEST(H264ParserBreak, DropsTheFrameAndWaitsForAKeyFrame) {
         {"10 then 12", 10, 12, std::nullopt, false},
         {"10 then 10", 10, 10, std::nullopt, false},
         {"empty", 10, 12, Bytes{}, false},
-        {"type 0", 10, 12, Bytes{0x00, 0x01, 0x02}, false},
-        {"FU-B", 10, 12, Bytes{0x1D, 0x81, 0x00, 0x00, 0x9A}, false},  // type 29, next to FU-A
+        {"FU-B", 10, 12, Bytes{0x1D, 0x81, 0x00, 0x00, 0x9A}, false},  // type 29: unsupported, as 0, 25-27, 30, 31
         {"short FU-A", 10, 12, Bytes{0x7C, 0x01}, false},
-        {"short STAP-A", 10, 12, Bytes{0x78, 0x00, 0x01}, false},
         // first size 5, only 3 bytes follow
         {"STAP-A oversized", 10, 12, Bytes{0x78, 0x00, 0x05, 0x41, 0x9A, 0x01}, false},
         // second size 9 after a good first unit
@@ -269,10 +339,9 @@ TEST_F(H264Parser, FragmentedSliceStart) {
     SendFrame({kPStart, kPEnd});
     // first_mb_in_slice 3 (bits 00100) in a fragment with NRI 2
     SendFrame({kPSlice, {0x5C, 0x81, 0x22, 0x05}, {0x5C, 0x41, 0x06}});
-    const auto data = FrameData();
-    ASSERT_EQ(data.size(), 3u);
-    EXPECT_EQ(data[1], Cat({kStart, {0x61, 0x9A, 0x01, 0x02}, kTrailer}));
-    EXPECT_EQ(data[2], Cat({kStart, kPSlice, kStart, {0x41, 0x22, 0x05, 0x06}, kTrailer}));
+    EXPECT_EQ(FrameData(), (std::vector<Bytes>{Cat({kStart, kSps, kStart, kPps, kStart, kIdr, kTrailer}),
+                                               Cat({kStart, {0x61, 0x9A, 0x01, 0x02}, kTrailer}),
+                                               Cat({kStart, kPSlice, kStart, {0x41, 0x22, 0x05, 0x06}, kTrailer})}));
 }
 
 TEST_F(H264Parser, OversizedFrameIsLoggedOnceAndDropped) {

@@ -79,8 +79,8 @@ TEST(Client, TwoSessions) {
     const std::string basic = "Authorization: Basic YWRtaW46c2VjcmV0\r\n";  // "admin:secret"
     const std::string describeTail = "User-Agent: Dravnel\r\nAccept: application/sdp\r\n\r\n";
     const auto requests = s.Requests();
-    ASSERT_EQ(s.Methods(), (Writes{"DESCRIBE", "DESCRIBE", "SETUP", "PLAY", "TEARDOWN", "DESCRIBE", "SETUP",
-                                          "PLAY", "OPTIONS", "TEARDOWN"}));
+    ASSERT_EQ(s.Methods(), (Writes{"DESCRIBE", "DESCRIBE", "SETUP", "PLAY", "TEARDOWN", "DESCRIBE", "SETUP", "PLAY",
+                                   "OPTIONS", "TEARDOWN"}));
     EXPECT_EQ(requests[0].text, "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 1\r\n" + basic + describeTail);
     EXPECT_EQ(requests[1].text, "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 2\r\n" + digest("DESCRIBE") + describeTail);
     EXPECT_EQ(requests[2].text, "SETUP " + base + "/trackID=1 RTSP/1.0\r\nCSeq: 3\r\n" + digest("SETUP") +
@@ -186,9 +186,8 @@ TEST(Client, ConnectingAndStoppingNeverWaitLong) {
     EXPECT_FALSE(client.StartClient(settings, nullptr, RTSPTransportMode::Udp));
 
     platform::Socket listener;
-    ASSERT_TRUE(listener.Create(platform::Socket::Kind::Tcp));
-    ASSERT_TRUE(listener.Bind(0, htonl(INADDR_LOOPBACK)));
-    ASSERT_TRUE(listener.Listen(0));
+    ASSERT_TRUE(listener.Create(platform::Socket::Kind::Tcp) && listener.Bind(0, htonl(INADDR_LOOPBACK)) &&
+                listener.Listen(0));
     std::vector<platform::Socket> fillers(3);
     for (auto& f : fillers) {
         ASSERT_TRUE(f.Create(platform::Socket::Kind::Tcp));

@@ -60,8 +60,8 @@ TEST(Interop, SessionsReachPlayKeepAliveAndTearDown) {
             CBaseRTSPClient client;
             client.SetClock(FastClock(4), 10);  // OPTIONS every 500 ms of clock time: 125 ms
             ASSERT_TRUE(client.StartClient(settings, &user, mode));
-            const auto ok = [](const auto& r) { return r.status == 200; };
-            ASSERT_TRUE(server.Log().WaitFor("PLAY", 5000, from, ok)) << "no PLAY answered with 200";
+            ASSERT_TRUE(server.Log().WaitFor("PLAY", 5000, from, [](const auto& r) { return r.status == 200; }))
+                << "no PLAY answered with 200";
 
             // Run past the session time-out; RTP must still flow at the end.
             const uint32_t runMs = kSessionTimeoutSec * 1000 + 500;

@@ -32,9 +32,8 @@ TEST(Md5, DigestsOfTheTestSuite) {
 TEST(Base64, GoldenVectors) {
     const auto encode = [](const std::string& text, size_t capacity) -> std::string {
         std::string out(capacity, '#');
-        if (!Base64Encode(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out.data(), capacity))
-            return "(does not fit)";
-        return out.substr(0, out.find('#'));
+        const bool ok = Base64Encode(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out.data(), capacity);
+        return ok ? out.substr(0, out.find('#')) : "(does not fit)";
     };
     std::string bytes58;
     for (int i = 0; i < 58; ++i) bytes58 += static_cast<char>(i);
@@ -69,8 +68,6 @@ TEST(Authorization, Lines) {
         {full, RTSPMethod::Describe, uri, digest + "ecbd1f389de49566808183901bd84ea4\"\r\n"},
         {full, RTSPMethod::Options, uri, digest + "8ec0e86438ade4506b5ff1dd23978bbf\"\r\n"},
         {{AuthScheme::Digest, "admin", "secret", "", "0a4f113b"}, RTSPMethod::Play, uri, ""},
-        {{AuthScheme::Digest, "admin", "secret", "Camera Realm", ""}, RTSPMethod::Play, uri, ""},
-        {{AuthScheme::Digest, "", "secret", "Camera Realm", "0a4f113b"}, RTSPMethod::Play, uri, ""},
         {{AuthScheme::Digest, "admin", "", "Camera Realm", "0a4f113b"}, RTSPMethod::Play, uri, ""},
         {full, RTSPMethod::Play, "", ""},
     };

@@ -18,8 +18,6 @@ using quarnel::sim::RtspServer;
 
 namespace {
 
-constexpr unsigned kSessionTimeoutSec = 1;
-
 // RTP packets that arrive on the socket within the time.
 size_t ReceiveRtp(platform::Socket& socket, uint32_t forMs) {
     size_t packets = 0;
@@ -40,7 +38,7 @@ size_t ReceiveRtp(platform::Socket& socket, uint32_t forMs) {
 // connections opened after it.
 TEST(Interop, SessionsReachPlayKeepAliveAndTearDown) {
     RtspServer server(RtspServer::Options{.executable = QUARNEL_BIN_DIR "/quarnel-sim-rtsp", .channels = 1});
-    ASSERT_TRUE(server.SetSessionTimeout(kSessionTimeoutSec) && server.Start()) << server.LastError();
+    ASSERT_TRUE(server.SetSessionTimeout(1) && server.Start()) << server.LastError();  // seconds
     for (const auto mode : {RTSPTransportMode::Udp, RTSPTransportMode::Interleaved}) {
         for (const auto auth : {RtspServer::Auth::Basic, RtspServer::Auth::Digest}) {
             const bool udp = mode == RTSPTransportMode::Udp, digest = auth == RtspServer::Auth::Digest;
@@ -64,15 +62,15 @@ TEST(Interop, SessionsReachPlayKeepAliveAndTearDown) {
                 << "no PLAY answered with 200";
 
             // Run past the session time-out; RTP must still flow at the end.
-            const uint32_t runMs = kSessionTimeoutSec * 1000 + 500;
-            if (udp) {
-                EXPECT_GT(ReceiveRtp(rtp, runMs), 10u);
-                EXPECT_GT(ReceiveRtp(rtp, 300), 3u) << "RTP stopped";
-            } else {
-                ASSERT_TRUE(user.WaitForPackets(10, 3000));
-                std::this_thread::sleep_for(std::chrono::milliseconds(runMs));
-                EXPECT_TRUE(user.WaitForPackets(user.Count() + 3, 1000)) << "RTP stopped";
-            }
+            const uint32_t runMs = 1500;
+            const auto received = [&](uint32_t forMs) {  // RTP packets within the time
+                if (udp) return ReceiveRtp(rtp, forMs);
+                const size_t before = user.Count();
+                std::this_thread::sleep_for(std::chrono::milliseconds(forMs));
+                return user.Count() - before;
+            };
+            EXPECT_GT(received(runMs), 10u);
+            EXPECT_GT(received(300), 3u) << "RTP stopped";
             client.StopClient();
 
             const auto teardown = server.Log().WaitFor("TEARDOWN", 3000, from);
@@ -84,11 +82,6 @@ TEST(Interop, SessionsReachPlayKeepAliveAndTearDown) {
             for (const auto& r : server.Log().Requests())
                 keepAlives += r.method == "OPTIONS" && r.status == 200 && r.session == teardown->session;
             EXPECT_GE(keepAlives, 4u);
-            // No scheme in the settings: the challenge picks it.
-            const auto first = server.Log().WaitFor("", 0, from), second = server.Log().WaitFor("", 0, from + 1);
-            ASSERT_TRUE(first && second);
-            EXPECT_EQ(first->method + " " + std::to_string(first->status), "DESCRIBE 401");
-            EXPECT_EQ(second->method + " " + std::to_string(second->status), "DESCRIBE 200");
             ASSERT_EQ(user.configs.size(), 1u);
             EXPECT_FALSE(user.configs[0].sps.empty());
             EXPECT_FALSE(user.configs[0].pps.empty());

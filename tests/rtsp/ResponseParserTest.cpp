@@ -24,7 +24,6 @@ std::string Records(const std::array<MediaDescription, 3>& media, const CodecCon
     return out;
 }
 
-const std::string kCameraRecords = "RTP/AVP,239.0.0.1,trackID=1,H264/90000 RTP/AVP,,trackID=2, ,,, 10,4,";
 const std::string kNoRecords = ",,, ,,, ,,, 0,0,";
 
 }  // namespace
@@ -40,7 +39,6 @@ TEST(Reply, Fields) {
         {"RTSP/1.0 401 Unauthorized\r\nCSeq: 1", true, "401 1 old;7 0:: rtsp://old/"},
         {"RTSP/1.0 404 Not Found\r\nCSeq: 1", false, "404 0 old;7 0:: rtsp://old/"},
         {"RTSP/1.0 OK\r\nCSeq: 1", false, "0 0 old;7 0:: rtsp://old/"},
-        {"\r\nCSeq: 1", false, "0 0 old;7 0:: rtsp://old/"},
         {"RTSP/1.0 4294967496 x\r\nCSeq: 1", false, "4294967295 0 old;7 0:: rtsp://old/"},
         // Header names match in any case, unknown ones are ignored; CSeq
         // needs a number, Content-Base an RTSP URL (kept as written, trimmed).
@@ -50,6 +48,7 @@ TEST(Reply, Fields) {
         {ok + "CSeq: x", false, "200 0 old;7 0:: rtsp://old/"},
         {ok + " CSeq : 4", false, "200 0 old;7 0:: rtsp://old/"},
         {ok + "Content-Base: /live/", false, "200 0 old;7 0:: "},
+        {ok + "CSeq: 5\r\nContent-Length: 0", true, "200 5 old;7 0:: rtsp://old/"},  // an empty description
         // Time-out 0 stands for 30; without one the last is kept.
         {ok + "Session: 12345678;timeout=60", true, "200 0 12345678;60 0:: rtsp://old/"},
         {ok + "Session: 12345678;timeout=0", true, "200 0 12345678;30 0:: rtsp://old/"},
@@ -84,36 +83,17 @@ TEST(Reply, Fields) {
     }
 }
 
-// Only DESCRIBE reads a body, so the body of another reply cannot fail it;
-// a body that fails leaves the records of the last good one, an empty one
-// clears them.
-TEST(Reply, DescribeReadsTheBody) {
-    using quarnel::test::ScriptedCamera;
-    const ScriptedCamera::Request request{"CSeq: 2\r\n", "", "", 0, 0};  // what the replies answer
-    const std::string bad = "m=video 0 RTP/AVP 96\r\na=fmtp:96 packetization-mode=1\r\n";
-    CRTSPResponseParser parser;
-    ASSERT_TRUE(parser.Parse(ScriptedCamera::Reply(request, "200 OK", "", kCameraSdp), RTSPMethod::Describe));
-    EXPECT_FALSE(parser.Parse(ScriptedCamera::Reply(request, "200 OK", "", bad), RTSPMethod::Describe));
-    EXPECT_TRUE(parser.Parse(ScriptedCamera::Reply(request, "200 OK", "", bad), RTSPMethod::Options));
-    EXPECT_EQ(Records(parser.media, parser.codecConfig), kCameraRecords);
-    EXPECT_TRUE(parser.Parse(ScriptedCamera::Reply(request, "200 OK", "Content-Length: 0\r\n"), RTSPMethod::Describe));
-    EXPECT_EQ(Records(parser.media, parser.codecConfig), kNoRecords);
-}
-
 // Lines end with CR LF, LF or CR alone. An unknown media keeps the kind
 // before it, so its control overwrites that of the video. An MPEG-4 config is
 // hexadecimal unless it has base64 padding.
 TEST(Sdp, Records) {
     const struct { std::string body; bool ok; std::string records; } cases[] = {
-        {kCameraSdp, true, kCameraRecords},
+        {kCameraSdp, true, "RTP/AVP,239.0.0.1,trackID=1,H264/90000 RTP/AVP,,trackID=2, ,,, 10,4,"},
         {"v=0\r\nx=anything\r\nc=IN IP6 ::1\r\na=control:*", true, kNoRecords},
         {"c=in ip4 1.2.3.4", false, kNoRecords},  // "IN" exactly
         {"c=IN IP4 /16", false, kNoRecords},
-        {"m=", false, kNoRecords},
         {"a=fmtp:96 x", false, kNoRecords},  // no media yet
         {"m=audio 0 RTP/AVP 0\na=fmtp:0 x", true, ",,, RTP/AVP,,, ,,, 0,0,"},
-        {"a=rtpmap:96", false, kNoRecords},
-        {"a=control:", false, kNoRecords},
         {"m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0IAH5WoFAFuQA==", false, "RTP/AVP,,, ,,, ,,, 0,0,"},
         {"m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0IA*,aM48gA==", false, "RTP/AVP,,, ,,, ,,, 0,4,"},
         {"m=video 0 RTP/AVP 96\na=fmtp:96 config=", false, "RTP/AVP,,, ,,, ,,, 0,0,"},

@@ -37,10 +37,10 @@ TEST(StreamParser, FramesAndRepliesInAnyBlocks) {
         cases[] = {
         {Cat({{0x24, 0x00, 0x00, 0x0F}, rtp}), {rtp}, {}, 0},  // "$", channel 0, 15 bytes
         {Cat({Bytes(play), Interleaved(0, RtpPacket(7)), Bytes(withBody)}), {RtpPacket(7)}, {play, withBody}, 0},
-        {Interleaved(1, rtcp), {}, {}, 0},         // skipped whole by its length
-        {{'$'}, {}, {}, 0},                        // "$$" 0 ...
-        {{'$', 0, 0, 0}, {}, {}, 0},               // zero length: resets, delivers nothing
-        {Bytes("RTSX"), {}, {}, 0},                // not a reply; the frame start after it counts
+        {Interleaved(1, rtcp), {}, {}, 0},              // skipped whole by its length
+        {{'$'}, {}, {}, 0},                             // "$$" 0 ...
+        {{'$', 0, 0, 0}, {}, {}, 0},                    // zero length: resets, delivers nothing
+        {Bytes("RTSX"), {}, {}, 0},                     // not a reply; the frame start after it counts
         {Interleaved(0, {0x80, 96, 0, 1}), {}, {}, 0},  // too short for RTP: dropped
         {Bytes("RTSP/1.0 200 OK\r\nContent-Length: 70000\r\n\r\n"), {}, {}, 1},
         {Bytes("RTSP/1.0 200 OK\r\n" + std::string(70000, 'x')), {}, {}, 1},  // a header block without end

@@ -43,6 +43,7 @@ inline const Bytes kReceiverReport{0x81, 0xC9, 0x00, 0x07,   // V=2 RC=1, PT=201
 // Our BYE: V=2 SC=1, PT=203, length 1, our SSRC.
 inline const Bytes kBye{0x81, 0xCB, 0x00, 0x01, 0xA1, 0xB2, 0xC3, 0xD4};
 
+// Thread-safety: one thread at a time.
 class LoopbackPeer {
 public:
     LoopbackPeer() {
@@ -129,6 +130,9 @@ private:
 // An H.264 depacketizer. Frames come from the recording allocator and, as
 // the channel would pass them on, go to the recording host sink (which
 // refuses them when told to).
+//
+// Thread-safety: the parser is fed by one thread at a time; the host objects
+// may be read from any thread.
 struct Depacketizer : public dravnel::IMediaParserClient {
     Depacketizer() {
         driver.hostContext = &allocator;

@@ -121,8 +121,7 @@ TEST_F(UDPReception, Client) {
     ASSERT_TRUE(peer.SendTo(client.GetPort(), {9}));
     ASSERT_TRUE(user.WaitCount(expected.size() + 1));
     std::thread closer([&] { client.Close(); });
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(user.closed.load(), 1);
+    EXPECT_FALSE(WaitUntil([&] { return user.closed.load() > 1; }, 50ms));
     release.Set();
     closer.join();
     EXPECT_FALSE(client.IsRunning());

@@ -90,6 +90,9 @@ void WebServer::Impl::Handle(const httplib::Request& req, httplib::Response& res
 void WebServer::Impl::Send(const WebPageReply& reply, const WebFaults& active, httplib::Response& res) {
     res.status = reply.status;
     for (const auto& [name, value] : reply.headers) res.set_header(name, value);
+    // These replies end with their head (RFC 9110, 6.4.1): a body would be
+    // read as the start of the next reply on the connection.
+    if (reply.status == 204 || reply.status == 304 || (reply.status >= 100 && reply.status < 200)) return;
     const std::string body = reply.body;
     if (active.closeMidReply) {
         res.set_content_provider(

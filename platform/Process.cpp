@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -37,6 +38,11 @@ std::string ExecutableDirectory(size_t maxLength) {
     if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer || static_cast<size_t>(n) > maxLength)
         return {};
     return DirectoryOf(std::string(buffer, static_cast<size_t>(n)));
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 std::array<uint16_t, 4> HostProductVersion() {

@@ -13,6 +13,8 @@ uint32_t CurrentThreadId();
 // Directory of the running executable with its trailing separator; empty when
 // the path cannot be read or is longer than maxLength characters.
 std::string ExecutableDirectory(size_t maxLength = 511);
+// True when path names a regular file (links followed).
+bool FileExists(const std::string& path);
 // The directory part of a path, with its trailing '/'; empty without one.
 std::string DirectoryOf(const std::string& path);
 

@@ -8,4 +8,5 @@
 #include "quarnel/HostObjects.h"
 #include "quarnel/Ptz.h"
 #include "quarnel/Types.h"
+#include "quarnel/Version.h"
 #include "quarnel/VideoCapture.h"

@@ -12,6 +12,15 @@ constexpr const char* kChildName = "quarnel-sim-rtsp";
 // After end of input the child normally ends within milliseconds.
 constexpr uint32_t kExitGraceMs = 2000;
 
+// Beside the executable in a build tree; in the libexec directory of an
+// installed tree.
+std::string MediaProcessPath() {
+    const std::string directory = platform::ExecutableDirectory();
+    const std::string beside = directory + kChildName;
+    if (platform::FileExists(beside)) return beside;
+    return directory + QUARNEL_LIBEXECDIR_FROM_BINDIR + "/" + kChildName;
+}
+
 const char* AuthMode(RtspServer::Auth mode) {
     switch (mode) {
     case RtspServer::Auth::Basic: return "basic";
@@ -93,9 +102,7 @@ bool RtspServer::Restart() {
 
 bool RtspServer::StartLocked(uint16_t port) {
     platform::ChildProcess::Spec spec;
-    spec.executable = options_.executable.empty()
-                          ? platform::ExecutableDirectory() + kChildName
-                          : options_.executable;
+    spec.executable = options_.executable.empty() ? MediaProcessPath() : options_.executable;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         spawned_ = false;

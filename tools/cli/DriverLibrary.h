@@ -16,8 +16,11 @@ public:
     DriverLibrary(const DriverLibrary&) = delete;
     DriverLibrary& operator=(const DriverLibrary&) = delete;
 
-    // path empty: libquarnel.so beside the running executable.
+    // path empty: libquarnel.so beside the running executable (a build tree),
+    // else the SONAME in the installed library directory.
     bool Load(const std::string& path, std::string& error);
+    // The loaded file with links resolved (it carries the full version).
+    const std::string& path() const { return path_; }
 
     decltype(&CreateIPCapture) createIPCapture = nullptr;
     decltype(&DeleteIPCapture) deleteIPCapture = nullptr;
@@ -28,6 +31,7 @@ public:
 
 private:
     void* handle_ = nullptr;
+    std::string path_;
 };
 
 }  // namespace quarnel::cli

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/Terminal.h"
+#include "quarnel/Version.h"
 #include "tools/cli/CommandSim.h"
 #include "tools/cli/Commands.h"
 #include "tools/cli/HostSession.h"
@@ -25,7 +26,21 @@ const char* kUsage =
     "           and check the files with FFmpeg\n"
     "  help     show this text, or `quarnel help COMMAND`\n"
     "\n"
-    "Run `quarnel COMMAND --help` for the options of a command.\n";
+    "Run `quarnel COMMAND --help` for the options of a command, and\n"
+    "`quarnel --version` for the version of the CLI and of the driver it loads.\n";
+
+// The CLI's own version, and the file and SONAME of the driver it would load.
+int PrintVersion() {
+    std::printf("quarnel %s\n", QUARNEL_VERSION_STRING);
+    DriverLibrary library;
+    std::string error;
+    if (!library.Load("", error)) {
+        std::printf("driver: not loaded (%s)\n", error.c_str());
+        return 1;
+    }
+    std::printf("driver: %s (ABI %d)\n", library.path().c_str(), QUARNEL_ABI_VERSION);
+    return 0;
+}
 
 int RunOpen(const std::vector<std::string>& args) {
     DeviceOptions options;
@@ -66,6 +81,7 @@ int Main(int argc, char** argv) {
         std::printf("%s", kUsage);
         return args.empty() ? 2 : 0;
     }
+    if (args[0] == "--version" || args[0] == "version") return PrintVersion();
     // Ctrl-C and SIGTERM end a run cleanly instead of killing the process.
     platform::InstallStopRequest();
     const std::string command = args[0];

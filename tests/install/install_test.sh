@@ -23,7 +23,7 @@ for mode in find_package pkg-config; do
   flags=(-DCMAKE_PREFIX_PATH="$stage")
   [ "$mode" = pkg-config ] && flags=(-DQUARNEL_USE_PKGCONFIG=ON)
   PKG_CONFIG_PATH="$(dirname "$(find "$stage" -name quarnel.pc)")" \
-    cmake -S "$source/examples/stream_host" -B "$work/example-$mode" -G Ninja "${flags[@]}" >/dev/null
+    cmake -S "$source/examples" -B "$work/example-$mode" -G Ninja "${flags[@]}" >/dev/null
   cmake --build "$work/example-$mode" >/dev/null
 done
 pc="$(dirname "$(find "$stage" -name quarnel.pc)")"

@@ -87,7 +87,6 @@ bool CMJPEGChannelRTSP::SetHitronStreamParameters_ModelB() {
     changes.Change(prefix + "fps",
                    std::to_string(DeviceFrameRate(reply, prefix, ChannelFrameRate(params.FrameInterval), false)));
     if (changes.Empty()) return true;
-    rtspPort_ = 0;  // a reconfigured device is asked for its port again
     std::string answer;
     return RequestGet(HUtils::Format("/video/video.php?app=set&ch=%u&strm=2", channel) + changes.List(), answer,
                       false);

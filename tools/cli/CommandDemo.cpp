@@ -75,7 +75,8 @@ int RunDemoCommand(const std::vector<std::string>& args) {
                 "Starts the simulated camera on 127.0.0.1 (Digest authentication on HTTP and\n"
                 "RTSP), opens it with the driver as a recorder does, streams H.264 from it for\n"
                 "N seconds over RTP/UDP (default 7) and N seconds interleaved on the RTSP\n"
-                "connection, then MJPEG over UDP and MPEG-4 interleaved for N/2 seconds each;\n"
+                "connection, then MJPEG over UDP and MPEG-4 interleaved for N/2 seconds each\n"
+                "(at least 3);\n"
                 "writes DIR/demo-udp.h264, DIR/demo-interleaved.h264, DIR/demo-udp.mjpeg and\n"
                 "DIR/demo-interleaved.m4v (default DIR: out), checks each with ffprobe and\n"
                 "ffmpeg, and prints a summary.\n");
@@ -115,7 +116,8 @@ int RunDemoCommand(const std::vector<std::string>& args) {
         FileCheck check;
         std::string path;
     };
-    const uint32_t shortRun = std::max(1u, seconds / 2);
+    // A new encoder and the first key frame take a moment: at least 3 s.
+    const uint32_t shortRun = std::max(3u, seconds / 2);
     std::vector<Run> runs = {{"udp", 3, seconds, {}, {}, {}},
                              {"interleaved", 3, seconds, {}, {}, {}},
                              {"udp", 1, shortRun, {}, {}, {}},

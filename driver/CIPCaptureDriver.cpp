@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "channel/CH264ChannelRTSP.h"
+#include "channel/CMJPEGChannelRTSP.h"
+#include "channel/CMPEG4ChannelRTSP.h"
+#include "channel/CVistaMPEGChannelRTSP.h"
 #include "driver/CDebugInfo.h"
 #include "driver/CIPVideoCapture.h"
 #include "platform/Process.h"
@@ -99,12 +102,20 @@ bool CIPCaptureDriver::CreatePTZDriver() {
 ICameraChannel* CIPCaptureDriver::CreateChannel(unsigned channel, ipcapture::IHostChannelSink* hostSink) {
     // Parameter 4 is the device's OEM group: 0 for the older Vista MPEG-4
     // devices, anything else (an absent parameter included) for the current
-    // ones. Of the current devices' codecs, H.264 is built so far; the others
-    // give no channel until their depacketizers exist.
+    // ones.
     const int group = GetParameterInt(4);
-    if (group == 0) return nullptr;
-    if (codec_ == kCodecH264) return new (std::nothrow) CH264ChannelRTSP(channel, this, hostSink);
-    return nullptr;
+    if (group == 0) {
+        if (codec_ != kCodecMpeg4) return nullptr;
+        // The alarm bits in the video go to the I/O object's alarm inputs
+        // once it takes them; until then the channel has no sink.
+        return new (std::nothrow) CVistaMPEGChannelRTSP(channel, this, hostSink, nullptr);
+    }
+    switch (codec_) {
+    case kCodecMjpeg: return new (std::nothrow) CMJPEGChannelRTSP(channel, this, hostSink);
+    case kCodecMpeg4: return new (std::nothrow) CMPEG4ChannelRTSP(channel, this, hostSink);
+    case kCodecH264: return new (std::nothrow) CH264ChannelRTSP(channel, this, hostSink);
+    default: return nullptr;
+    }
 }
 
 void CIPCaptureDriver::LogDriverOpened(const std::string& firmware) {

@@ -18,6 +18,8 @@ public:
 
     // False once a read went past the end or met an over-long code.
     bool ok() const { return ok_; }
+    // Bits read so far.
+    size_t BitPosition() const { return position_; }
 
     uint32_t Bit() {
         if (position_ >= data_.size() * 8) {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ public:
     void SetClient(IMediaParserClient* client) { client_ = client; }
 
     CTimeStampConverter& FrameClock() { return clock_; }
+    // The frame being assembled; inside the client's OnFrame the bytes of the
+    // frame handed over (for the parsers that deliver the buffer unchanged).
+    std::span<const uint8_t> FrameBuffer() const { return frame_; }
     const CodecConfig& GetCodecConfig() const { return codecConfig_; }
 
     // Size class of a picture as the host files it.

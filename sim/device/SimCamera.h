@@ -22,11 +22,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "sim/device/TcpGate.h"
 #include "sim/device/VideoDevice.h"
+#include "sim/device/VistaMpegDevice.h"
 #include "sim/rtsp/RtspServer.h"
 #include "sim/web/WebDevice.h"
 #include "sim/web/WebServer.h"
@@ -46,6 +48,9 @@ struct SimCameraOptions {
     std::string firmware = "1.0.0";
     // The RTSP media process; empty: quarnel-sim-rtsp beside the running program.
     std::string rtspExecutable;
+    // An older Vista MPEG-4 device as well: its "/admin/mpeg4.html" page and
+    // the MPEG-4 stream "/video" with alarm bits (VistaMpegDevice).
+    bool vistaMpeg = false;
 };
 
 class SimCamera {
@@ -77,6 +82,8 @@ public:
     RtspServer& Rtsp() { return rtsp_; }
     VideoDevice& Video() { return video_; }
     WebDevice& Device() { return device_; }
+    // Null unless the options ask for the older device.
+    VistaMpegDevice* VistaMpeg() { return vistaMpeg_.get(); }
     const SimCameraOptions& Options() const { return options_; }
 
 private:
@@ -91,6 +98,7 @@ private:
     RtspServer rtsp_;
     WebDevice device_;
     VideoDevice video_;
+    std::unique_ptr<VistaMpegDevice> vistaMpeg_;
     TcpGate gate_;
 
     std::mutex control_;  // serialises Start, Stop and Restart

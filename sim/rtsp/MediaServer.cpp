@@ -34,6 +34,7 @@ GstRTSPFilterResult RemoveClient(GstRTSPServer*, GstRTSPClient*, gpointer) {
 struct MediaServer::ProbeContext {
     MediaServer* server;
     std::string path;
+    bool alarmData = false;
 };
 
 MediaServer::MediaServer(Report report) : report_(std::move(report)) {
@@ -91,7 +92,7 @@ std::string MediaServer::SetStream(const std::string& path, const RtspStreamConf
     gst_rtsp_media_factory_add_role(factory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN,
                                     TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE,
                                     nullptr);
-    auto* context = new ProbeContext{this, path};
+    auto* context = new ProbeContext{this, path, config.alarmData};
     g_signal_connect_data(
         factory, "media-configure", G_CALLBACK(OnMediaConfigure), context,
         [](gpointer data, GClosure*) { delete static_cast<ProbeContext*>(data); }, GConnectFlags(0));
@@ -229,6 +230,13 @@ void MediaServer::OnMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gp
                                                            GST_PAD_PROBE_TYPE_BUFFER_LIST),
                               OnRtpBuffer, own,
                               [](gpointer data) { delete static_cast<ProbeContext*>(data); });
+            if (own->alarmData) {
+                gst_pad_add_probe(pad,
+                                  static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                               GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                                  OnAlarmData, new ProbeContext(*own),
+                                  [](gpointer data) { delete static_cast<ProbeContext*>(data); });
+            }
             gst_object_unref(pad);
         }
         gst_object_unref(pay);
@@ -251,6 +259,60 @@ void MediaServer::OnMediaPrepared(GstRTSPMedia* media, gpointer self) {
 GstPadProbeReturn MediaServer::OnRtpBuffer(GstPad*, GstPadProbeInfo*, gpointer context) {
     auto* probe = static_cast<ProbeContext*>(context);
     return probe->server->RtpStopped(probe->path) ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+}
+
+// The packet with the alarm block in front of its VOP: a payload that opens
+// with a VOP gets it first, one that opens with the configuration headers
+// just before its VOP. Null when the packet has no VOP to mark.
+static GstBuffer* WithAlarmBlock(GstBuffer* buffer, uint8_t bits) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return nullptr;
+    const uint8_t* data = map.data;
+    const size_t size = map.size;
+    GstBuffer* marked = nullptr;
+    const size_t payload = size >= 12 ? 12 + 4 * size_t(data[0] & 0x0F) : size;
+    const auto startCode = [&](size_t at, uint8_t code) {
+        return at + 4 <= size && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1 && data[at + 3] == code;
+    };
+    size_t vop = size;
+    if (startCode(payload, 0xB6)) {
+        vop = payload;
+    } else if (startCode(payload, 0xB0)) {
+        for (size_t i = payload + 4; i + 4 <= size && vop == size; ++i)
+            if (startCode(i, 0xB6)) vop = i;
+    }
+    if (vop < size) {
+        const uint8_t block[] = {0x00, 0x00, 0x01, 0xB2, 'A', 'L', 'A', 'R', 'M', bits, 0xFF, 0xFF};
+        marked = gst_buffer_new_allocate(nullptr, size + sizeof block, nullptr);
+        gst_buffer_copy_into(marked, buffer, GST_BUFFER_COPY_METADATA, 0, static_cast<gsize>(-1));
+        gst_buffer_fill(marked, 0, data, vop);
+        gst_buffer_fill(marked, vop, block, sizeof block);
+        gst_buffer_fill(marked, vop + sizeof block, data + vop, size - vop);
+    }
+    gst_buffer_unmap(buffer, &map);
+    return marked;
+}
+
+GstPadProbeReturn MediaServer::OnAlarmData(GstPad*, GstPadProbeInfo* info, gpointer context) {
+    const uint8_t bits = static_cast<ProbeContext*>(context)->server->alarmBits_.load();
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (GstBuffer* marked = WithAlarmBlock(buffer, bits)) {
+            gst_buffer_unref(buffer);
+            GST_PAD_PROBE_INFO_DATA(info) = marked;
+        }
+    } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+        GstBufferList* out = gst_buffer_list_new_sized(gst_buffer_list_length(list));
+        for (guint i = 0; i < gst_buffer_list_length(list); ++i) {
+            GstBuffer* buffer = gst_buffer_list_get(list, i);
+            GstBuffer* marked = WithAlarmBlock(buffer, bits);
+            gst_buffer_list_add(out, marked ? marked : gst_buffer_ref(buffer));
+        }
+        gst_buffer_list_unref(list);
+        GST_PAD_PROBE_INFO_DATA(info) = out;
+    }
+    return GST_PAD_PROBE_OK;
 }
 
 GstPadProbeReturn MediaServer::OnSeekingQuery(GstPad*, GstPadProbeInfo* info, gpointer) {

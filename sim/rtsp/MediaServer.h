@@ -10,13 +10,19 @@
 // answers itself (a 401 from the authentication, a refused DESCRIBE) are
 // reported the same way.
 //
-// Thread-safety: everything but the RTP probe runs on the thread of the
-// default GLib main context; the probe (streaming threads) only reads the
-// RTP switches, which a mutex guards.
+// Streams with alarm data get, in front of every VOP of their RTP payloads, a
+// user data block that carries the alarm bits:
+//
+//   00 00 01 B2  'A' 'L' 'A' 'R' 'M'  bits  FF FF        (bits at offset 9)
+//
+// Thread-safety: everything but the RTP probes runs on the thread of the
+// default GLib main context; the probes (streaming threads) only read the
+// RTP switches, which a mutex guards, and the alarm bits, an atomic.
 #pragma once
 
 #include <gst/rtsp-server/rtsp-server.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -55,6 +61,8 @@ public:
     void SetRtcpInterval(unsigned ms) { rtcpIntervalMs_ = ms; }
     // Ends every session and closes every client connection now.
     void DropConnections();
+    // The byte the alarm user data of the streams that carry it holds.
+    void SetAlarmBits(uint8_t bits) { alarmBits_.store(bits); }
 
 private:
     struct ProbeContext;
@@ -68,6 +76,7 @@ private:
     static void OnMediaPrepared(GstRTSPMedia* media, gpointer self);
     static void OnMediaConfigure(GstRTSPMediaFactory* factory, GstRTSPMedia* media, gpointer context);
     static GstPadProbeReturn OnRtpBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer context);
+    static GstPadProbeReturn OnAlarmData(GstPad* pad, GstPadProbeInfo* info, gpointer context);
     static GstPadProbeReturn OnSeekingQuery(GstPad* pad, GstPadProbeInfo* info, gpointer unused);
     static gboolean OnSessionCleanup(GstRTSPSessionPool* pool, gpointer self);
 
@@ -82,6 +91,7 @@ private:
     unsigned rtcpIntervalMs_ = 5000;  // rtpsession's own default
     unsigned nextConnection_ = 1;
 
+    std::atomic<uint8_t> alarmBits_{0};
     std::mutex rtpMutex_;
     bool allRtpStopped_ = false;
     std::set<std::string> rtpStopped_;

@@ -304,6 +304,7 @@ std::vector<ControlLine> RtspServer::ReplayCommands() const {
     commands.push_back(AuthCommand(state_.auth, state_.user, state_.password, state_.realm));
     commands.push_back(ControlLine("timeout").Set("seconds", state_.sessionTimeout));
     commands.push_back(ControlLine("rtcp").Set("ms", state_.rtcpIntervalMs));
+    commands.push_back(ControlLine("alarm").Set("bits", state_.alarmBits));
     commands.push_back(ControlLine("describe").Set("status", state_.describeRefusal));
     for (const auto& [path, config] : state_.streams) commands.push_back(StreamCommand(path, config));
     commands.push_back(RtpCommand(!state_.allRtpStopped, {}));
@@ -431,6 +432,10 @@ bool RtspServer::SetRtcpInterval(unsigned ms) {
         return false;
     }
     return Change([&](State& state) { state.rtcpIntervalMs = ms; }, ControlLine("rtcp").Set("ms", ms));
+}
+
+bool RtspServer::SetAlarmBits(uint8_t bits) {
+    return Change([&](State& state) { state.alarmBits = bits; }, ControlLine("alarm").Set("bits", unsigned{bits}));
 }
 
 bool RtspServer::DropConnections() {

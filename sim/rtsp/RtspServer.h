@@ -110,6 +110,8 @@ public:
     bool SetRtcpInterval(unsigned ms);
     // Fault: end every session and close every RTSP connection now.
     bool DropConnections();
+    // The alarm bits that streams with alarm data carry from now on.
+    bool SetAlarmBits(uint8_t bits);
 
     RtspRequestLog& Log() { return log_; }
     const RtspRequestLog& Log() const { return log_; }
@@ -124,6 +126,7 @@ private:
         unsigned describeRefusal = 0;
         unsigned sessionTimeout = 60;
         unsigned rtcpIntervalMs = 5000;
+        unsigned alarmBits = 0;
     };
 
     bool StartLocked(uint16_t port);

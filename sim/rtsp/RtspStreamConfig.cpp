@@ -82,6 +82,7 @@ std::string RtspStreamConfig::Validate() const {
     if (bitrateKbps < 16 || bitrateKbps > 100000)
         return "bit rate " + std::to_string(bitrateKbps) + " kbit/s: must be 16 to 100000";
     if (gop < 1 || gop > 1000) return "GOP " + std::to_string(gop) + ": must be 1 to 1000";
+    if (alarmData && codec != RtspCodec::MPEG4) return "alarm data needs MPEG-4";
     if (jpegQuality < 1 || jpegQuality > 100)
         return "JPEG quality " + std::to_string(jpegQuality) + ": must be 1 to 100";
     return {};
@@ -119,6 +120,7 @@ void RtspStreamConfig::AddTo(ControlLine& line) const {
     line.Set("bitrate", bitrateKbps);
     line.Set("gop", gop);
     line.Set("quality", jpegQuality);
+    line.Set("alarm", alarmData ? 1u : 0u);
 }
 
 std::optional<RtspStreamConfig> RtspStreamConfig::From(const ControlLine& line) {
@@ -138,6 +140,7 @@ std::optional<RtspStreamConfig> RtspStreamConfig::From(const ControlLine& line) 
     config.bitrateKbps = *bitrate;
     config.gop = *gop;
     config.jpegQuality = *quality;
+    config.alarmData = line.GetNumber("alarm").value_or(0) == 1;  // absent in older lines
     return config;
 }
 

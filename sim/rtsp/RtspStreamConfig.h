@@ -35,6 +35,9 @@ struct RtspStreamConfig {
     unsigned bitrateKbps = 1024;  // H.264 and MPEG-4
     unsigned gop = 25;            // frames from one key frame to the next; H.264 and MPEG-4
     unsigned jpegQuality = 85;    // JPEG only, 1..100
+    // MPEG-4 only: a user data block with the alarm bits in front of every
+    // VOP, as the older Vista MPEG devices send (see MediaServer).
+    bool alarmData = false;
 
     bool operator==(const RtspStreamConfig&) const = default;
 

@@ -12,6 +12,7 @@
 //   describe status=0|<RTSP status>
 //   timeout seconds=N
 //   rtcp ms=N                            (least time between RTCP reports)
+//   alarm bits=N                         (the alarm byte of streams with alarm data)
 //   drop
 //
 // Reports: "open conn=", "close conn=", "request conn= method= url=
@@ -116,6 +117,12 @@ std::string Execute(App& app, const ControlLine& command, ControlLine& answer) {
         auto ms = command.GetNumber("ms");
         if (!ms || *ms < 100 || *ms > 60000) return "rtcp needs ms 100 to 60000";
         server.SetRtcpInterval(*ms);
+        return {};
+    }
+    if (verb == "alarm") {
+        auto bits = command.GetNumber("bits");
+        if (!bits || *bits > 255) return "alarm needs bits 0 to 255";
+        server.SetAlarmBits(static_cast<uint8_t>(*bits));
         return {};
     }
     if (verb == "drop") {

@@ -3,12 +3,17 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <cstdio>
 #include <set>
 #include <string>
 #include <tuple>
 
 #include "channel/CH264ChannelRTSP.h"
+#include "channel/CMJPEGChannelRTSP.h"
+#include "channel/CMPEG4ChannelRTSP.h"
+#include "channel/CVistaMPEGChannelRTSP.h"
 #include "quarnel/Exports.h"
 #include "tests/support/OpenDriver.h"
 #include "tools/host/HostVersion.h"
@@ -112,6 +117,39 @@ TEST(Driver, OpenNeedsTheVideoStandardAndTheDeviceGroupPicksTheChannel) {
         std::unique_ptr<dravnel::ICameraChannel> channel(d.driver->CreateChannel(0, nullptr));
         EXPECT_EQ(dynamic_cast<dravnel::CH264ChannelRTSP*>(channel.get()) != nullptr, h264);
         EXPECT_EQ(channel != nullptr, h264);
+    }
+}
+
+// The channel class by codec (1 MJPEG, 2 MPEG-4, 3 H.264) and device group:
+// the older Vista devices (0) stream MPEG-4 only; any other group, an absent
+// one included, gets the codec's channel.
+TEST(Driver, CreateChannelByCodecAndDeviceGroup) {
+    const auto kind = [](dravnel::ICameraChannel* c) -> std::string {
+        if (!c) return "none";
+        if (dynamic_cast<dravnel::CVistaMPEGChannelRTSP*>(c)) return "VistaMPEG";
+        if (dynamic_cast<dravnel::CMJPEGChannelRTSP*>(c)) return "MJPEG";
+        if (dynamic_cast<dravnel::CMPEG4ChannelRTSP*>(c)) return "MPEG4";
+        if (dynamic_cast<dravnel::CH264ChannelRTSP*>(c)) return "H264";
+        return "other";
+    };
+    // group (null: absent), then the channel for codecs 1, 2, 3 and 4
+    const std::tuple<const char*, std::array<const char*, 4>> cases[] = {
+        {"0", {"none", "VistaMPEG", "none", "none"}},
+        {"1", {"MJPEG", "MPEG4", "H264", "none"}},
+        {"2", {"MJPEG", "MPEG4", "H264", "none"}},
+        {nullptr, {"MJPEG", "MPEG4", "H264", "none"}},
+    };
+    for (const auto& [group, channels] : cases) {
+        for (int codec = 1; codec <= 4; ++codec) {
+            SCOPED_TRACE(std::string(group ? group : "absent") + ", codec " + std::to_string(codec));
+            OpenDriver d;
+            d.description.codec = codec;
+            d.description.parameters = {{1, "x"}, {2, "0"}};
+            if (group) d.description.parameters.insert({{3, "554"}, {4, group}});
+            ASSERT_TRUE(d.Open());
+            std::unique_ptr<dravnel::ICameraChannel> channel(d.driver->CreateChannel(0, nullptr));
+            EXPECT_EQ(kind(channel.get()), channels[codec - 1]);
+        }
     }
 }
 

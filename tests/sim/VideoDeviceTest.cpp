@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/device/VideoDevice.h"
+#include "sim/device/VistaMpegDevice.h"
 #include "tests/sim/SimTestSupport.h"
 
 namespace quarnel::sim {
@@ -262,6 +263,40 @@ TEST_F(VideoDeviceTest, DirectSettingsPushWhatCanBeStreamedAndThePagesOutliveThe
     EXPECT_EQ(Body("/video/video.php?app=set&ch=1&ch1_strm1_res=CIF"), "res=200");
     EXPECT_EQ(rtsp.Stream("/1/stream1")->width, 1280u);
     EXPECT_NE(Body("/video/video.php?app=get&ch=1").find("&ch1_strm1_res=CIF&"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quarnel::sim
+
+namespace quarnel::sim {
+namespace {
+
+// The older Vista MPEG device's page: a set applies all its values to the
+// MPEG-4 stream "/video" (which carries the alarm data) or, with one value
+// the device does not take, nothing.
+TEST_F(VideoDeviceTest, VistaMpegPageSetsTheVideoStreamOrNothing) {
+    VistaMpegDevice device(web, &rtsp, false);
+    EXPECT_EQ(Body("/admin/mpeg4.html?app=get"), "res=200&size=640x480&mpeg4_br=1000000&mpeg4_fps=25&mpeg4_gov=25");
+    EXPECT_EQ(Body("/admin/mpeg4.html?app=set&size=720x576&mpeg4_br=3500000&mpeg4_fps=10&mpeg4_gov=10"),
+              "res=200\r\n");
+    EXPECT_EQ(rtsp.Stream("/video"), (RtspStreamConfig{.codec = RtspCodec::MPEG4, .width = 720, .height = 576,
+                                                       .fps = 10, .bitrateKbps = 3500, .gop = 10, .alarmData = true}));
+    const char* refused[] = {
+        "/admin/mpeg4.html?app=set&size=704x576&mpeg4_fps=5",  // not a size of the device
+        "/admin/mpeg4.html?app=set&size=720x480",              // an NTSC size on a PAL device
+        "/admin/mpeg4.html?app=set&mpeg4_br=9000000",
+        "/admin/mpeg4.html?app=set&mpeg4_fps=0",
+        "/admin/mpeg4.html?app=set&mpeg4_gov=x",
+        "/admin/mpeg4.html?app=set&quality=5",
+        "/admin/mpeg4.html?app=put",
+    };
+    for (const char* target : refused) {
+        const auto reply = quarnel::test::SimHttpGet(web.Port(), target);
+        EXPECT_EQ(reply.status, 400) << target;
+        EXPECT_EQ(reply.body, "res=400\r\n") << target;
+    }
+    EXPECT_EQ(device.Get("size") + " " + device.Get("mpeg4_fps"), "720x576 10");
+    EXPECT_EQ(device.SetRequests().size(), 7u);  // "app=put" is no set request
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // quarnel demo: the simulated camera, streamed over UDP and then interleaved,
 // with the files checked by FFmpeg.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -57,10 +58,14 @@ FileCheck CheckWithFfmpeg(const std::string& path) {
     return check;
 }
 
+const char* CodecName(int codec) {
+    return codec == 1 ? "MJPEG" : codec == 2 ? "MPEG-4" : "H.264";
+}
+
 }  // namespace
 
 int RunDemoCommand(const std::vector<std::string>& args) {
-    uint32_t seconds = 10;
+    uint32_t seconds = 7;
     std::string outDir = "out";
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--help" || args[i] == "-h") {
@@ -69,9 +74,12 @@ int RunDemoCommand(const std::vector<std::string>& args) {
                 "\n"
                 "Starts the simulated camera on 127.0.0.1 (Digest authentication on HTTP and\n"
                 "RTSP), opens it with the driver as a recorder does, streams H.264 from it for\n"
-                "N seconds over RTP/UDP (default 10) and N seconds interleaved on the RTSP\n"
-                "connection, writes DIR/demo-udp.h264 and DIR/demo-interleaved.h264 (default\n"
-                "DIR: out), checks each with ffprobe and ffmpeg, and prints a summary.\n");
+                "N seconds over RTP/UDP (default 7) and N seconds interleaved on the RTSP\n"
+                "connection, then MJPEG over UDP and MPEG-4 interleaved for N/2 seconds each\n"
+                "(at least 3);\n"
+                "writes DIR/demo-udp.h264, DIR/demo-interleaved.h264, DIR/demo-udp.mjpeg and\n"
+                "DIR/demo-interleaved.m4v (default DIR: out), checks each with ffprobe and\n"
+                "ffmpeg, and prints a summary.\n");
             return 0;
         }
         if (args[i] == "--seconds" && i + 1 < args.size() && ParseUnsigned(args[i + 1], seconds) && seconds > 0 &&
@@ -102,11 +110,18 @@ int RunDemoCommand(const std::vector<std::string>& args) {
 
     struct Run {
         const char* transport;
+        int codec;  // 1 MJPEG, 2 MPEG-4, 3 H.264
+        uint32_t seconds;
         StreamResult result;
         FileCheck check;
         std::string path;
     };
-    std::vector<Run> runs = {{"udp", {}, {}, {}}, {"interleaved", {}, {}, {}}};
+    // A new encoder and the first key frame take a moment: at least 3 s.
+    const uint32_t shortRun = std::max(3u, seconds / 2);
+    std::vector<Run> runs = {{"udp", 3, seconds, {}, {}, {}},
+                             {"interleaved", 3, seconds, {}, {}, {}},
+                             {"udp", 1, shortRun, {}, {}, {}},
+                             {"interleaved", 2, shortRun, {}, {}, {}}};
     for (auto& run : runs) {
         if (platform::StopRequested()) break;
         StreamSettings settings;
@@ -114,7 +129,7 @@ int RunDemoCommand(const std::vector<std::string>& args) {
         settings.device.port = camera.WebPort();
         settings.device.user = cameraOptions.user;
         settings.device.password = cameraOptions.password;
-        settings.device.codec = 3;
+        settings.device.codec = run.codec;
         settings.device.model = "Quarnel simulated camera";
         settings.device.parameters = {{1, "0"}, {2, "0"}, {3, "(none)"}, {4, "1"}, {5, "(none)"}, {6, "1.0.0"}};
         settings.channels = {0};
@@ -122,12 +137,12 @@ int RunDemoCommand(const std::vector<std::string>& args) {
         settings.height = 576;
         settings.fps = 25;
         settings.quality = 60;
-        settings.seconds = seconds;
+        settings.seconds = run.seconds;
         settings.transport = run.transport;
-        settings.out = outDir + "/demo-" + run.transport + ".h264";
+        settings.out = outDir + "/demo-" + run.transport + StreamFileExtension(run.codec);
         run.path = settings.out;
-        std::printf("\n== streaming channel 0 over %s for %u s into %s\n", run.transport, seconds,
-                    settings.out.c_str());
+        std::printf("\n== streaming channel 0 (%s) over %s for %u s into %s\n", CodecName(run.codec),
+                    run.transport, run.seconds, settings.out.c_str());
         run.result = RunStream(settings, stdout);
         if (!run.result.opened) {
             std::fprintf(stderr, "quarnel demo: %s\n", run.result.error.c_str());
@@ -151,21 +166,21 @@ int RunDemoCommand(const std::vector<std::string>& args) {
         }
         const bool clean = run.check.ran && run.check.errors.empty() && frames > 0 && run.check.frames >= frames * 9 / 10;
         ok = ok && clean;
-        std::printf("%-12s %5llu frames  %5.1f fps  %ux%u  %s  %llu key  %u reconnects  ffprobe: %s %llu frames %ux%u  "
+        std::printf("%-5s %-12s %5llu frames  %5.1f fps  %ux%u  %s  %llu key  %u reconnects  ffprobe: %s %llu frames %ux%u  "
                     "%s\n",
-                    run.transport, static_cast<unsigned long long>(frames), fps, channel ? channel->figures.width : 0,
+                    CodecName(run.codec), run.transport, static_cast<unsigned long long>(frames), fps, channel ? channel->figures.width : 0,
                     channel ? channel->figures.height : 0, run.path.c_str(),
                     static_cast<unsigned long long>(channel ? channel->figures.keyFrames : 0),
                     channel ? channel->reconnects : 0, run.check.codec.c_str(),
                     static_cast<unsigned long long>(run.check.frames), run.check.width, run.check.height,
                     clean ? "decodes cleanly" : "FAILED");
-        std::printf("             diagnostics: %zu errors, %zu warnings, camera online %zu time(s)\n", errors,
+        std::printf("                   diagnostics: %zu errors, %zu warnings, camera online %zu time(s)\n", errors,
                     warnings, online);
         for (const auto& line : run.result.diagnostics)
             if (line.level <= 2) std::printf("               [%d] %s\n", line.level, line.text.c_str());
         if (!run.check.errors.empty()) std::printf("             ffmpeg: %s\n", run.check.errors.c_str());
     }
-    std::printf(ok ? "\ndemo passed: both files decode without an error\n" : "\ndemo FAILED\n");
+    std::printf(ok ? "\ndemo passed: every file decodes without an error\n" : "\ndemo FAILED\n");
     return ok ? 0 : 1;
 }
 

@@ -31,9 +31,12 @@ const char* kHelp =
     "Runs until Ctrl-C or SIGTERM, or for --seconds.\n"
     "\n"
     "Options:\n"
-    "  --profile standard|modelb  video page dialect (default standard): named\n"
-    "                        sizes (4CIF, 720P), or Model B with WIDTHxHEIGHT sizes\n"
-    "                        and one stream per request\n"
+    "  --profile standard|modelb|vista-mpeg  video page dialect (default standard):\n"
+    "                        named sizes (4CIF, 720P), or Model B with WIDTHxHEIGHT\n"
+    "                        sizes and one stream per request, or an older Vista\n"
+    "                        MPEG-4 device (the standard pages, and also\n"
+    "                        /admin/mpeg4.html with the stream \"video\", whose MPEG-4\n"
+    "                        carries the alarm bits)\n"
     "  --channels N          video channels, 1 to 64 (default 1)\n"
     "  --ntsc                NTSC camera (default PAL)\n"
     "  --auth none|basic|digest  authentication on HTTP and RTSP (default none)\n"
@@ -76,8 +79,9 @@ bool Parse(const std::vector<std::string>& args, SimArgs& out, std::string& erro
             if (!value(text)) return false;
             if (text == "standard") out.camera.profile = DeviceProfile::Standard;
             else if (text == "modelb") out.camera.profile = DeviceProfile::ModelB;
+            else if (text == "vista-mpeg") out.camera.vistaMpeg = true;
             else {
-                error = "--profile: '" + text + "' is not standard or modelb";
+                error = "--profile: '" + text + "' is not standard, modelb or vista-mpeg";
                 return false;
             }
         } else if (arg == "--channels") {
@@ -151,6 +155,11 @@ void PrintBanner(SimCamera& camera, const SimArgs& args) {
                         c.height, c.fps);
         }
     }
+    if (o.vistaMpeg)
+        std::printf("  RTSP   %-40s older Vista MPEG-4 stream, set by %s/admin/mpeg4.html\n",
+                    (camera.RtspUrl(1, 1).substr(0, camera.RtspUrl(1, 1).find('/', 7)) + sim::VistaMpegDevice::kPath)
+                        .c_str(),
+                    camera.WebUrl().c_str());
     if (o.webAuth == WebAuth::None)
         std::printf("  Login  none: any user name and password pass\n");
     else
@@ -160,6 +169,11 @@ void PrintBanner(SimCamera& camera, const SimArgs& args) {
                 "--codec h264 --channels %u --param 2=%d --param 4=%d\n\n",
                 static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
                 channels, o.ntsc ? 1 : 0, modelB ? 2 : 1);
+    if (o.vistaMpeg)
+        std::printf("or as the older Vista MPEG-4 device:\n  quarnel stream --address 127.0.0.1 --port %u --user %s "
+                    "--password %s --codec mpeg4 --param 2=%d --param 3=%u --param 4=0\n\n",
+                    static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
+                    o.ntsc ? 1 : 0, static_cast<unsigned>(camera.RtspPort()));
     if (args.seconds != 0)
         std::printf("Running for %u s (Ctrl-C stops it sooner).\n", args.seconds);
     else

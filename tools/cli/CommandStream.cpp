@@ -16,7 +16,9 @@ void PrintHelp() {
         "usage: quarnel stream [device options] [stream options]\n"
         "\n"
         "Opens the device the way a recorder does, starts one or more channels, writes\n"
-        "each channel's frames to a file (H.264: an Annex B stream ffplay plays) and\n"
+        "each channel's frames to a file that ffplay plays (H.264: an Annex B stream;\n"
+        "MPEG-4: an elementary stream with its headers in front of every key frame;\n"
+        "MJPEG: the JPEG images one after another) and\n"
         "shows a live status line per channel above the driver's diagnostics. Stops on\n"
         "Ctrl-C or after --seconds.\n"
         "\n"
@@ -26,8 +28,9 @@ void PrintHelp() {
         "  --width N --height N  picture size asked of the device (default 640x480)\n"
         "  --fps N               frame rate asked of the device (default 25)\n"
         "  --quality N           quality 1..100, sets the bit rate (default 60)\n"
-        "  --out PATH            output file (default out/stream.h264); with several\n"
-        "                        channels the index goes into the name: out/stream-1.h264\n"
+        "  --out PATH            output file (default out/stream.h264, .m4v for MPEG-4,\n"
+        "                        .mjpeg for MJPEG); with several channels the index goes\n"
+        "                        into the name: out/stream-1.h264\n"
         "  --seconds N           stop after N seconds (default: run until Ctrl-C)\n"
         "  (Without --param 2 and --param 4 the device is taken as PAL and standard.)\n"
         "  --transport MODE      RTP transport for this run: udp, tcp, interleaved or http.\n"
@@ -56,6 +59,7 @@ int RunStreamCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "quarnel stream: %s\n", error.c_str());
         return 2;
     }
+    bool outGiven = false;
     for (size_t i = 0; i < rest.size(); ++i) {
         const std::string& arg = rest[i];
         if (arg.rfind("--", 0) != 0) {
@@ -99,6 +103,7 @@ int RunStreamCommand(const std::vector<std::string>& args) {
                 return 2;
             }
             settings.out = value;
+            outGiven = true;
         } else if (arg == "--transport") {
             if (!TransportFile::ModeName(value)) {
                 std::fprintf(stderr, "quarnel stream: --transport: '%s' is not udp, tcp, interleaved or http\n",
@@ -112,6 +117,7 @@ int RunStreamCommand(const std::vector<std::string>& args) {
         }
     }
     if (settings.channels.empty()) settings.channels.push_back(0);
+    if (!outGiven) settings.out = "out/stream" + StreamFileExtension(settings.device.codec);
     // A recorder always hands the video standard (2) and the device group (4)
     // it learnt when the device was added; without them, PAL and a standard device.
     if (!settings.device.parameters.count(2)) settings.device.parameters[2] = "0";

@@ -29,6 +29,12 @@ std::string FormatChannelLine(const ChannelResult& channel, const char* state, d
     return line;
 }
 
+std::string StreamFileExtension(int codec) {
+    if (codec == 1) return ".mjpeg";
+    if (codec == 2) return ".m4v";
+    return ".h264";
+}
+
 StreamResult RunStream(const StreamSettings& settings, FILE* out) {
     StreamResult result;
     StatusBoard board(out);

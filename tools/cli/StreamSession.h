@@ -48,6 +48,9 @@ struct StreamResult {
 // The file of one channel: `out` itself for a single channel, else with
 // "-<index>" before the extension.
 std::string ChannelOutputPath(const std::string& out, unsigned index, bool several);
+// The file name extension a player takes a codec's frames by: ".h264",
+// ".m4v" (2, MPEG-4) or ".mjpeg" (1, MJPEG).
+std::string StreamFileExtension(int codec);
 
 StreamResult RunStream(const StreamSettings& settings, FILE* out);
 

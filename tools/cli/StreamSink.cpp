@@ -48,7 +48,8 @@ bool StreamSink::DeliverFrame(dravnel::ipcapture::IHostFrame* frame) {
     }
     ++figures_.frames;
     figures_.bytes += size;
-    const uint32_t tag = hostFrame->codecTag;
+    // A JPEG frame keeps the tag it was allocated with.
+    const uint32_t tag = hostFrame->codecTag ? hostFrame->codecTag : hostFrame->allocationTag;
     if (tag == dravnel::kCodecTagH264Key || tag == dravnel::kCodecTagMpeg4Key || tag == dravnel::kCodecTagJpeg)
         ++figures_.keyFrames;
     figures_.lastTag = tag;

@@ -33,7 +33,7 @@ using Bytes = std::vector<uint8_t>;
 std::string g_recording = QUARNEL_BENCH_DATA_DIR "/h264_1080p.rtpstream";
 
 bool Exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && st.st_size > 0;
 }
 
@@ -42,7 +42,8 @@ bool Record(const std::string& path) {
         "gst-launch-1.0 -q videotestsrc num-buffers=100 pattern=smpte horizontal-speed=4 "
         "! video/x-raw,width=1920,height=1080,framerate=25/1 "
         "! x264enc bitrate=8000 speed-preset=ultrafast key-int-max=50 bframes=0 "
-        "! rtph264pay mtu=1400 pt=96 ! rtpstreampay ! filesink location='" + path + "'";
+        "! rtph264pay mtu=1400 pt=96 ! rtpstreampay ! filesink location='" +
+        path + "'";
     std::fprintf(stderr, "recording %s\n", path.c_str());
     return std::system(command.c_str()) == 0 && Exists(path);
 }
@@ -227,8 +228,7 @@ int main(int argc, char** argv) {
     const auto depacketize = reporter.rates.find("Depacketize");
     const auto memcpyRate = reporter.rates.find("MemcpyBaseline");
     if (depacketize != reporter.rates.end() && memcpyRate != reporter.rates.end() && memcpyRate->second > 0) {
-        std::printf("depacketize / memcpy = %.3f\n",
-                    depacketize->second / memcpyRate->second);
+        std::printf("depacketize / memcpy = %.3f\n", depacketize->second / memcpyRate->second);
     }
     benchmark::Shutdown();
     return 0;

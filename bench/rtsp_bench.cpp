@@ -51,9 +51,10 @@ void DescribeReply(benchmark::State& state) {
     const std::string sdp =
         "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Session\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
         "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=Z0IAH5WoFAFuQA==,aM48gA==\r\na=control:trackID=1\r\n";
-    const std::string reply = "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Base: rtsp://127.0.0.1/h264/\r\n"
-                              "Content-Type: application/sdp\r\nContent-Length: " +
-                              std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+    const std::string reply =
+        "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Base: rtsp://127.0.0.1/h264/\r\n"
+        "Content-Type: application/sdp\r\nContent-Length: " +
+        std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
     dravnel::CRTSPResponseParser parser;
     for (auto _ : state) benchmark::DoNotOptimize(parser.Parse(reply, dravnel::RTSPMethod::Describe));
 }

@@ -58,8 +58,7 @@ void BM_GetValueOverVideoReply(benchmark::State& state) {
         }
     for (auto _ : state) {
         benchmark::DoNotOptimize(dravnel::HUtils::GetValue(reply, "ch4_strm2_gop", "=", "&\r\n"));
-        benchmark::DoNotOptimize(
-            dravnel::HUtils::GetListValue(reply, "ch4_strm2_res_list", "=", "&\r\n", "|"));
+        benchmark::DoNotOptimize(dravnel::HUtils::GetListValue(reply, "ch4_strm2_res_list", "=", "&\r\n", "|"));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(reply.size()) * 2);
 }

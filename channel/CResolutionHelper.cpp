@@ -14,23 +14,32 @@ struct NamedSize {
     uint32_t height;
 };
 
-constexpr std::array<NamedSize, 4> kPalCif{{
-    {"4cif", 704, 576}, {"2cif", 704, 288}, {"cif", 352, 288}, {"qcif", 176, 144}}};
+constexpr std::array<NamedSize, 4> kPalCif{
+    {{"4cif", 704, 576}, {"2cif", 704, 288}, {"cif", 352, 288}, {"qcif", 176, 144}}};
 
-constexpr std::array<NamedSize, 4> kNtscCif{{
-    {"4cif", 704, 480}, {"2cif", 704, 240}, {"cif", 352, 240}, {"qcif", 176, 120}}};
+constexpr std::array<NamedSize, 4> kNtscCif{
+    {{"4cif", 704, 480}, {"2cif", 704, 240}, {"cif", 352, 240}, {"qcif", 176, 120}}};
 
 // "960p" and "quadvga" share a size; a size lookup finds "960p".
-constexpr std::array<NamedSize, 14> kGeneral{{
-    {"1080p", 1920, 1080}, {"uxga", 1600, 1200}, {"sxga", 1280, 1024}, {"xgaplus", 1152, 864},
-    {"960p", 1280, 960},   {"quadvga", 1280, 960}, {"720p", 1280, 720}, {"576p", 720, 576},
-    {"480p", 720, 480},    {"vga", 640, 480},     {"cifp", 352, 288},  {"cifn", 352, 240},
-    {"qvga", 320, 240},    {"qqvga", 160, 120}}};
+constexpr std::array<NamedSize, 14> kGeneral{{{"1080p", 1920, 1080},
+                                              {"uxga", 1600, 1200},
+                                              {"sxga", 1280, 1024},
+                                              {"xgaplus", 1152, 864},
+                                              {"960p", 1280, 960},
+                                              {"quadvga", 1280, 960},
+                                              {"720p", 1280, 720},
+                                              {"576p", 720, 576},
+                                              {"480p", 720, 480},
+                                              {"vga", 640, 480},
+                                              {"cifp", 352, 288},
+                                              {"cifn", 352, 240},
+                                              {"qvga", 320, 240},
+                                              {"qqvga", 160, 120}}};
 
 // The tables in search order.
 std::array<std::span<const NamedSize>, 2> Tables(bool ntsc, bool preferHd) {
-    const std::span<const NamedSize> cif = ntsc ? std::span<const NamedSize>(kNtscCif)
-                                                : std::span<const NamedSize>(kPalCif);
+    const std::span<const NamedSize> cif =
+        ntsc ? std::span<const NamedSize>(kNtscCif) : std::span<const NamedSize>(kPalCif);
     const std::span<const NamedSize> general(kGeneral);
     if (preferHd) return {general, cif};
     return {cif, general};

@@ -37,8 +37,7 @@ uint32_t WantedFrameRate(uint32_t channelRate, uint32_t deviceMax);
 // with fromList) refuses any other, so the largest listed rate not above the
 // channel's is taken (the smallest listed when all are above); otherwise the
 // channel's rate lowered to maxfps when that is known.
-uint32_t DeviceFrameRate(std::string_view reply, std::string_view prefix, uint32_t channelRate,
-                         bool fromList = true);
+uint32_t DeviceFrameRate(std::string_view reply, std::string_view prefix, uint32_t channelRate, bool fromList = true);
 
 // The "bitrate" value for a quality of 1 to 100 (clamped into that range):
 // 100 x round(1 + (q - 1)(m - 1) / 99), where m is maxbr / 100 or, when the

@@ -23,44 +23,44 @@ void Mutate(Bytes& b, std::mt19937& rng, const std::vector<Bytes>& seeds) {
     const int rounds = 1 + static_cast<int>(pick(4));
     for (int r = 0; r < rounds; ++r) {
         switch (pick(7)) {
-            case 0:
-                if (!b.empty()) b[pick(b.size())] ^= static_cast<uint8_t>(1u << pick(8));
-                break;
-            case 1:
-                if (!b.empty()) b[pick(b.size())] = interesting[pick(sizeof interesting)];
-                break;
-            case 2: {
-                const size_t at = pick(b.size() + 1), n = 1 + pick(16);
-                Bytes add(n);
-                for (auto& x : add) x = static_cast<uint8_t>(rng());
-                b.insert(b.begin() + static_cast<long>(at), add.begin(), add.end());
-                break;
+        case 0:
+            if (!b.empty()) b[pick(b.size())] ^= static_cast<uint8_t>(1u << pick(8));
+            break;
+        case 1:
+            if (!b.empty()) b[pick(b.size())] = interesting[pick(sizeof interesting)];
+            break;
+        case 2: {
+            const size_t at = pick(b.size() + 1), n = 1 + pick(16);
+            Bytes add(n);
+            for (auto& x : add) x = static_cast<uint8_t>(rng());
+            b.insert(b.begin() + static_cast<long>(at), add.begin(), add.end());
+            break;
+        }
+        case 3:
+            if (!b.empty()) {
+                const size_t at = pick(b.size()), n = 1 + pick(std::min<size_t>(32, b.size() - at));
+                b.erase(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n));
             }
-            case 3:
-                if (!b.empty()) {
-                    const size_t at = pick(b.size()), n = 1 + pick(std::min<size_t>(32, b.size() - at));
-                    b.erase(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n));
-                }
-                break;
-            case 4:
-                if (!b.empty()) {
-                    const size_t at = pick(b.size()), n = 1 + pick(std::min<size_t>(64, b.size() - at));
-                    Bytes copy(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n));
-                    const size_t to = pick(b.size() + 1);
-                    b.insert(b.begin() + static_cast<long>(to), copy.begin(), copy.end());
-                }
-                break;
-            case 5:
+            break;
+        case 4:
+            if (!b.empty()) {
+                const size_t at = pick(b.size()), n = 1 + pick(std::min<size_t>(64, b.size() - at));
+                Bytes copy(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n));
+                const size_t to = pick(b.size() + 1);
+                b.insert(b.begin() + static_cast<long>(to), copy.begin(), copy.end());
+            }
+            break;
+        case 5:
+            b.resize(pick(b.size() + 1));
+            break;
+        case 6:
+            if (!seeds.empty()) {
+                const Bytes& other = seeds[pick(seeds.size())];
+                const size_t from = pick(other.size() + 1);
                 b.resize(pick(b.size() + 1));
-                break;
-            case 6:
-                if (!seeds.empty()) {
-                    const Bytes& other = seeds[pick(seeds.size())];
-                    const size_t from = pick(other.size() + 1);
-                    b.resize(pick(b.size() + 1));
-                    b.insert(b.end(), other.begin() + static_cast<long>(from), other.end());
-                }
-                break;
+                b.insert(b.end(), other.begin() + static_cast<long>(from), other.end());
+            }
+            break;
         }
     }
     if (b.size() > 8192) b.resize(8192);

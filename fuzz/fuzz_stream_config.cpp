@@ -34,13 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Whatever the device lists, it is never asked for 0 frames per second.
     if (dravnel::DeviceFrameRate(reply, prefix, channelRate, size % 2 == 0) == 0) __builtin_trap();
     const std::string maxbr = dravnel::HUtils::GetValue(reply, prefix + "maxbr", "=", "&\r\n");
-    if (dravnel::BitrateForQuality(maxbr, static_cast<uint32_t>(size * 7), static_cast<uint32_t>(size % 120))
-            .empty())
+    if (dravnel::BitrateForQuality(maxbr, static_cast<uint32_t>(size * 7), static_cast<uint32_t>(size % 120)).empty())
         __builtin_trap();
 
     const dravnel::CResolutionHelper helper(size % 2 == 0, size % 3 == 0);
-    for (const std::string& entry :
-         dravnel::HUtils::GetListValue(reply, prefix + "res_list", "=", "&\r\n", "|")) {
+    for (const std::string& entry : dravnel::HUtils::GetListValue(reply, prefix + "res_list", "=", "&\r\n", "|")) {
         uint32_t width = 0;
         uint32_t height = 0;
         if (!helper.GetSize(entry, width, height) && (width != 0 || height != 0)) __builtin_trap();

@@ -118,8 +118,8 @@ bool ChildProcess::Spawn(const Spec& spec, std::string& error) {
         return false;
     }
     if (pid == 0) {
-        ExecChild(spec.executable.c_str(), argv.data(), input[1], report[1], spec.reportFd,
-                  spec.stdoutToStderr, failure[1], parent);
+        ExecChild(spec.executable.c_str(), argv.data(), input[1], report[1], spec.reportFd, spec.stdoutToStderr,
+                  failure[1], parent);
     }
 
     CloseFd(input[1]);
@@ -200,8 +200,7 @@ bool ChildProcess::WaitExit(uint32_t timeoutMs) {
         int status = 0;
         pid_t r = waitpid(pid, &status, timeoutMs == kInfinite ? 0 : WNOHANG);
         if (r == pid) {
-            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status)
-                        : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
             pid_.store(-1);
             CloseFd(reportFd_);  // the input end stays for its writer to close
             return true;

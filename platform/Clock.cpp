@@ -30,8 +30,8 @@ bool FileTimeToSystemTime(uint64_t fileTime, dravnel::SYSTEMTIME& out) {
 }
 
 bool SystemTimeToFileTime(const dravnel::SYSTEMTIME& in, uint64_t& fileTime) {
-    if (in.wYear < 1970 || in.wMonth < 1 || in.wMonth > 12 || in.wDay < 1 || in.wDay > 31 ||
-        in.wHour > 23 || in.wMinute > 59 || in.wSecond > 59 || in.wMilliseconds > 999)
+    if (in.wYear < 1970 || in.wMonth < 1 || in.wMonth > 12 || in.wDay < 1 || in.wDay > 31 || in.wHour > 23 ||
+        in.wMinute > 59 || in.wSecond > 59 || in.wMilliseconds > 999)
         return false;
     tm parts{};
     parts.tm_year = in.wYear - 1900;

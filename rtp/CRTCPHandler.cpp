@@ -14,8 +14,7 @@ constexpr uint32_t kStopLimitMs = 5000;
 
 }  // namespace
 
-CRTCPHandler::CRTCPHandler(IDebugMessage* logger)
-    : CRTCPHandler(logger, platform::MonotonicMs, platform::RandomU32) {}
+CRTCPHandler::CRTCPHandler(IDebugMessage* logger) : CRTCPHandler(logger, platform::MonotonicMs, platform::RandomU32) {}
 
 CRTCPHandler::CRTCPHandler(IDebugMessage* logger, MsClock clock, RandomSource random)
     : CBaseThread(logger), clock_(std::move(clock)), random_(std::move(random)), client_(logger) {

@@ -9,13 +9,13 @@ namespace dravnel {
 
 namespace {
 
-constexpr uint64_t kTicksTo100ns = 111;        // 90 kHz: 11.1 us per tick
-constexpr uint64_t kMaxStep = 9'999'999;       // a step of a second or more restarts
-constexpr size_t kLearningFrames = 100;        // increments before the measured rate is used
-constexpr uint64_t kMinLeadToRepay = 10'000;   // 1 ms
-constexpr uint64_t kMinStepToShorten = 40'000; // 4 ms
-constexpr uint64_t kMinRepayment = 10'000;     // 1 ms
-constexpr uint64_t kRepeatAdvance = 10'000;    // 1 ms
+constexpr uint64_t kTicksTo100ns = 111;            // 90 kHz: 11.1 us per tick
+constexpr uint64_t kMaxStep = 9'999'999;           // a step of a second or more restarts
+constexpr size_t kLearningFrames = 100;            // increments before the measured rate is used
+constexpr uint64_t kMinLeadToRepay = 10'000;       // 1 ms
+constexpr uint64_t kMinStepToShorten = 40'000;     // 4 ms
+constexpr uint64_t kMinRepayment = 10'000;         // 1 ms
+constexpr uint64_t kRepeatAdvance = 10'000;        // 1 ms
 constexpr uint64_t kLeadWorthKeeping = 2'500'001;  // about 250 ms
 
 }  // namespace

@@ -36,9 +36,9 @@ private:
     void Restart(uint64_t now);
 
     Clock clock_;
-    uint64_t output_ = 0;         // 0 = not started
-    uint32_t lastTimeStamp_ = 0;  // 0 = none
-    uint64_t lead_ = 0;           // output ahead of the wall clock
+    uint64_t output_ = 0;                // 0 = not started
+    uint32_t lastTimeStamp_ = 0;         // 0 = none
+    uint64_t lead_ = 0;                  // output ahead of the wall clock
     TStatisticsHelper<unsigned> ticks_;  // RTP time-stamp increments
     TStatisticsHelper<unsigned> wall_;   // wall-clock increments, 100 ns
     uint64_t lastWall_ = 0;

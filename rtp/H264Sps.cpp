@@ -69,9 +69,9 @@ bool ReadSpsSize(std::span<const uint8_t> nal, PictureSize& size) {
         chromaFormatIdc = r.UE();
         if (chromaFormatIdc > 3) return false;
         if (chromaFormatIdc == 3) separateColourPlane = r.Bit() != 0;
-        r.UE();   // bit_depth_luma_minus8
-        r.UE();   // bit_depth_chroma_minus8
-        r.Bit();  // qpprime_y_zero_transform_bypass_flag
+        r.UE();         // bit_depth_luma_minus8
+        r.UE();         // bit_depth_chroma_minus8
+        r.Bit();        // qpprime_y_zero_transform_bypass_flag
         if (r.Bit()) {  // seq_scaling_matrix_present_flag
             const int lists = chromaFormatIdc != 3 ? 8 : 12;
             for (int i = 0; i < lists && r.ok(); ++i) {

@@ -11,8 +11,8 @@ constexpr size_t kGroupsPerLine = 19;  // 76 characters
 
 // Four characters for one group of one to three bytes, padded with "=".
 void EncodeGroup(const uint8_t* in, size_t n, char* out) {
-    const uint32_t v = static_cast<uint32_t>(in[0]) << 16 | (n > 1 ? static_cast<uint32_t>(in[1]) << 8 : 0) |
-                       (n > 2 ? in[2] : 0);
+    const uint32_t v =
+        static_cast<uint32_t>(in[0]) << 16 | (n > 1 ? static_cast<uint32_t>(in[1]) << 8 : 0) | (n > 2 ? in[2] : 0);
     out[0] = kAlphabet[v >> 18 & 0x3F];
     out[1] = kAlphabet[v >> 12 & 0x3F];
     out[2] = n > 1 ? kAlphabet[v >> 6 & 0x3F] : '=';

@@ -56,13 +56,24 @@ bool CSDPResponseParser::Parse(std::string_view body) {
 
         bool ok = true;
         switch (Classify(line)) {
-            case SdpLineType::Media: ok = OnMedia(line); break;
-            case SdpLineType::Connection: ok = OnConnection(line); break;
-            case SdpLineType::Control: ok = OnControl(line); break;
-            case SdpLineType::Fmtp: ok = OnFmtp(line); break;
-            case SdpLineType::RtpMap: ok = OnRtpMap(line); break;
-            case SdpLineType::Empty:
-            case SdpLineType::Other: break;
+        case SdpLineType::Media:
+            ok = OnMedia(line);
+            break;
+        case SdpLineType::Connection:
+            ok = OnConnection(line);
+            break;
+        case SdpLineType::Control:
+            ok = OnControl(line);
+            break;
+        case SdpLineType::Fmtp:
+            ok = OnFmtp(line);
+            break;
+        case SdpLineType::RtpMap:
+            ok = OnRtpMap(line);
+            break;
+        case SdpLineType::Empty:
+        case SdpLineType::Other:
+            break;
         }
         if (!ok) return false;
     }
@@ -113,10 +124,13 @@ bool CSDPResponseParser::OnControl(std::string_view line) {
 
 bool CSDPResponseParser::OnFmtp(std::string_view line) {
     switch (kind_) {
-        case MediaKind::Video: return OnVideoFmtp(line);
-        case MediaKind::Audio:
-        case MediaKind::Data: return true;
-        case MediaKind::None: break;
+    case MediaKind::Video:
+        return OnVideoFmtp(line);
+    case MediaKind::Audio:
+    case MediaKind::Data:
+        return true;
+    case MediaKind::None:
+        break;
     }
     return false;
 }

@@ -31,15 +31,14 @@ bool CBaseThread::Finish(unsigned timeoutMs, const char* operation, bool termina
         // Killing a thread would leave its locks and memory behind: a stop
         // warns as the message has always read, then waits for it after all.
         if (logger_) {
-            logger_->DebugMessage(kLevelWarning,
-                                  "%s: Thread (id=%u, name=\"%s\") was not stopped during %lu milliseconds%s",
-                                  operation, id, name_.c_str(), static_cast<unsigned long>(timeoutMs),
-                                  terminates ? " and will be terminated!" : "");
+            logger_->DebugMessage(
+                kLevelWarning, "%s: Thread (id=%u, name=\"%s\") was not stopped during %lu milliseconds%s", operation,
+                id, name_.c_str(), static_cast<unsigned long>(timeoutMs), terminates ? " and will be terminated!" : "");
         }
         thread_.WaitFinished(platform::kInfinite);
         if (logger_) {
-            logger_->DebugMessage(kLevelInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly",
-                                  operation, id, name_.c_str());
+            logger_->DebugMessage(kLevelInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly", operation, id,
+                                  name_.c_str());
         }
     }
     thread_.Join();
@@ -50,8 +49,6 @@ bool CBaseThread::JoinThread(unsigned timeoutMs) {
     return Finish(timeoutMs, "dravnel::CBaseThread::JoinThread", false);
 }
 
-bool CBaseThread::StopThread(unsigned timeoutMs) {
-    return Finish(timeoutMs, "dravnel::CBaseThread::StopThread", true);
-}
+bool CBaseThread::StopThread(unsigned timeoutMs) { return Finish(timeoutMs, "dravnel::CBaseThread::StopThread", true); }
 
 }  // namespace dravnel

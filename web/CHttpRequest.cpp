@@ -8,10 +8,18 @@ bool NeverRaw(unsigned char c) { return c <= 0x20 || c >= 0x7F || c == '#'; }
 
 bool Unsafe(unsigned char c) {
     switch (c) {
-        case '"': case '<': case '>': case '\\': case '^': case '`': case '{': case '|': case '}':
-            return true;
-        default:
-            return false;
+    case '"':
+    case '<':
+    case '>':
+    case '\\':
+    case '^':
+    case '`':
+    case '{':
+    case '|':
+    case '}':
+        return true;
+    default:
+        return false;
     }
 }
 

@@ -17,7 +17,7 @@ public:
     static constexpr uint32_t kEscapeDisableQuery = 0x1;  // leave the query part as given
     static constexpr uint32_t kIgnoreCertErrors = 0x2;    // HTTPS: accept any server certificate
     static constexpr uint32_t kDisableRedirects = 0x4;
-    static constexpr uint32_t kNoWaitForResponse = 0x8;   // return right after sending
+    static constexpr uint32_t kNoWaitForResponse = 0x8;  // return right after sending
     static constexpr uint32_t kDefaultFlags = kEscapeDisableQuery | kDisableRedirects;
 
     // authMode: bit 2 Negotiate, else bits 0 and 1 Digest, else bit 1

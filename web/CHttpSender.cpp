@@ -37,8 +37,8 @@ bool CHttpSender::SendRequest(const CHttpRequest& request) {
     spec.host = device_.Address;
     spec.port = device_.Port;
     spec.method = request.verb;
-    spec.target = CHttpRequest::EscapeObject(request.object, true,
-                                             (request.flags & CHttpRequest::kEscapeDisableQuery) == 0);
+    spec.target =
+        CHttpRequest::EscapeObject(request.object, true, (request.flags & CHttpRequest::kEscapeDisableQuery) == 0);
     if (!device_.UserName.empty() && request.authMode != CHttpRequest::kAuthNone) {
         spec.userName = device_.UserName;
         spec.password = device_.Password;

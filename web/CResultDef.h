@@ -15,9 +15,9 @@ class CResultDef {
 public:
     // code
     static constexpr uint32_t kSuccess = 0;
-    static constexpr uint32_t kBadStatus = 6;  // the device answered with a status other than 2xx
-    static constexpr uint32_t kNotSent = 9;    // the request could not be sent, or got no status
-    static constexpr uint32_t kBadResult = 11; // the reply carries a "res" other than "200"
+    static constexpr uint32_t kBadStatus = 6;   // the device answered with a status other than 2xx
+    static constexpr uint32_t kNotSent = 9;     // the request could not be sent, or got no status
+    static constexpr uint32_t kBadResult = 11;  // the reply carries a "res" other than "200"
 
     CResultDef() = default;
     explicit CResultDef(std::string text) : message(std::move(text)) {}

@@ -6,8 +6,8 @@
 
 namespace dravnel::HUtils {
 
-bool FindValue(std::string_view text, std::string_view key, std::string_view separator,
-               std::string_view terminators, size_t& offset, size_t& length) {
+bool FindValue(std::string_view text, std::string_view key, std::string_view separator, std::string_view terminators,
+               size_t& offset, size_t& length) {
     if (key.empty() || separator.empty() || terminators.empty()) return false;
     const size_t npos = std::string_view::npos;
     // Each retry searches strictly after the last hit, so the walk always ends.

@@ -28,8 +28,8 @@ namespace dravnel::HUtils {
 std::string GetValue(std::string_view text, std::string_view key, std::string_view separator,
                      std::string_view terminators);
 // Where GetValue's value lies in `text`; false when there is none.
-bool FindValue(std::string_view text, std::string_view key, std::string_view separator,
-               std::string_view terminators, size_t& offset, size_t& length);
+bool FindValue(std::string_view text, std::string_view key, std::string_view separator, std::string_view terminators,
+               size_t& offset, size_t& length);
 // ParseDecimal of GetValue (0 when absent).
 uint32_t GetNumericValue(std::string_view text, std::string_view key, std::string_view separator,
                          std::string_view terminators);

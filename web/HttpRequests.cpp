@@ -9,8 +9,8 @@ CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& reply, We
                         bool readBody) {
     static const char* const kName = "dravnel::HUtils::RequestGetRD";
     CResultDef result;
-    const std::string device = Format("device %s:%u", sender.Device().Address.c_str(),
-                                      static_cast<unsigned>(sender.Device().Port));
+    const std::string device =
+        Format("device %s:%u", sender.Device().Address.c_str(), static_cast<unsigned>(sender.Device().Port));
     const Web::CHttpRequest request("GET", path);
     reply.clear();
     const bool sent = sender.SendRequest(request);
@@ -20,8 +20,8 @@ CResultDef RequestGetRD(const std::string& path, std::vector<uint8_t>& reply, We
                             Format("%s: cannot send request \"%s\" to %s", kName, path.c_str(), device.c_str()));
     } else if (status / 100 != 2) {
         result = CResultDef(kLevelError, CResultDef::kBadStatus,
-                            Format("%s: %s does not process request \"%s\", status code = %u", kName,
-                                   device.c_str(), path.c_str(), static_cast<unsigned>(status)));
+                            Format("%s: %s does not process request \"%s\", status code = %u", kName, device.c_str(),
+                                   path.c_str(), static_cast<unsigned>(status)));
     }
     if (readBody && result.code == CResultDef::kSuccess) sender.ReadResponse(reply);
     return result;

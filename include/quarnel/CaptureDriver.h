@@ -61,8 +61,7 @@ namespace ipcapture {
 class IIPCaptureDriver {
 public:
     virtual ~IIPCaptureDriver() = default;
-    virtual bool Open(IHostDebugSink* sink, IHostFrameAllocator* hostContext,
-                      IHostDeviceDescription* description) = 0;
+    virtual bool Open(IHostDebugSink* sink, IHostFrameAllocator* hostContext, IHostDeviceDescription* description) = 0;
     virtual void Close() = 0;
     virtual IIPVideoCaptureEx* GetVideoCapture() = 0;
     virtual ICaptureIOApi* GetCaptureIO() = 0;

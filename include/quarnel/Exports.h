@@ -23,8 +23,7 @@ QUARNEL_EXPORT dravnel::ipcapture::IIPCapabilityQuery* CreateCapabilityQueryModu
     dravnel::ipcapture::IHostCapabilitySink* sink, int ntsc);
 QUARNEL_EXPORT void DeleteCapabilityQueryModule(dravnel::ipcapture::IIPCapabilityQuery* module);
 QUARNEL_EXPORT int InitCapabilityQuery(dravnel::ipcapture::IHostCapabilitySink* sink, int ntsc);
-QUARNEL_EXPORT int StartCapabilityQuery(const char* address, uint16_t port, const char* userName,
-                                        const char* password,
+QUARNEL_EXPORT int StartCapabilityQuery(const char* address, uint16_t port, const char* userName, const char* password,
                                         dravnel::ipcapture::IHostCapabilityResults* results);
 QUARNEL_EXPORT int TerminateCapabilityQuery();
 QUARNEL_EXPORT int UninitCapabilityQuery();

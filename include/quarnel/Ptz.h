@@ -15,9 +15,16 @@ constexpr int PTZ_E_FULL = -26;
 
 // Directions of Move.
 enum PTZDirection : uint32_t {
-    kPtzLeft = 0, kPtzRight = 1, kPtzUp = 2, kPtzDown = 3,
-    kPtzUpLeft = 4, kPtzUpRight = 5, kPtzDownLeft = 6, kPtzDownRight = 7,
-    kPtzZoomIn = 8, kPtzZoomOut = 9,
+    kPtzLeft = 0,
+    kPtzRight = 1,
+    kPtzUp = 2,
+    kPtzDown = 3,
+    kPtzUpLeft = 4,
+    kPtzUpRight = 5,
+    kPtzDownLeft = 6,
+    kPtzDownRight = 7,
+    kPtzZoomIn = 8,
+    kPtzZoomOut = 9,
 };
 
 // Fourteen 32-bit fields; field 1 belongs to the host and is never written.
@@ -28,7 +35,7 @@ struct PTZ_INFO {
     uint32_t presetCapacity;
     uint32_t presetCount;
     uint32_t reserved10, reserved11;
-    uint32_t areaZoom, center, unzoom;      // 0 or 1
+    uint32_t areaZoom, center, unzoom;  // 0 or 1
 };
 
 // The channel's parameters as the device layer reads them.

@@ -21,14 +21,12 @@ struct SYSTEMTIME {
 
 // Four-character codes, little-endian: the first character is the low byte.
 constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
-           static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
-           static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
+    return static_cast<uint32_t>(static_cast<uint8_t>(a)) | static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
 }
 
-constexpr uint32_t kCodecTagH264Key = MakeFourCC('H', '2', '6', '4');    // H.264 frame with an SPS
-constexpr uint32_t kCodecTagH264 = MakeFourCC('I', '2', '6', '4');       // any other H.264 frame
+constexpr uint32_t kCodecTagH264Key = MakeFourCC('H', '2', '6', '4');  // H.264 frame with an SPS
+constexpr uint32_t kCodecTagH264 = MakeFourCC('I', '2', '6', '4');     // any other H.264 frame
 constexpr uint32_t kCodecTagMpeg4Key = MakeFourCC('D', 'I', 'V', 'X');
 constexpr uint32_t kCodecTagMpeg4 = MakeFourCC('D', 'I', 'V', 'I');
 constexpr uint32_t kCodecTagJpeg = MakeFourCC('J', 'P', 'E', 'G');
@@ -42,8 +40,7 @@ constexpr int kCodecH264 = 3;
 struct DEVICE_INFO {
     DEVICE_INFO() = default;
     DEVICE_INFO(std::string address, uint16_t port, std::string userName, std::string password)
-        : Address(std::move(address)), Port(port), UserName(std::move(userName)),
-          Password(std::move(password)) {}
+        : Address(std::move(address)), Port(port), UserName(std::move(userName)), Password(std::move(password)) {}
     DEVICE_INFO(std::string address, std::string userName, std::string password)
         : DEVICE_INFO(std::move(address), 80, std::move(userName), std::move(password)) {}
     DEVICE_INFO(const DEVICE_INFO&) = default;

@@ -11,15 +11,14 @@ struct NamedSize {
     FrameSize size;
 };
 
-constexpr NamedSize kPalCif[] = {
-    {"4cif", {704, 576}}, {"2cif", {704, 288}}, {"cif", {352, 288}}, {"qcif", {176, 144}}};
+constexpr NamedSize kPalCif[] = {{"4cif", {704, 576}}, {"2cif", {704, 288}}, {"cif", {352, 288}}, {"qcif", {176, 144}}};
 constexpr NamedSize kNtscCif[] = {
     {"4cif", {704, 480}}, {"2cif", {704, 240}}, {"cif", {352, 240}}, {"qcif", {176, 120}}};
-constexpr NamedSize kGeneral[] = {
-    {"1080p", {1920, 1080}}, {"uxga", {1600, 1200}},  {"sxga", {1280, 1024}}, {"xgaplus", {1152, 864}},
-    {"960p", {1280, 960}},   {"quadvga", {1280, 960}}, {"720p", {1280, 720}}, {"576p", {720, 576}},
-    {"480p", {720, 480}},    {"vga", {640, 480}},      {"cifp", {352, 288}},  {"cifn", {352, 240}},
-    {"qvga", {320, 240}},    {"qqvga", {160, 120}}};
+constexpr NamedSize kGeneral[] = {{"1080p", {1920, 1080}},  {"uxga", {1600, 1200}}, {"sxga", {1280, 1024}},
+                                  {"xgaplus", {1152, 864}}, {"960p", {1280, 960}},  {"quadvga", {1280, 960}},
+                                  {"720p", {1280, 720}},    {"576p", {720, 576}},   {"480p", {720, 480}},
+                                  {"vga", {640, 480}},      {"cifp", {352, 288}},   {"cifn", {352, 240}},
+                                  {"qvga", {320, 240}},     {"qqvga", {160, 120}}};
 
 template <size_t N>
 const NamedSize* FindName(const NamedSize (&table)[N], std::string_view lower) {

@@ -61,8 +61,10 @@ struct VideoDevice::State {
     WebPageReply Network(const WebPageRequest& request) {
         if (request.Param("app") != "get") return Answer("res=400");
         std::lock_guard<std::mutex> lock(mutex);
-        return Answer("res=200&ip_type=static&ip=127.0.0.1&netmask=255.0.0.0&gateway=127.0.0.1"
-                      "&http_port=" + std::to_string(httpPort) + "&rtsp_port=" + std::to_string(rtspPort));
+        return Answer(
+            "res=200&ip_type=static&ip=127.0.0.1&netmask=255.0.0.0&gateway=127.0.0.1"
+            "&http_port=" +
+            std::to_string(httpPort) + "&rtsp_port=" + std::to_string(rtspPort));
     }
 
     mutable std::mutex mutex;

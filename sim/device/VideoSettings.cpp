@@ -106,11 +106,16 @@ VideoSettings::VideoSettings(DeviceProfile profile, unsigned channels, bool ntsc
     if (profile == DeviceProfile::Standard) {
         const std::string sizes = ntsc ? "1080P|SXGA|960P|720P|4CIF|2CIF|CIF|QCIF|480P|VGA|CIFN|QVGA|QQVGA"
                                        : "1080P|SXGA|960P|720P|4CIF|2CIF|CIF|QCIF|576P|VGA|CIFP|QVGA|QQVGA";
-        main = {{"codec", "H264MP"},   {"res", "4CIF"},
-                {"bitrate", "3000"},   {"ratecontrol", "vbr"},
-                {"fps", fps},          {"gov", fps},
-                {"maxbr", std::to_string(kMaxBitrate)}, {"maxfps", fps},
-                {"fps_list", RateList(rate)},           {"res_list", sizes},
+        main = {{"codec", "H264MP"},
+                {"res", "4CIF"},
+                {"bitrate", "3000"},
+                {"ratecontrol", "vbr"},
+                {"fps", fps},
+                {"gov", fps},
+                {"maxbr", std::to_string(kMaxBitrate)},
+                {"maxfps", fps},
+                {"fps_list", RateList(rate)},
+                {"res_list", sizes},
                 {"codec_list", "H264MP|MPEG4SP"}};
         second = {{"codec", "JPEG"},
                   {"res", "CIF"},
@@ -124,12 +129,18 @@ VideoSettings::VideoSettings(DeviceProfile profile, unsigned channels, bool ntsc
         const std::string sizes =
             ntsc ? "1920x1080|1280x1024|1280x960|1280x720|720x480|704x480|640x480|352x240|320x240|176x120"
                  : "1920x1080|1280x1024|1280x960|1280x720|720x576|704x576|640x480|352x288|320x240|176x144";
-        main = {{"codec", "H264MP"},   {"res", "1280x720"},
-                {"bitrate", "3000"},   {"ratecontrol", "vbr"},
-                {"fps", fps},          {"gov", fps},
-                {"gov_struct", "0"},   {"gop_struct", "0"},
-                {"maxbr", std::to_string(kMaxBitrate)}, {"maxfps", fps},
-                {"fps_list", RateList(rate)},           {"res_list", sizes},
+        main = {{"codec", "H264MP"},
+                {"res", "1280x720"},
+                {"bitrate", "3000"},
+                {"ratecontrol", "vbr"},
+                {"fps", fps},
+                {"gov", fps},
+                {"gov_struct", "0"},
+                {"gop_struct", "0"},
+                {"maxbr", std::to_string(kMaxBitrate)},
+                {"maxfps", fps},
+                {"fps_list", RateList(rate)},
+                {"res_list", sizes},
                 {"codec_list", "H264BP|H264MP"}};
         second = {{"en", "1"},
                   {"codec", "MJPEG"},

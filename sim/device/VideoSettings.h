@@ -77,7 +77,7 @@ public:
 private:
     struct Stream {
         std::vector<std::pair<std::string, std::string>> values;  // in reply order
-        std::set<std::string> hidden;                              // size entries removed
+        std::set<std::string> hidden;                             // size entries removed
     };
     using Channel = std::vector<Stream>;  // streams 1..kStreamsPerChannel at 0..
 

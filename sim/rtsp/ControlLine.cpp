@@ -5,8 +5,8 @@ namespace quarnel::sim {
 namespace {
 
 bool IsKeyChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+           c == '.';
 }
 
 bool ValidKey(std::string_view key) {
@@ -36,9 +36,7 @@ ControlLine& ControlLine::Set(std::string key, std::string value) {
     return *this;
 }
 
-ControlLine& ControlLine::Set(std::string key, uint64_t value) {
-    return Set(std::move(key), std::to_string(value));
-}
+ControlLine& ControlLine::Set(std::string key, uint64_t value) { return Set(std::move(key), std::to_string(value)); }
 
 bool ControlLine::Has(std::string_view key) const {
     for (const auto& field : fields_)

@@ -67,9 +67,8 @@ size_t RtspRequestLog::OpenConnections() const {
     return open_.size();
 }
 
-std::optional<RtspRequest> RtspRequestLog::WaitFor(
-    std::string_view method, uint32_t timeoutMs, uint64_t from,
-    const std::function<bool(const RtspRequest&)>& also) const {
+std::optional<RtspRequest> RtspRequestLog::WaitFor(std::string_view method, uint32_t timeoutMs, uint64_t from,
+                                                   const std::function<bool(const RtspRequest&)>& also) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -88,8 +87,7 @@ std::optional<RtspRequest> RtspRequestLog::WaitFor(
 
 bool RtspRequestLog::WaitForOpenConnections(size_t count, uint32_t timeoutMs) const {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                             [&] { return open_.size() == count; });
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return open_.size() == count; });
 }
 
 }  // namespace quarnel::sim

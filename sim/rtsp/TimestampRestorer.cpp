@@ -31,8 +31,7 @@ void TimestampRestorer::Attach(GstElement* encoder) {
     if (sink && src) {
         auto restorer = std::make_shared<TimestampRestorer>();
         gst_pad_add_probe(sink,
-                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                       GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_FLUSH),
                           OnInput, new Shared(restorer), FreeShared);
         gst_pad_add_probe(src, GST_PAD_PROBE_TYPE_BUFFER, OnOutput, new Shared(restorer), FreeShared);
     }

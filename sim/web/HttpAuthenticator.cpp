@@ -30,10 +30,14 @@ bool ParseNonceCount(std::string_view text, uint32_t& value) {
     value = 0;
     for (char c : text) {
         uint32_t digit;
-        if (c >= '0' && c <= '9') digit = static_cast<uint32_t>(c - '0');
-        else if (c >= 'a' && c <= 'f') digit = static_cast<uint32_t>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') digit = static_cast<uint32_t>(c - 'A' + 10);
-        else return false;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<uint32_t>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<uint32_t>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<uint32_t>(c - 'A' + 10);
+        else
+            return false;
         value = value << 4 | digit;
     }
     return true;
@@ -86,8 +90,8 @@ std::string HttpAuthenticator::IssueNonce() {
 
 std::vector<std::string> HttpAuthenticator::Challenges() {
     if (mode_ == WebAuth::Basic) return {"Basic realm=\"" + realm_ + "\""};
-    return {"Digest realm=\"" + realm_ + "\", qop=\"auth\", algorithm=MD5, nonce=\"" + IssueNonce() +
-            "\", opaque=\"" + opaque_ + "\""};
+    return {"Digest realm=\"" + realm_ + "\", qop=\"auth\", algorithm=MD5, nonce=\"" + IssueNonce() + "\", opaque=\"" +
+            opaque_ + "\""};
 }
 
 bool HttpAuthenticator::CheckBasic(std::string_view token68) const {
@@ -95,17 +99,16 @@ bool HttpAuthenticator::CheckBasic(std::string_view token68) const {
     // padding as zero bytes of the result.
     if (token68.empty() || token68.size() % 4 != 0) return false;
     std::string pair(token68.size() / 4 * 3, '\0');
-    const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(pair.data()),
-                                       reinterpret_cast<const unsigned char*>(token68.data()),
-                                       static_cast<int>(token68.size()));
+    const int length =
+        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(pair.data()),
+                        reinterpret_cast<const unsigned char*>(token68.data()), static_cast<int>(token68.size()));
     const size_t padding = token68.ends_with("==") ? 2 : token68.ends_with('=') ? 1 : 0;
     if (length < 0 || static_cast<size_t>(length) < padding) return false;
     pair.resize(static_cast<size_t>(length) - padding);
     return pair == user_ + ":" + password_;
 }
 
-bool HttpAuthenticator::CheckDigest(std::string_view method, std::string_view target,
-                                    std::string_view authorization) {
+bool HttpAuthenticator::CheckDigest(std::string_view method, std::string_view target, std::string_view authorization) {
     const auto parsed = Web::ParseAuthChallenges(authorization);
     if (parsed.empty()) return false;
     const Web::AuthChallenge& c = parsed.front();

@@ -95,36 +95,37 @@ void WebServer::Impl::Send(const WebPageReply& reply, const WebFaults& active, h
     if (reply.status == 204 || reply.status == 304 || (reply.status >= 100 && reply.status < 200)) return;
     const std::string body = reply.body;
     if (active.closeMidReply) {
-        res.set_content_provider(
-            body.size(), reply.contentType, [body](size_t, size_t, httplib::DataSink& sink) {
-                sink.write(body.data(), body.size() / 2);
-                return false;  // breaks the connection off
-            });
+        res.set_content_provider(body.size(), reply.contentType, [body](size_t, size_t, httplib::DataSink& sink) {
+            sink.write(body.data(), body.size() / 2);
+            return false;  // breaks the connection off
+        });
         return;
     }
     std::function<bool(std::string&)> stream = reply.stream;
-    if (active.endlessBody) stream = [body](std::string& chunk) {
-        chunk = body.empty() ? std::string(".") : body;
-        return true;
-    };
+    if (active.endlessBody)
+        stream = [body](std::string& chunk) {
+            chunk = body.empty() ? std::string(".") : body;
+            return true;
+        };
     if (stream) {
         const uint32_t interval = reply.streamIntervalMs;
         auto first = std::make_shared<bool>(true);
-        res.set_chunked_content_provider(
-            reply.contentType, [this, body, stream, interval, first](size_t, httplib::DataSink& sink) {
-                if (*first) {
-                    *first = false;
-                    if (!body.empty() && !sink.write(body.data(), body.size())) return false;
-                    return true;
-                }
-                if (stopping.Wait(interval) || !sink.is_writable()) return false;
-                std::string chunk;
-                if (!stream(chunk)) {
-                    sink.done();
-                    return true;
-                }
-                return chunk.empty() || sink.write(chunk.data(), chunk.size());
-            });
+        res.set_chunked_content_provider(reply.contentType,
+                                         [this, body, stream, interval, first](size_t, httplib::DataSink& sink) {
+                                             if (*first) {
+                                                 *first = false;
+                                                 if (!body.empty() && !sink.write(body.data(), body.size()))
+                                                     return false;
+                                                 return true;
+                                             }
+                                             if (stopping.Wait(interval) || !sink.is_writable()) return false;
+                                             std::string chunk;
+                                             if (!stream(chunk)) {
+                                                 sink.done();
+                                                 return true;
+                                             }
+                                             return chunk.empty() || sink.write(chunk.data(), chunk.size());
+                                         });
         return;
     }
     if (active.noContentLength) {

@@ -55,7 +55,7 @@ struct WebLogEntry {
     std::string authScheme;  // scheme of the Authorization header, "" without one
     int status = 0;          // the status answered
     std::string userAgent;
-    int clientPort = 0;      // the client's port: tells connections apart
+    int clientPort = 0;  // the client's port: tells connections apart
     std::vector<std::pair<std::string, std::string>> headers;
 };
 

@@ -177,7 +177,7 @@ TEST_F(CameraChannel, RetriesASilentDeviceThenStreamsRestartsUpdatesAndStops) {
     EXPECT_EQ(sink.silentInOtherState, 0);
     EXPECT_EQ(driver.CountContaining(kStopped), 2u);
     EXPECT_EQ(driver.CountContaining("Signal was lost"), 0u);  // not even for the failed update
-    channel.Stop();  // a second stop is harmless and silent
+    channel.Stop();                                            // a second stop is harmless and silent
     EXPECT_EQ(driver.CountContaining(kStopped), 2u);
 }
 

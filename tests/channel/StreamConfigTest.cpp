@@ -21,11 +21,14 @@ using dravnel::CStreamChanges;
 TEST(StreamConfig, ResolutionNamesFollowTheSearchOrder) {
     const std::tuple<bool, bool, uint32_t, uint32_t, const char*> names[] = {
         // ntsc, preferHd, width, height, name
-        {false, false, 704, 576, "4cif"}, {true, false, 704, 480, "4cif"},
+        {false, false, 704, 576, "4cif"},
+        {true, false, 704, 480, "4cif"},
         {false, false, 704, 480, ""},  // an NTSC size on a PAL channel
         // 352 x 288 is "cif" in the PAL family and "cifp" in the general table.
-        {false, false, 352, 288, "cif"}, {false, true, 352, 288, "cifp"},
-        {true, true, 352, 240, "cifn"}, {false, false, 1920, 1080, "1080p"},
+        {false, false, 352, 288, "cif"},
+        {false, true, 352, 288, "cifp"},
+        {true, true, 352, 240, "cifn"},
+        {false, false, 1920, 1080, "1080p"},
         {false, true, 1280, 960, "960p"},  // before "quadvga"
         {false, true, 176, 144, "qcif"},   // general table first, then the CIF family
         {false, false, 800, 600, ""},
@@ -38,14 +41,19 @@ TEST(StreamConfig, ResolutionNamesFollowTheSearchOrder) {
 // never 0; the device is asked for a rate it offers.
 TEST(StreamConfig, FrameRates) {
     const std::pair<uint32_t, uint32_t> rates[] = {
-        {0, 1}, {40, 25}, {33, 30},
-        {6, 167},     // 166.67
-        {400, 3},     // 2.5 rounds up
-        {1999, 1},    // 0.50025
-        {0x700F, 15}, {0x7FFF, 4095},
+        {0, 1},
+        {40, 25},
+        {33, 30},
+        {6, 167},   // 166.67
+        {400, 3},   // 2.5 rounds up
+        {1999, 1},  // 0.50025
+        {0x700F, 15},
+        {0x7FFF, 4095},
         {0x6FFF, 1},  // not marked: 1000 / 28671
         // Never 0 frames per second:
-        {2001, 1}, {0x7000, 1}, {0xFFFFFFFF, 1},
+        {2001, 1},
+        {0x7000, 1},
+        {0xFFFFFFFF, 1},
     };
     for (const auto& [interval, rate] : rates) EXPECT_EQ(dravnel::ChannelFrameRate(interval), rate) << interval;
 
@@ -75,11 +83,16 @@ TEST(StreamConfig, BitrateScalesTheQualityBetween100AndTheMaximum) {
         {"3000", 704, 75, "2300"},   // 1 + 74 x 29 / 99 = 22.68
         {"200", 704, 51, "200"},     // 1 + 50 / 99 = 1.505 rounds up
         {"99", 1920, 100, "6000"},   // m 0: default by width
-        {"", 1600, 100, "6000"},     {"", 1599, 100, "4000"}, {"", 720, 100, "4000"},
-        {"", 719, 100, "3000"},      {"", 640, 100, "3000"},  {"", 639, 100, "2000"},
+        {"", 1600, 100, "6000"},
+        {"", 1599, 100, "4000"},
+        {"", 720, 100, "4000"},
+        {"", 719, 100, "3000"},
+        {"", 640, 100, "3000"},
+        {"", 639, 100, "2000"},
         {"4000 ", 352, 100, "2000"},  // not a number: default
         // Out of the host's range: clamped to 1 and 100.
-        {"4000", 704, 0, "100"},     {"4000", 704, 250, "4000"},
+        {"4000", 704, 0, "100"},
+        {"4000", 704, 250, "4000"},
         {"4294967295", 704, 100, "4294967200"},
     };
     for (const auto& [maxbr, width, quality, bitrate] : rates) {
@@ -130,8 +143,11 @@ TEST(LogThrottle, LogsTheFirst14ThenEveryPowerStepAndWrapsTo4095) {
     // Counts 1 to 14, then every 16th, 256th and 4096th below 65535. Failure
     // 65535 sets the count back to 4095 silently; the next 8192 failures
     // reach 12287 and log at 4096 and 8192.
-    for (const auto& [first, last, step] : {std::tuple{1u, 14u, 1u}, {16u, 240u, 16u}, {256u, 3840u, 256u},
-                                            {4096u, 61440u, 4096u}, {4096u, 8192u, 4096u}}) {
+    for (const auto& [first, last, step] : {std::tuple{1u, 14u, 1u},
+                                            {16u, 240u, 16u},
+                                            {256u, 3840u, 256u},
+                                            {4096u, 61440u, 4096u},
+                                            {4096u, 8192u, 4096u}}) {
         for (uint32_t n = first; n <= last; n += step) expected.push_back(n);
     }
     EXPECT_EQ(logged, expected);

@@ -143,11 +143,16 @@ TEST_F(VideoCapture, StartStatusUpdateAndDestroy) {
         EXPECT_TRUE(capture.StopChannel(1));
         EXPECT_FALSE(capture.StopChannel(1));
     }
-    EXPECT_EQ(journal.events, (Events{"create 0", "start 0 40/50/704x576", "stop 0", "delete 0", "create 0",
-                                   "start 0 40/50/704x576", "secondary 0", "update 0 28697/0/352x288", "create 2",
-                                   "start 2 40/50/352x288", "secondary 2", "create 1", "create 1",
-                                   "start 1 40/50/352x288", "stop 1", "delete 1", "stop 0", "delete 0", "stop 2",
-                                   "delete 2"}));
+    EXPECT_EQ(journal.events, (Events{"create 0",    "start 0 40/50/704x576",
+                                      "stop 0",      "delete 0",
+                                      "create 0",    "start 0 40/50/704x576",
+                                      "secondary 0", "update 0 28697/0/352x288",
+                                      "create 2",    "start 2 40/50/352x288",
+                                      "secondary 2", "create 1",
+                                      "create 1",    "start 1 40/50/352x288",
+                                      "stop 1",      "delete 1",
+                                      "stop 0",      "delete 0",
+                                      "stop 2",      "delete 2"}));
 }
 
 // Starts, stops, updates and status queries race on the same indexes: every
@@ -162,10 +167,18 @@ TEST_F(VideoCapture, HostThreadsWorkingOnTheSameIndexesLoseNoChannel) {
                 int state = 0;
                 for (unsigned i = 0; i < 300; ++i) {
                     switch ((i + t) % 4) {
-                    case 0: capture.StartChannel(i % 2, &sink, &description); break;
-                    case 1: capture.StopChannel(i % 2); break;
-                    case 2: capture.UpdateChannel(i % 2, &description, 40); break;
-                    default: capture.GetChannelStatus(i % 2, &state, nullptr, nullptr, 0); break;
+                    case 0:
+                        capture.StartChannel(i % 2, &sink, &description);
+                        break;
+                    case 1:
+                        capture.StopChannel(i % 2);
+                        break;
+                    case 2:
+                        capture.UpdateChannel(i % 2, &description, 40);
+                        break;
+                    default:
+                        capture.GetChannelStatus(i % 2, &state, nullptr, nullptr, 0);
+                        break;
                     }
                 }
             });

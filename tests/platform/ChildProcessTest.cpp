@@ -24,8 +24,7 @@ TEST(ChildProcess, TalksOverItsInputAndReportPipe) {
     ChildProcess child;
     std::string error;
     // Echoes each input line back on descriptor 3.
-    ASSERT_TRUE(child.Spawn({"/bin/sh", {"-c", "while read line; do echo \"got $line\" >&3; done"}}, error))
-        << error;
+    ASSERT_TRUE(child.Spawn({"/bin/sh", {"-c", "while read line; do echo \"got $line\" >&3; done"}}, error)) << error;
     ASSERT_TRUE(child.Write("one\ntwo\n", 1000));
     child.CloseInput();
     EXPECT_EQ(ReadAll(child, 2000), "got one\ngot two\n");

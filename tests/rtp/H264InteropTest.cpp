@@ -95,15 +95,15 @@ TEST(RTCPInterop, TsharkReadsOurReportsAsWellFormed) {
     }
     const std::string path =
         (std::filesystem::temp_directory_path() / ("quarnel-rtcp-" + std::to_string(getpid()) + ".pcap")).string();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                                static_cast<std::streamsize>(file.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     const std::string userLinkType = R"x(uat:user_dlts:"User 0 (DLT=147)","rtcp","0","","0","")x";
     const std::string out = platform::RunProgram("tshark", {"-n", "-r", path, "-o", userLinkType, "-V"}, 60000).output;
     std::remove(path.c_str());
 
-    for (const char* field : {"Packet type: Receiver Report (201)", "Packet type: Goodbye (203)",
-                              "Extended highest sequence number received: 65537",
-                              "Last SR timestamp: 2122322484 (0x7e801234)"}) {
+    for (const char* field :
+         {"Packet type: Receiver Report (201)", "Packet type: Goodbye (203)",
+          "Extended highest sequence number received: 65537", "Last SR timestamp: 2122322484 (0x7e801234)"}) {
         EXPECT_NE(out.find(field), std::string::npos) << field << "\n" << out;
     }
     for (const char* warning : {"Malformed", "Expert Info"}) EXPECT_EQ(out.find(warning), std::string::npos) << out;

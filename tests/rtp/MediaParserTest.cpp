@@ -172,7 +172,10 @@ TEST(H264Sps, ReadsThePictureSize) {
         {FromHex("6742c00dda0507"), "none"},  // cut inside pic_height_in_map_units_minus1
         // the same, then a start code: read on into the unit behind it, the
         // size would be 320 x 448
-        {FromHex("6742c00dda0507" "000001" "6800"), "none"},
+        {FromHex("6742c00dda0507"
+                 "000001"
+                 "6800"),
+         "none"},
         {FromHex("6742001eda0507f028814740"), "none"},  // 20 x 15 macroblocks, 80 crop units left and right
         {FromHex("6742001eda0004e207e4"), "none"},      // 5000 macroblocks (80 000 columns) wide
     };
@@ -181,7 +184,9 @@ TEST(H264Sps, ReadsThePictureSize) {
 
 // The depacketizer, given packets in sequence one frame interval apart.
 struct Feed : quarnel::test::Depacketizer {
-    Feed() { parser.FrameClock().SetClock([] { return kNow; }); }
+    Feed() {
+        parser.FrameClock().SetClock([] { return kNow; });
+    }
 
     void Send(Bytes payload, bool marker = false) {
         dravnel::CRTPPacket p;

@@ -106,7 +106,9 @@ public:
         return senders.size();
     }
     // Until `n` datagrams or packets have come.
-    bool WaitCount(size_t n) { return WaitUntil([&] { return Count() >= n; }); }
+    bool WaitCount(size_t n) {
+        return WaitUntil([&] { return Count() >= n; });
+    }
 
     std::mutex mutex;
     std::vector<sockaddr_in> senders;

@@ -33,7 +33,11 @@ const std::string kNoRecords = ",,, ,,, ,,, 0,0,";
 // parser starts with session "old", time-out 7 and base "rtsp://old/".
 TEST(Reply, Fields) {
     const std::string ok = "RTSP/1.0 200 OK\r\n", challenge = "RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: ";
-    const struct { std::string reply; bool ok; const char* fields; } cases[] = {
+    const struct {
+        std::string reply;
+        bool ok;
+        const char* fields;
+    } cases[] = {
         // Only 200 and 401 pass; the code saturates.
         {ok + "CSeq: 1", true, "200 1 old;7 0:: rtsp://old/"},
         {"RTSP/1.0 401 Unauthorized\r\nCSeq: 1", true, "401 1 old;7 0:: rtsp://old/"},
@@ -87,7 +91,11 @@ TEST(Reply, Fields) {
 // before it, so its control overwrites that of the video. An MPEG-4 config is
 // hexadecimal unless it has base64 padding.
 TEST(Sdp, Records) {
-    const struct { std::string body; bool ok; std::string records; } cases[] = {
+    const struct {
+        std::string body;
+        bool ok;
+        std::string records;
+    } cases[] = {
         // Session-level lines hold nothing; "/16" is no part of the address.
         {kCameraSdp, true, "RTP/AVP,239.0.0.1,trackID=1,H264/90000 RTP/AVP,,trackID=2, ,,, 10,4,"},
         {"v=0\r\nx=anything\r\nc=IN IP6 ::1\r\na=control:*", true, kNoRecords},

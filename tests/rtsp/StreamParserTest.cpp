@@ -33,8 +33,12 @@ TEST(StreamParser, FramesAndRepliesInAnyBlocks) {
     rtcp.resize(28, 0x55);
     // The stream, the RTP packets it carries before packet 3, the replies
     // handed on whole and those reported broken (above the 64 KiB limit).
-    const struct { std::vector<uint8_t> stream; Packets packets; std::vector<std::string> replies; size_t broken; }
-        cases[] = {
+    const struct {
+        std::vector<uint8_t> stream;
+        Packets packets;
+        std::vector<std::string> replies;
+        size_t broken;
+    } cases[] = {
         {Cat({{0x24, 0x00, 0x00, 0x0F}, rtp}), {rtp}, {}, 0},  // "$", channel 0, 15 bytes
         {Cat({Bytes(play), Interleaved(0, RtpPacket(7)), Bytes(withBody)}), {RtpPacket(7)}, {play, withBody}, 0},
         {Interleaved(1, rtcp), {}, {}, 0},              // skipped whole by its length
@@ -54,9 +58,8 @@ TEST(StreamParser, FramesAndRepliesInAnyBlocks) {
         for (size_t block : {stream.size(), size_t(1), size_t(2), size_t(3), size_t(5), size_t(64)}) {
             RecordingUser user;
             std::vector<std::string> whole, broken;
-            CRTSPStreamParser parser(&user, [&](std::string_view text, bool complete) {
-                (complete ? whole : broken).emplace_back(text);
-            });
+            CRTSPStreamParser parser(
+                &user, [&](std::string_view text, bool complete) { (complete ? whole : broken).emplace_back(text); });
             for (size_t at = 0; at < stream.size(); at += block)
                 parser.Parse(std::span<const uint8_t>(stream).subspan(at, std::min(block, stream.size() - at)));
             EXPECT_EQ(user.sequences, sequences) << "row " << i << ", blocks of " << block;

@@ -33,8 +33,11 @@ using quarnel::test::WaitUntil;
 TEST(SimCamera, ASetChangesTheStreamAndRestartsKeepPortsAndStateAndLeaveNothingBehind) {
     const size_t threads = ThreadCount();
     const size_t descriptors = quarnel::test::DescriptorCount();
-    const SimCameraOptions options{.profile = DeviceProfile::ModelB, .webAuth = WebAuth::Digest,
-                                   .rtspAuth = RtspServer::Auth::Digest, .user = "viewer", .password = "s3cret",
+    const SimCameraOptions options{.profile = DeviceProfile::ModelB,
+                                   .webAuth = WebAuth::Digest,
+                                   .rtspAuth = RtspServer::Auth::Digest,
+                                   .user = "viewer",
+                                   .password = "s3cret",
                                    .rtspExecutable = quarnel::test::kSimRtspExecutable};
     uint16_t webPort, rtspPort;
     int child;
@@ -48,8 +51,9 @@ TEST(SimCamera, ASetChangesTheStreamAndRestartsKeepPortsAndStateAndLeaveNothingB
         };
         EXPECT_NE(webPort, camera.Web().Port());  // clients reach the pages through the gate
         // curl, a client of its own, gets in with Digest.
-        const auto curl = platform::RunProgram("curl", {"-s", "-o", "/dev/null", "-w", "%{http_code}", "--digest", "-u",
-                                                        "viewer:s3cret", camera.WebUrl() + "/system/user.php?app=get"},
+        const auto curl = platform::RunProgram("curl",
+                                               {"-s", "-o", "/dev/null", "-w", "%{http_code}", "--digest", "-u",
+                                                "viewer:s3cret", camera.WebUrl() + "/system/user.php?app=get"},
                                                10000);
         EXPECT_EQ(curl.output, "200");
         EXPECT_TRUE(
@@ -125,7 +129,10 @@ TEST(SimCamera, StartFailuresSayWhyAndLeaveNothingRunning) {
     };
     const size_t threads = ThreadCount();
     for (const auto& c : cases) {
-        SimCamera camera({.webAuth = WebAuth::Basic, .user = c.user, .webPort = c.webPort, .rtspPort = c.rtspPort,
+        SimCamera camera({.webAuth = WebAuth::Basic,
+                          .user = c.user,
+                          .webPort = c.webPort,
+                          .rtspPort = c.rtspPort,
                           .rtspExecutable = c.executable});
         EXPECT_FALSE(camera.Start());
         EXPECT_NE(camera.LastError().find(c.error), std::string::npos) << camera.LastError();

@@ -58,14 +58,15 @@ TEST(BaseThread, StartsOneThreadAtATimeNeverWaitsForItselfAndWaitsOnPastItsTimeO
     for (const bool stop : {false, true}) {
         ASSERT_TRUE(t.StartThread("slow"));
         const std::string thread = "Thread (id=" + std::to_string(t.ThreadId()) + ", name=\"slow\") was ";
-        const std::string operation = stop ? "dravnel::CBaseThread::StopThread: " : "dravnel::CBaseThread::JoinThread: ";
+        const std::string operation =
+            stop ? "dravnel::CBaseThread::StopThread: " : "dravnel::CBaseThread::JoinThread: ";
         EXPECT_TRUE(stop ? t.StopThread(50) : t.JoinThread(50));
         EXPECT_FALSE(t.IsRunning());
         const auto lines = log.Lines();
         ASSERT_EQ(lines.size(), stop ? 4u : 2u);  // nothing was logged before the first time-out
         EXPECT_EQ(lines[lines.size() - 2].level, 2);
-        EXPECT_EQ(lines[lines.size() - 2].text, operation + thread + "not stopped during 50 milliseconds" +
-                                                     (stop ? " and will be terminated!" : ""));
+        EXPECT_EQ(lines[lines.size() - 2].text,
+                  operation + thread + "not stopped during 50 milliseconds" + (stop ? " and will be terminated!" : ""));
         EXPECT_EQ(lines.back().level, 3);
         EXPECT_EQ(lines.back().text, operation + thread + "stopped correctly");
     }

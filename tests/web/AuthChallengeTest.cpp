@@ -69,9 +69,9 @@ TEST(HttpAuthenticator, DigestOfRfc2617Example) {
     auth.SetFixedNonce("dcd98b7102dd2f0e8b11d0f600bfb0c093");
     const auto challenge = auth.Check("GET", "/dir/index.html", "");
     ASSERT_EQ(challenge.challenges.size(), 1u);
-    EXPECT_TRUE(challenge.challenges[0].starts_with(
-        "Digest realm=\"testrealm@host.com\", qop=\"auth\", algorithm=MD5, "
-        "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", opaque=\""))
+    EXPECT_TRUE(
+        challenge.challenges[0].starts_with("Digest realm=\"testrealm@host.com\", qop=\"auth\", algorithm=MD5, "
+                                            "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", opaque=\""))
         << challenge.challenges[0];
 
     const std::string common =

@@ -17,17 +17,17 @@ TEST(HUtils, LooksUpAValueAsTextNumberAndList) {
         uint32_t number;
         const char* list;
     } cases[] = {
-        {"a=1\r\nb=\r\nb=2", "b", "=", "&\r\n", "2", 2, "2"},              // empty value skipped
-        {"ch1_strm1_codec=H264", "codec", "=", "&\r\n", "", 0, ""},        // the name must match whole
-        {"x = 5&y=6", "x", "=", "&\r\n", " 5", 0, "5"},                    // value keeps its blank
+        {"a=1\r\nb=\r\nb=2", "b", "=", "&\r\n", "2", 2, "2"},        // empty value skipped
+        {"ch1_strm1_codec=H264", "codec", "=", "&\r\n", "", 0, ""},  // the name must match whole
+        {"x = 5&y=6", "x", "=", "&\r\n", " 5", 0, "5"},              // value keeps its blank
         {"res=200&http_port=8080", "http_port", "=", "&\r\n", "8080", 8080, "8080"},
         {"http_port=80a", "http_port", "=", "&\r\n", "80a", 0, "80a"},
         {"n=-5", "n", "=", "&", "-5", 0, "-5"},
         {"n=4294967301", "n", "=", "&", "4294967301", 5, "4294967301"},  // wraps like 32-bit arithmetic
-        {"a=b=c", "a", "=", "&", "b=c", 0, "b=c"},                         // first separator only
-        {"key", "key", "=", "&", "", 0, ""},                               // no separator
-        {"key=", "key", "=", "&", "", 0, ""},                              // value at the very end
-        {"key&other=1&key=9", "key", "=", "&", "9", 9, "9"},               // separator in a later entry
+        {"a=b=c", "a", "=", "&", "b=c", 0, "b=c"},                       // first separator only
+        {"key", "key", "=", "&", "", 0, ""},                             // no separator
+        {"key=", "key", "=", "&", "", 0, ""},                            // value at the very end
+        {"key&other=1&key=9", "key", "=", "&", "9", 9, "9"},             // separator in a later entry
         {"Content-Length: 12\r\n\r\n", "Content-Length", ": ", "\r\n", "12", 12, "12"},
         {"OPTIONS=ALARM_IN  PTZ \n", "OPTIONS", "=", "\r\n", "ALARM_IN  PTZ ", 0, "ALARM_IN,PTZ"},
         {"OPTIONS= PTZ", "OPTIONS", "=", "\r\n", " PTZ", 0, "PTZ"},

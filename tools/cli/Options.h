@@ -19,14 +19,14 @@ struct DeviceOptions {
     uint32_t outputs = 0;
     std::string model;
     std::map<int, std::string> parameters;
-    std::string library;       // path of libquarnel.so; empty: beside the executable
-    std::string hostVersion;   // "major.minor[.build.revision]"; empty: not reported
+    std::string library;      // path of libquarnel.so; empty: beside the executable
+    std::string hostVersion;  // "major.minor[.build.revision]"; empty: not reported
 };
 
 // Parses argv into device options; what is not a device option is left in
 // `rest` in order. Returns false with `error` set on a malformed option.
-bool ParseDeviceOptions(const std::vector<std::string>& args, DeviceOptions& options,
-                        std::vector<std::string>& rest, std::string& error);
+bool ParseDeviceOptions(const std::vector<std::string>& args, DeviceOptions& options, std::vector<std::string>& rest,
+                        std::string& error);
 
 // The help text of the device options.
 const char* DeviceOptionsHelp();

@@ -33,11 +33,15 @@ void StatusBoard::PrintLine(const std::string& text) {
 void StatusBoard::Update(const std::vector<std::string>& lines, bool print) {
     std::lock_guard<std::mutex> guard(mutex_);
     if (live_) {
-        std::fprintf(out_, "\x1b" "7");  // save the cursor of the scrolling part
+        std::fprintf(out_,
+                     "\x1b"
+                     "7");  // save the cursor of the scrolling part
         for (size_t i = 0; i < lines.size() && i < lines_; ++i)
             std::fprintf(out_, "\x1b[%zu;1H\x1b[2K%s", i + 1, lines[i].c_str());
         std::fprintf(out_, "\x1b[%zu;1H\x1b[2K%s", lines_ + 1, std::string(60, '-').c_str());
-        std::fprintf(out_, "\x1b" "8");
+        std::fprintf(out_,
+                     "\x1b"
+                     "8");
     } else if (print) {
         for (const auto& line : lines) std::fprintf(out_, "%s\n", line.c_str());
     }

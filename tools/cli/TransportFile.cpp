@@ -14,11 +14,20 @@ std::string XmlEscape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -35,8 +44,7 @@ std::optional<std::string> TransportFile::ModeName(const std::string& transport)
 
 std::string TransportFile::Path() { return platform::ExecutableDirectory() + "Quarnel.xml"; }
 
-bool TransportFile::Apply(const std::string& address, uint16_t port, const std::string& transport,
-                          std::string& error) {
+bool TransportFile::Apply(const std::string& address, uint16_t port, const std::string& transport, std::string& error) {
     const auto mode = ModeName(transport);
     if (!mode) {
         error = "--transport: '" + transport + "' is not udp, tcp, interleaved or http";

@@ -18,13 +18,28 @@ public:
     HostFrame(uint32_t codecTag, uint32_t capacity, std::string streamName);
 
     uint8_t* GetBuffer() override { return buffer.data(); }
-    void SetDataSize(uint32_t size) override { dataSize = size; calls.push_back("size"); }
+    void SetDataSize(uint32_t size) override {
+        dataSize = size;
+        calls.push_back("size");
+    }
     void SetTime(const dravnel::SYSTEMTIME* utc) override;
-    void SetCodecTag(uint32_t tag) override { codecTag = tag; calls.push_back("tag"); }
-    void SetHeight(uint32_t h) override { height = h; calls.push_back("height"); }
+    void SetCodecTag(uint32_t tag) override {
+        codecTag = tag;
+        calls.push_back("tag");
+    }
+    void SetHeight(uint32_t h) override {
+        height = h;
+        calls.push_back("height");
+    }
     uint32_t GetWidth() override { return width; }
-    void SetWidth(uint32_t w) override { width = w; calls.push_back("width"); }
-    void SetSizeClass(uint32_t c) override { sizeClass = c; calls.push_back("class"); }
+    void SetWidth(uint32_t w) override {
+        width = w;
+        calls.push_back("width");
+    }
+    void SetSizeClass(uint32_t c) override {
+        sizeClass = c;
+        calls.push_back("class");
+    }
 
     uint32_t allocationTag;
     uint32_t capacity;

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <string>
 
+#include "sim/device/AlarmDevice.h"
 #include "sim/device/TcpGate.h"
 #include "sim/device/VideoDevice.h"
 #include "sim/rtsp/RtspServer.h"
@@ -44,6 +45,9 @@ struct SimCameraOptions {
     // What "/config.txt" reports as the device's model and firmware.
     std::string model = "QSIM-100";
     std::string firmware = "1.0.0";
+    // Alarm inputs and relay outputs (AlarmDevice).
+    unsigned inputs = 4;
+    unsigned outputs = 1;
     // The RTSP media process; empty: quarnel-sim-rtsp beside the running program.
     std::string rtspExecutable;
 };
@@ -77,6 +81,7 @@ public:
     RtspServer& Rtsp() { return rtsp_; }
     VideoDevice& Video() { return video_; }
     WebDevice& Device() { return device_; }
+    AlarmDevice& Alarms() { return alarms_; }
     const SimCameraOptions& Options() const { return options_; }
 
 private:
@@ -91,6 +96,7 @@ private:
     RtspServer rtsp_;
     WebDevice device_;
     VideoDevice video_;
+    AlarmDevice alarms_;
     TcpGate gate_;
 
     std::mutex control_;  // serialises Start, Stop and Restart

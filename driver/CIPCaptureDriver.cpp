@@ -8,6 +8,7 @@
 #include "channel/CH264ChannelRTSP.h"
 #include "driver/CDebugInfo.h"
 #include "driver/CIPVideoCapture.h"
+#include "io/CVistaIO.h"
 #include "platform/Process.h"
 #include "web/HUtils.h"
 
@@ -75,6 +76,7 @@ bool CIPCaptureDriver::Open(ipcapture::IHostDebugSink* sink, ipcapture::IHostFra
 
 void CIPCaptureDriver::Close() {
     videoCapture_.reset();
+    ioCallback_ = nullptr;
     captureIO_.reset();
     ptzDriver_.reset();
 }
@@ -85,8 +87,14 @@ ipcapture::IIPPTZDriver* CIPCaptureDriver::GetPTZDriver() { return ptzDriver_.ge
 ipcapture::IIPPTZDriverEx* CIPCaptureDriver::GetPTZDriverEx() { return ptzDriver_.get(); }
 
 bool CIPCaptureDriver::CreateCaptureIO() {
-    // Placeholder until the alarm I/O object exists: nothing to create, and
-    // Open goes on as if it had been created.
+    if (captureIO_) return true;
+    try {
+        auto io = std::make_unique<CVistaIO>(this);
+        ioCallback_ = io.get();
+        captureIO_ = std::move(io);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     return true;
 }
 

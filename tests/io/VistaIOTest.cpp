@@ -29,9 +29,9 @@ using Targets = std::vector<std::string>;
 
 constexpr const char* kStream = "/stream/event_stream.php?ch=1&strm=1&alarm=1";
 
-size_t OpenDescriptors() {
+size_t Entries(const char* directory) {
     size_t n = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
+    if (DIR* dir = opendir(directory)) {
         while (readdir(dir)) ++n;
         closedir(dir);
     }
@@ -237,7 +237,8 @@ TEST_F(VistaIOTest, AStreamThatEndsOrStallsIsReopenedWithoutLosingOrRepeatingACh
 TEST_F(VistaIOTest, StopWhileTheStreamIsReadIsPromptAndLeavesNothingOpen) {
     // A stop that waited for the device would take the whole HTTP time-out.
     auto io = Make("1", 1, 1, 30000);
-    const size_t descriptors = OpenDescriptors();
+    const size_t descriptors = Entries("/proc/self/fd");
+    const size_t threads = Entries("/proc/self/task");
     ASSERT_TRUE(io->StartIO());
     ASSERT_TRUE(callback.WaitForChanges(1, 5s));
     ASSERT_TRUE(WaitUntil([&] { return alarms->Settings().rules.size() == 1; }));
@@ -247,7 +248,8 @@ TEST_F(VistaIOTest, StopWhileTheStreamIsReadIsPromptAndLeavesNothingOpen) {
     EXPECT_FALSE(io->IsRunning());
     // The server in this process closes its ends once it sees ours closed.
     EXPECT_TRUE(WaitUntil([&] { return alarms->OpenStreams() == 0; }));
-    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == descriptors; })) << OpenDescriptors();
+    EXPECT_TRUE(WaitUntil([&] { return Entries("/proc/self/fd") == descriptors; })) << Entries("/proc/self/fd");
+    EXPECT_EQ(Entries("/proc/self/task"), threads);
     EXPECT_EQ(callback.FailureCount(), 0u);
     EXPECT_TRUE(driver.Lines().empty()) << driver.Lines()[0].text;
 }

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "channel/CBaseRTSPChannel.h"
-#include "channel/IAlarmBitsSink.h"
+#include "io/CVistaIOCallback.h"
 #include "rtp/CMpeg4RTPMediaParser.h"
 #include "web/CHttpSender.h"
 
@@ -30,10 +30,10 @@ class CVistaMPEGChannelRTSP : public CBaseRTSPChannel {
 public:
     // `alarmSink` (borrowed; may be null) gets the alarm bits of the video.
     CVistaMPEGChannelRTSP(unsigned channel, IDriver* driver, ipcapture::IHostChannelSink* hostSink,
-                          IAlarmBitsSink* alarmSink);
+                          CVistaIOCallback* alarmSink);
     ~CVistaMPEGChannelRTSP() override;
 
-    void SetAlarmSink(IAlarmBitsSink* sink) { alarmSink_ = sink; }
+    void SetAlarmSink(CVistaIOCallback* sink) { alarmSink_ = sink; }
     bool OnFrame(ipcapture::IHostFrame* frame) override;
 
     // The request that configures the stream for the channel's parameters.
@@ -53,7 +53,7 @@ protected:
 private:
     Web::CHttpSender sender_;
     CMpeg4RTPMediaParser parser_;
-    IAlarmBitsSink* alarmSink_;
+    CVistaIOCallback* alarmSink_;
 };
 
 }  // namespace dravnel

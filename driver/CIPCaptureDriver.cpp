@@ -11,6 +11,7 @@
 #include "channel/CVistaMPEGChannelRTSP.h"
 #include "driver/CDebugInfo.h"
 #include "driver/CIPVideoCapture.h"
+#include "io/CVistaIO.h"
 #include "platform/Process.h"
 #include "web/HUtils.h"
 
@@ -78,6 +79,7 @@ bool CIPCaptureDriver::Open(ipcapture::IHostDebugSink* sink, ipcapture::IHostFra
 
 void CIPCaptureDriver::Close() {
     videoCapture_.reset();
+    ioCallback_ = nullptr;
     captureIO_.reset();
     ptzDriver_.reset();
 }
@@ -88,8 +90,14 @@ ipcapture::IIPPTZDriver* CIPCaptureDriver::GetPTZDriver() { return ptzDriver_.ge
 ipcapture::IIPPTZDriverEx* CIPCaptureDriver::GetPTZDriverEx() { return ptzDriver_.get(); }
 
 bool CIPCaptureDriver::CreateCaptureIO() {
-    // Placeholder until the alarm I/O object exists: nothing to create, and
-    // Open goes on as if it had been created.
+    if (captureIO_) return true;
+    try {
+        auto io = std::make_unique<CVistaIO>(this);
+        ioCallback_ = io.get();
+        captureIO_ = std::move(io);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     return true;
 }
 
@@ -108,7 +116,7 @@ ICameraChannel* CIPCaptureDriver::CreateChannel(unsigned channel, ipcapture::IHo
         if (codec_ != kCodecMpeg4) return nullptr;
         // The alarm bits in the video go to the I/O object's alarm inputs
         // once it takes them; until then the channel has no sink.
-        return new (std::nothrow) CVistaMPEGChannelRTSP(channel, this, hostSink, nullptr);
+        return new (std::nothrow) CVistaMPEGChannelRTSP(channel, this, hostSink, ioCallback_);
     }
     switch (codec_) {
     case kCodecMjpeg: return new (std::nothrow) CMJPEGChannelRTSP(channel, this, hostSink);

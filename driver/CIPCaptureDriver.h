@@ -18,6 +18,8 @@
 
 namespace dravnel {
 
+class CVistaIOCallback;
+
 class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx3, public IDriver, public ICustomCreator {
 public:
     CIPCaptureDriver();
@@ -57,6 +59,9 @@ public:
     ICameraChannel* CreateSecondaryChannel(unsigned, ipcapture::IHostChannelSink*) override { return nullptr; }
 
     const std::array<uint16_t, 4>& HostVersion() const { return hostVersion_; }
+    // The I/O object's side for the older devices' video channel; null
+    // without an I/O object.
+    CVistaIOCallback* GetIOCallback() const { return ioCallback_; }
 
 protected:
     DEVICE_INFO device_;
@@ -74,6 +79,7 @@ private:
     std::string hostDirectory_;
 
     std::unique_ptr<ipcapture::ICaptureIOApi> captureIO_;
+    CVistaIOCallback* ioCallback_ = nullptr;  // the same object as captureIO_
     std::unique_ptr<ipcapture::IIPVideoCaptureEx> videoCapture_;
     std::unique_ptr<ipcapture::IIPPTZDriverEx> ptzDriver_;
 };

@@ -23,6 +23,8 @@ HttpResult HttpClient::Open(const HttpTransferSpec& spec) {
     const uint32_t epoch = t_->CloseCount();
     statusCode_ = 0;
     contentLength_.reset();
+    // Read after the epoch: a Cancel that this misses closes with a later count.
+    if (cancelled_.load()) return HttpResult::Aborted;
     std::lock_guard<std::mutex> lock(owner_);
     const HttpResult r = t_->Open(spec, epoch);
     if (r == HttpResult::Ok) {
@@ -53,6 +55,13 @@ void HttpClient::Close() {
     std::unique_lock<std::mutex> lock(owner_, std::try_to_lock);
     if (lock.owns_lock()) t_->CloseRequest();
 }
+
+void HttpClient::Cancel() {
+    cancelled_.store(true);
+    Close();
+}
+
+void HttpClient::Resume() { cancelled_.store(false); }
 
 void HttpClient::DropConnections() {
     std::lock_guard<std::mutex> lock(owner_);

@@ -17,6 +17,7 @@
 // thread at a time.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -103,6 +104,10 @@ public:
 
     // Any thread: ends the open request, and a pending call of the owner.
     void Close();
+    // Any thread: Close, and every later Open fails with Aborted until
+    // Resume. Unlike Close, it also stops a request whose Open has not begun.
+    void Cancel();
+    void Resume();
     // Closes the request and every kept connection; the next Open connects anew.
     void DropConnections();
 
@@ -110,6 +115,7 @@ private:
     // Held by whichever thread drives the transfer; Close from a foreign
     // thread only tries it and otherwise leaves the closing to the holder.
     std::mutex owner_;
+    std::atomic<bool> cancelled_{false};
     std::unique_ptr<CurlTransfer> t_;
     uint32_t statusCode_ = 0;
     std::optional<uint64_t> contentLength_;

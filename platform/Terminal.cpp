@@ -1,11 +1,14 @@
 #include "platform/Terminal.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <mutex>
 
 #include "platform/ChildProcess.h"
 #include "platform/Event.h"
@@ -89,6 +92,48 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     if (!child.WaitExit(200)) child.Kill();
     result.exitCode = child.ExitCode();
     return result;
+}
+
+InputLine ReadInputLine(std::string& line, uint32_t timeoutMs) {
+    static std::mutex mutex;
+    static std::string pending;
+    static bool ended = false;
+    constexpr size_t kMaxLine = 4096;
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto take = [&](size_t end, size_t skip) {
+        line = pending.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        pending.erase(0, end + skip);
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const size_t eol = pending.find('\n');
+        if (eol != std::string::npos) {
+            take(eol, 1);
+            return InputLine::Line;
+        }
+        if (pending.size() >= kMaxLine) {
+            take(kMaxLine, 0);
+            return InputLine::Line;
+        }
+        if (ended) {
+            if (pending.empty()) return InputLine::End;
+            take(pending.size(), 0);
+            return InputLine::Line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                std::chrono::steady_clock::now());
+        if (left.count() <= 0) return InputLine::Timeout;
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) return InputLine::Timeout;
+        char buffer[512];
+        const ssize_t got = ready < 0 ? -1 : read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) ended = true;
+        else pending.append(buffer, static_cast<size_t>(got));
+    }
 }
 
 }  // namespace platform

@@ -25,6 +25,13 @@ bool WaitForStopRequest(uint32_t timeoutMs);
 // Sets the stop request as a signal would (for tests and for timed runs).
 void RequestStop();
 
+enum class InputLine { Line, Timeout, End };
+// Waits up to timeoutMs for a whole line on standard input and gives it
+// without its line end (a final line without one counts at the end of input).
+// End at the end of input or on a read error; lines longer than 4096 bytes
+// are cut there. Meant for one reading thread.
+InputLine ReadInputLine(std::string& line, uint32_t timeoutMs);
+
 struct ProgramResult {
     int exitCode = -1;     // the program's exit status, or 128 + signal; -1 when it did not run
     std::string output;    // standard output and standard error together

@@ -19,6 +19,18 @@ bool CBaseHttpSender::OpenClient(std::string userAgent, int& error) {
     return true;
 }
 
+void CBaseHttpSender::Cancel() {
+    if (client_) client_->Cancel();
+}
+
+void CBaseHttpSender::Resume() {
+    if (client_) client_->Resume();
+}
+
+void CBaseHttpSender::DropConnections() {
+    if (client_) client_->DropConnections();
+}
+
 void CBaseHttpSender::CloseClientRequest() {
     if (client_) client_->Close();
 }

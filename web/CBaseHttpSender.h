@@ -46,6 +46,13 @@ public:
     // Optionally clears `body`, then appends at most `limit` bytes; their count.
     virtual uint32_t ReadData(std::vector<uint8_t>& body, uint32_t limit, bool clear) = 0;
 
+    // Any thread: closes the current request and refuses every later one
+    // until Resume, so that an owner about to send cannot slip past a stop.
+    void Cancel();
+    void Resume();
+    // Closes the request and every kept connection (owner's thread).
+    void DropConnections();
+
     const dravnel::DEVICE_INFO& Device() const { return device_; }
     // Status of the last response, 0 when there was none.
     uint32_t StatusCode() const { return statusCode_; }

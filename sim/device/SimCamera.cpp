@@ -8,7 +8,8 @@ SimCamera::SimCamera(SimCameraOptions options)
     : options_(std::move(options)),
       rtsp_(RtspOptions(options_)),
       device_(web_),
-      video_(web_, &rtsp_, options_.profile, options_.channels, options_.ntsc) {
+      video_(web_, &rtsp_, options_.profile, options_.channels, options_.ntsc),
+      alarms_(web_, options_.inputs, options_.outputs) {
     if (options_.vistaMpeg) vistaMpeg_ = std::make_unique<VistaMpegDevice>(web_, &rtsp_, options_.ntsc);
     web_.SetAuth(options_.webAuth, options_.user, options_.password);
     rtsp_.SetAuth(options_.rtspAuth, options_.user, options_.password);  // refused without a user: see Start

@@ -26,6 +26,7 @@
 #include <mutex>
 #include <string>
 
+#include "sim/device/AlarmDevice.h"
 #include "sim/device/TcpGate.h"
 #include "sim/device/VideoDevice.h"
 #include "sim/device/VistaMpegDevice.h"
@@ -46,6 +47,9 @@ struct SimCameraOptions {
     // What "/config.txt" reports as the device's model and firmware.
     std::string model = "QSIM-100";
     std::string firmware = "1.0.0";
+    // Alarm inputs and relay outputs (AlarmDevice).
+    unsigned inputs = 4;
+    unsigned outputs = 1;
     // The RTSP media process; empty: quarnel-sim-rtsp beside the running program.
     std::string rtspExecutable;
     // An older Vista MPEG-4 device as well: its "/admin/mpeg4.html" page and
@@ -84,6 +88,7 @@ public:
     WebDevice& Device() { return device_; }
     // Null unless the options ask for the older device.
     VistaMpegDevice* VistaMpeg() { return vistaMpeg_.get(); }
+    AlarmDevice& Alarms() { return alarms_; }
     const SimCameraOptions& Options() const { return options_; }
 
 private:
@@ -99,6 +104,7 @@ private:
     WebDevice device_;
     VideoDevice video_;
     std::unique_ptr<VistaMpegDevice> vistaMpeg_;
+    AlarmDevice alarms_;
     TcpGate gate_;
 
     std::mutex control_;  // serialises Start, Stop and Restart

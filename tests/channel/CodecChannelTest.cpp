@@ -18,7 +18,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct AlarmRecorder : dravnel::IAlarmBitsSink {
+struct AlarmRecorder : dravnel::CVistaIOCallback {
     void OnAlarmBits(unsigned bits) override { received.push_back(bits); }
     std::vector<unsigned> received;
 };

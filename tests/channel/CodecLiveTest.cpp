@@ -41,7 +41,7 @@ public:
     ~Shortened() override { this->Stop(); }
 };
 
-struct AlarmRecorder : dravnel::IAlarmBitsSink {
+struct AlarmRecorder : dravnel::CVistaIOCallback {
     void OnAlarmBits(unsigned bits) override { last = bits; }
     std::atomic<unsigned> last{0x100};
 };

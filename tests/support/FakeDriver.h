@@ -34,6 +34,8 @@ public:
 
     dravnel::DEVICE_INFO device;
     uint32_t channelCount = 1;
+    uint32_t alarmInputs = 0;
+    uint32_t alarmOutputs = 0;
     int codec = dravnel::kCodecH264;
     bool parameterFlag = false;
     std::string hostDirectory;
@@ -56,7 +58,7 @@ public:
     std::string GetDriverName() override { return driverName; }
     std::string GetHostDirectory() override { return hostDirectory; }
     const dravnel::DEVICE_INFO* GetDeviceInfo() override { return &device; }
-    std::pair<uint32_t, uint32_t> GetDeviceValues() override { return {0, 0}; }
+    std::pair<uint32_t, uint32_t> GetDeviceValues() override { return {alarmInputs, alarmOutputs}; }
     dravnel::ipcapture::IHostFrameAllocator* GetHostContext() override { return hostContext; }
     bool GetParameterFlag() override { return parameterFlag; }
     int GetCodec() override { return codec; }

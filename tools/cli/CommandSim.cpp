@@ -3,12 +3,15 @@
 // reach it and every stream configuration request it answers.
 #include "tools/cli/CommandSim.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
+#include "platform/Clock.h"
 #include "platform/Terminal.h"
 #include "sim/device/SimCamera.h"
 #include "tools/cli/Options.h"
+#include "tools/cli/SimControl.h"
 
 namespace quarnel::cli {
 
@@ -44,7 +47,12 @@ const char* kHelp =
     "  --password TEXT       password (default admin)\n"
     "  --http-port N         HTTP port (default: a free port)\n"
     "  --rtsp-port N         RTSP port (default: a free port)\n"
-    "  --seconds N           stop after N seconds (default: run until interrupted)\n";
+    "  --inputs N            alarm inputs, 0 to 64 (default 4)\n"
+    "  --outputs N           relay outputs, 0 to 16 (default 1)\n"
+    "  --seconds N           stop after N seconds (default: run until interrupted)\n"
+    "\n"
+    "Lines typed on its standard input change the alarm inputs and switch\n"
+    "faults of the event stream and pages (type help).\n";
 
 struct SimArgs {
     SimCameraOptions camera;
@@ -115,6 +123,12 @@ bool Parse(const std::vector<std::string>& args, SimArgs& out, std::string& erro
         } else if (arg == "--rtsp-port") {
             if (!number(n, 0, 65535)) return false;
             out.camera.rtspPort = static_cast<uint16_t>(n);
+        } else if (arg == "--inputs") {
+            if (!number(n, 0, 64)) return false;
+            out.camera.inputs = n;
+        } else if (arg == "--outputs") {
+            if (!number(n, 0, 16)) return false;
+            out.camera.outputs = n;
         } else if (arg == "--seconds") {
             if (!number(out.seconds, 1, 7 * 24 * 3600)) return false;
         } else {
@@ -174,6 +188,12 @@ void PrintBanner(SimCamera& camera, const SimArgs& args) {
                     "--password %s --codec mpeg4 --param 2=%d --param 3=%u --param 4=0\n\n",
                     static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
                     o.ntsc ? 1 : 0, static_cast<unsigned>(camera.RtspPort()));
+    std::printf("Alarm inputs and relays: %u input%s, %u output%s; event stream %s/stream/event_stream.php?ch=1&strm=1"
+                "&alarm=1\n  quarnel io --address 127.0.0.1 --port %u --user %s --password %s --inputs %u --outputs %u "
+                "--param 2=%d --param 4=%d\n%s\n",
+                o.inputs, o.inputs == 1 ? "" : "s", o.outputs, o.outputs == 1 ? "" : "s", camera.WebUrl().c_str(),
+                static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
+                o.inputs, o.outputs, o.ntsc ? 1 : 0, modelB ? 2 : 1, SimControlHelp());
     if (args.seconds != 0)
         std::printf("Running for %u s (Ctrl-C stops it sooner).\n", args.seconds);
     else
@@ -217,12 +237,38 @@ int RunSimCommand(const std::vector<std::string>& args) {
         PrintBanner(camera, parsed);
     }
 
-    if (parsed.seconds != 0) {
-        platform::WaitForStopRequest(parsed.seconds * 1000u);
-    } else {
-        while (!platform::WaitForStopRequest(60000)) {
+    camera.Alarms().Observe([&printing](const std::string& line) {
+        std::lock_guard<std::mutex> lock(printing);
+        std::printf("alarm: %s\n", line.c_str());
+        std::fflush(stdout);
+    });
+
+    // Control lines from standard input until it ends; then only the stop.
+    const uint32_t started = platform::MonotonicMs();
+    const auto left = [&]() -> uint32_t {
+        if (parsed.seconds == 0) return 60000;
+        const uint32_t elapsed = platform::MonotonicMs() - started;
+        return elapsed >= parsed.seconds * 1000u ? 0 : std::min<uint32_t>(parsed.seconds * 1000u - elapsed, 60000);
+    };
+    bool input = true;
+    while (!platform::StopRequested()) {
+        const uint32_t wait = left();
+        if (wait == 0) break;
+        if (!input) {
+            platform::WaitForStopRequest(wait);
+            continue;
         }
+        std::string line;
+        const platform::InputLine got = platform::ReadInputLine(line, std::min<uint32_t>(wait, 200));
+        if (got == platform::InputLine::End) input = false;
+        if (got != platform::InputLine::Line) continue;
+        const std::string reply = ApplySimControl(camera.Alarms(), line);
+        if (reply.empty()) continue;
+        std::lock_guard<std::mutex> lock(printing);
+        std::printf("%s%s", reply.c_str(), reply.back() == '\n' ? "" : "\n");
+        std::fflush(stdout);
     }
+    camera.Alarms().Observe(nullptr);
     camera.Video().ObserveSets(nullptr);
     camera.Stop();
     std::printf("Simulated camera stopped.\n");

@@ -1,0 +1,54 @@
+// The I/O object as a recorder reaches it: through the opened driver, on the
+// simulated camera's alarm pages.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "io/CVistaIO.h"
+#include "sim/device/AlarmDevice.h"
+#include "sim/web/WebServer.h"
+#include "tests/support/OpenDriver.h"
+#include "tests/support/WaitUntil.h"
+#include "tools/host/IOCallback.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Open creates the I/O object once; its inputs reach the host's callback and
+// its output the device's relay; Close stops what still runs.
+TEST(DriverIO, OpenCreatesTheIOObjectThatServesTheHostUntilClose) {
+    quarnel::sim::WebServer web;
+    ASSERT_TRUE(web.Start(0));
+    quarnel::sim::AlarmDevice alarms(web, 2, 1);
+    quarnel::test::OpenDriver d;
+    d.description.port = web.Port();
+    d.description.inputs = 2;
+    d.description.outputs = 1;
+    d.description.parameters = {{1, "0"}, {2, "0"}, {3, "(none)"}, {4, "1"}};
+    ASSERT_TRUE(d.Open());
+    dravnel::ipcapture::ICaptureIOApi* io = d.driver->GetCaptureIO();
+    ASSERT_NE(io, nullptr);
+    EXPECT_TRUE(d.driver->CreateCaptureIO());
+    EXPECT_EQ(d.driver->GetCaptureIO(), io);
+    EXPECT_EQ(d.driver->GetIOCallback(), dynamic_cast<dravnel::CVistaIOCallback*>(io));
+    EXPECT_EQ(io->GetInputCount(), 2u);
+    EXPECT_EQ(io->GetOutputCount(), 1u);
+
+    quarnel::host::IOCallback callback;
+    ASSERT_TRUE(io->SetCallback(&callback));
+    ASSERT_TRUE(io->StartIO());
+    ASSERT_TRUE(callback.WaitForChanges(2, 5s));
+    alarms.SetInput(1, true);
+    ASSERT_TRUE(callback.WaitForChanges(3, 5s));
+    EXPECT_EQ(callback.Changes().back(), (std::pair<unsigned, int>{1, dravnel::kIOStateActive}));
+    ASSERT_TRUE(io->ChangeOutputState(0, dravnel::kIOStateActive));
+    EXPECT_TRUE(quarnel::test::WaitUntil([&] { return alarms.Relay(0); }));
+
+    d.driver->Close();  // with the I/O still running
+    EXPECT_EQ(d.driver->GetCaptureIO(), nullptr);
+    EXPECT_EQ(d.driver->GetIOCallback(), nullptr);
+    EXPECT_EQ(callback.FailureCount(), 0u);
+}
+
+}  // namespace

@@ -6,9 +6,12 @@
 
 #include "io/CVistaIO.h"
 #include "sim/device/AlarmDevice.h"
+#include "sim/device/SimCamera.h"
+#include "sim/device/VistaMpegDevice.h"
 #include "sim/web/WebServer.h"
 #include "tests/support/OpenDriver.h"
 #include "tests/support/WaitUntil.h"
+#include "tools/host/ChannelSink.h"
 #include "tools/host/IOCallback.h"
 
 namespace {
@@ -49,6 +52,49 @@ TEST(DriverIO, OpenCreatesTheIOObjectThatServesTheHostUntilClose) {
     EXPECT_EQ(d.driver->GetCaptureIO(), nullptr);
     EXPECT_EQ(d.driver->GetIOCallback(), nullptr);
     EXPECT_EQ(callback.FailureCount(), 0u);
+}
+
+// An older device has no event stream: its alarm inputs ride in the video as
+// user data in front of each picture. The driver's video channel hands the bits
+// to the I/O object, which reports the inputs that changed to the host.
+TEST(DriverIO, AnOlderDevicesAlarmBitsInTheVideoReachTheHostsCallback) {
+    quarnel::sim::SimCameraOptions options;
+    options.vistaMpeg = true;
+    quarnel::sim::SimCamera camera(options);
+    ASSERT_TRUE(camera.Start()) << camera.LastError();
+    camera.VistaMpeg()->SetAlarmBits(0x00);
+
+    quarnel::test::OpenDriver d;
+    d.description.port = camera.WebPort();
+    d.description.codec = 2;  // MPEG-4
+    d.description.inputs = 2;
+    d.description.userName = "admin";
+    d.description.password = "admin";
+    d.description.parameters = {{1, "0"}, {2, "0"}, {3, std::to_string(camera.RtspPort())}, {4, "0"}};
+    ASSERT_TRUE(d.Open());
+    dravnel::ipcapture::ICaptureIOApi* io = d.driver->GetCaptureIO();
+    ASSERT_NE(io, nullptr);
+    quarnel::host::IOCallback callback;
+    ASSERT_TRUE(io->SetCallback(&callback));
+    ASSERT_TRUE(io->StartIO());
+
+    quarnel::host::ChannelSink sink;
+    quarnel::host::ChannelDescription description;
+    description.frameInterval = 0x700A;
+    ASSERT_TRUE(d.driver->GetVideoCapture()->StartChannel(0, &sink, &description));
+    ASSERT_TRUE(sink.WaitForFrames(3, 30s)) << "frames: " << sink.FrameCount();
+    camera.VistaMpeg()->SetAlarmBits(0x02);
+    ASSERT_TRUE(quarnel::test::WaitUntil([&] {
+        for (const auto& change : callback.Changes())
+            if (change == std::pair<unsigned, int>{1, dravnel::kIOStateActive}) return true;
+        return false;
+    }));
+    for (const auto& change : callback.Changes())
+        EXPECT_FALSE(change.first == 0 && change.second == dravnel::kIOStateActive);
+
+    d.driver->GetVideoCapture()->StopChannel(0);
+    io->StopIO();
+    d.driver->Close();
 }
 
 }  // namespace

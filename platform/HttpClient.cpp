@@ -23,6 +23,9 @@ HttpResult HttpClient::Open(const HttpTransferSpec& spec) {
     const uint32_t epoch = t_->CloseCount();
     statusCode_ = 0;
     contentLength_.reset();
+    // Read after the epoch: a Shutdown whose Close this epoch missed has
+    // already set the flag.
+    if (shutdown_.load()) return HttpResult::Aborted;
     std::lock_guard<std::mutex> lock(owner_);
     const HttpResult r = t_->Open(spec, epoch);
     if (r == HttpResult::Ok) {
@@ -52,6 +55,11 @@ void HttpClient::Close() {
     t_->SignalClose();
     std::unique_lock<std::mutex> lock(owner_, std::try_to_lock);
     if (lock.owns_lock()) t_->CloseRequest();
+}
+
+void HttpClient::Shutdown() {
+    shutdown_.store(true);
+    Close();
 }
 
 void HttpClient::DropConnections() {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -103,6 +104,9 @@ public:
 
     // Any thread: ends the open request, and a pending call of the owner.
     void Close();
+    // Any thread: Close, and every later Open fails at once (Aborted). A
+    // request whose Open races with this call is ended either way.
+    void Shutdown();
     // Closes the request and every kept connection; the next Open connects anew.
     void DropConnections();
 
@@ -111,6 +115,7 @@ private:
     // thread only tries it and otherwise leaves the closing to the holder.
     std::mutex owner_;
     std::unique_ptr<CurlTransfer> t_;
+    std::atomic<bool> shutdown_{false};
     uint32_t statusCode_ = 0;
     std::optional<uint64_t> contentLength_;
 };

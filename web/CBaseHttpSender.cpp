@@ -23,6 +23,10 @@ void CBaseHttpSender::CloseClientRequest() {
     if (client_) client_->Close();
 }
 
+void CBaseHttpSender::Shutdown() {
+    if (client_) client_->Shutdown();
+}
+
 uint32_t CBaseHttpSender::QueryClientAvailable() {
     if (!client_) return 0;
     size_t available = 0;

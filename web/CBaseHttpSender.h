@@ -46,6 +46,11 @@ public:
     // Optionally clears `body`, then appends at most `limit` bytes; their count.
     virtual uint32_t ReadData(std::vector<uint8_t>& body, uint32_t limit, bool clear) = 0;
 
+    // Any thread: closes the request in progress and makes every later
+    // request of this sender fail at once. For an owner that is being
+    // stopped: no request can slip in between its stop check and the close.
+    void Shutdown();
+
     const dravnel::DEVICE_INFO& Device() const { return device_; }
     // Status of the last response, 0 when there was none.
     uint32_t StatusCode() const { return statusCode_; }

@@ -8,7 +8,9 @@ SimCamera::SimCamera(SimCameraOptions options)
     : options_(std::move(options)),
       rtsp_(RtspOptions(options_)),
       device_(web_),
-      video_(web_, &rtsp_, options_.profile, options_.channels, options_.ntsc) {
+      video_(web_, &rtsp_, options_.profile, options_.channels, options_.ntsc),
+      identity_(web_, IdentityOf(options_)),
+      ptz_(web_, video_.Channels(), options_.ptz) {
     web_.SetAuth(options_.webAuth, options_.user, options_.password);
     rtsp_.SetAuth(options_.rtspAuth, options_.user, options_.password);  // refused without a user: see Start
 }
@@ -23,6 +25,19 @@ RtspServer::Options SimCamera::RtspOptions(const SimCameraOptions& options) {
     rtsp.executable = options.rtspExecutable;
     rtsp.channels = std::clamp(options.channels, 1u, VideoSettings::kMaxChannels);
     return rtsp;
+}
+
+IdentityOptions SimCamera::IdentityOf(const SimCameraOptions& options) {
+    IdentityOptions identity;
+    identity.profile = options.identity;
+    identity.model = options.model;
+    identity.firmware = options.firmware;
+    identity.ntsc = options.ntsc;
+    identity.channels = std::clamp(options.channels, 1u, VideoSettings::kMaxChannels);
+    identity.alarmInputs = options.alarmInputs;
+    identity.alarmOutputs = std::min(options.alarmOutputs, 1u);
+    identity.ptz = options.ptz;
+    return identity;
 }
 
 bool SimCamera::Start() {
@@ -128,11 +143,6 @@ void SimCamera::Fail(std::string error) {
 }
 
 // Identification as the capability query reads it, one name=value a line.
-void SimCamera::UpdateConfigText() {
-    device_.SetConfigText("model=" + options_.model + "\r\nfirmware=" + options_.firmware +
-                          "\r\nmac=00:00:5E:00:53:01\r\ntv_mode=" + (options_.ntsc ? "NTSC" : "PAL") +
-                          "\r\nhttp_port=" + std::to_string(WebPort()) + "\r\nrtsp_port=" +
-                          std::to_string(RtspPort()) + "\r\nOPTIONS=MULTI_STREAM VMD\r\n");
-}
+void SimCamera::UpdateConfigText() { device_.SetConfigText(identity_.ConfigText(WebPort(), RtspPort())); }
 
 }  // namespace quarnel::sim

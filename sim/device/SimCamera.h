@@ -25,6 +25,8 @@
 #include <mutex>
 #include <string>
 
+#include "sim/device/DeviceIdentity.h"
+#include "sim/device/PtzPage.h"
 #include "sim/device/TcpGate.h"
 #include "sim/device/VideoDevice.h"
 #include "sim/rtsp/RtspServer.h"
@@ -44,6 +46,12 @@ struct SimCameraOptions {
     // What "/config.txt" reports as the device's model and firmware.
     std::string model = "QSIM-100";
     std::string firmware = "1.0.0";
+    // Which firmware generation "/config.txt" and the probe pages show, and
+    // the alarm I/O and PTZ they report (see DeviceIdentity).
+    IdentityProfile identity = IdentityProfile::Group1;
+    unsigned alarmInputs = 0;
+    unsigned alarmOutputs = 0;
+    bool ptz = false;
     // The RTSP media process; empty: quarnel-sim-rtsp beside the running program.
     std::string rtspExecutable;
 };
@@ -77,6 +85,8 @@ public:
     RtspServer& Rtsp() { return rtsp_; }
     VideoDevice& Video() { return video_; }
     WebDevice& Device() { return device_; }
+    DeviceIdentity& Identity() { return identity_; }
+    PtzPage& Ptz() { return ptz_; }
     const SimCameraOptions& Options() const { return options_; }
 
 private:
@@ -85,12 +95,15 @@ private:
     void Fail(std::string error);
     void UpdateConfigText();
     static RtspServer::Options RtspOptions(const SimCameraOptions& options);
+    static IdentityOptions IdentityOf(const SimCameraOptions& options);
 
     const SimCameraOptions options_;
     WebServer web_;
     RtspServer rtsp_;
     WebDevice device_;
     VideoDevice video_;
+    DeviceIdentity identity_;
+    PtzPage ptz_;
     TcpGate gate_;
 
     std::mutex control_;  // serialises Start, Stop and Restart

@@ -25,6 +25,7 @@ void CBaseCameraProperties::AddResolution(uint32_t width, uint32_t height, uint3
         if (rate != 0 && rate < known.maxRate) known.maxRate = rate;
         return;
     }
+    if (resolutions.size() >= kMaxResolutions) return;
     resolutions.push_back({static_cast<uint16_t>(width), static_cast<uint16_t>(height), rate});
 }
 

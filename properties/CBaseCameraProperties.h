@@ -69,6 +69,10 @@ public:
     CManualEvent& StopEvent() { return stopEvent_; }
     bool Stopped() const { return stopEvent_.IsSet(); }
 
+    // Most sizes kept: a device's list beyond them is ignored, so that a
+    // hostile list cannot make the duplicate check quadratic.
+    static constexpr size_t kMaxResolutions = 256;
+
     // A size, its top frame rate (0: none) stored as a host rate value. A size
     // already known is kept; its value is lowered to a new non-zero one.
     void AddResolution(uint32_t width, uint32_t height, uint32_t maxFps);

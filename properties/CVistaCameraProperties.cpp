@@ -15,6 +15,7 @@ namespace {
 using HUtils::GetValue;
 
 constexpr std::string_view kLines = "\r\n";
+constexpr uint32_t kMaxNumberedInputs = 256;
 constexpr std::string_view kEntries = "&\r\n";
 
 std::string Line(const std::string& text, std::string_view key) { return GetValue(text, key, "=", kLines); }
@@ -185,8 +186,10 @@ bool CVistaCameraProperties::ProbeAlarmInputs(bool current) {
         if (const std::string count = Entry(page, "alarm_in_count"); !count.empty()) {
             alarmInputCount = HUtils::ParseDecimal(count);
         } else {
-            // Each counted entry needs a value in the page, so the page's size bounds the walk.
-            while (!Entry(page, HUtils::Format("alarm_in_%u_enable", alarmInputCount + 1)).empty())
+            // Each step searches the page again: the walk stops at a count no
+            // device has, so that a hostile page cannot make it quadratic.
+            while (alarmInputCount < kMaxNumberedInputs &&
+                   !Entry(page, HUtils::Format("alarm_in_%u_enable", alarmInputCount + 1)).empty())
                 ++alarmInputCount;
         }
     }

@@ -31,6 +31,7 @@ void CCapabilityQueryModule::Shutdown() {
         }
         thread_.Join();
     }
+    std::lock_guard<std::mutex> properties(propertiesMutex_);
     properties_.Release();
 }
 
@@ -45,15 +46,18 @@ bool CCapabilityQueryModule::Start(const char* address, uint16_t port, const cha
     device_.Port = port;
     device_.UserName = userName;
     device_.Password = password;
-    properties_ = CreateProperties();
-    if (!properties_) return false;
+    {
+        std::lock_guard<std::mutex> properties(propertiesMutex_);
+        properties_ = CreateProperties();
+        if (!properties_) return false;
+    }
     return thread_.Start([this] { RunQuery(); });
 }
 
 void CCapabilityQueryModule::Terminate() {
     TSmartPtr<CBaseCameraProperties> properties;
     {
-        CScopedLock guard(lock_);
+        std::lock_guard<std::mutex> guard(propertiesMutex_);
         properties = properties_;
     }
     if (!properties) return;
@@ -73,9 +77,11 @@ void CCapabilityQueryModule::RunQuery() {
     std::string message;
     bool succeeded = false;
     {
-        // Start wrote these before the thread began, and nothing writes them
-        // while it runs.
-        TSmartPtr<CBaseCameraProperties> properties = properties_;
+        TSmartPtr<CBaseCameraProperties> properties;
+        {
+            std::lock_guard<std::mutex> guard(propertiesMutex_);
+            properties = properties_;
+        }
         if (device_.Address.find_first_of(kForbidden) != std::string::npos) {
             message = kMessageInvalidAddress;
         } else if (!properties || !results_) {

@@ -8,13 +8,15 @@
 //   delete                    -> Terminate, wait for the thread (never killed)
 //
 // Thread-safety: Start and destruction are serialised by the lock; Terminate
-// may be called from any thread and only signals. The properties object is
+// may be called from any thread (the sink's callbacks included) and only
+// signals. The properties object is
 // shared with the thread by reference count. The host may destroy the module
 // from its own sink callback: the thread touches nothing of the module after
 // that call.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "platform/Thread.h"
@@ -59,6 +61,9 @@ protected:
 private:
     ipcapture::IHostCapabilitySink* sink_;
     ipcapture::IHostCapabilityResults* results_ = nullptr;
+    // Guards properties_ apart from the lock, which destruction holds while
+    // it waits: a Terminate from the host's sink callback must not wait for it.
+    std::mutex propertiesMutex_;
     TSmartPtr<CBaseCameraProperties> properties_;
     CLock lock_;
     platform::Thread thread_;

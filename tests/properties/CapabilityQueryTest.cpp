@@ -164,6 +164,26 @@ TEST(CapabilityQuery, OneQueryPerModuleAndOneModuleOfTheLibrarys) {
     EXPECT_EQ(first.outcomeCount() + second.outcomeCount(), 2u);
 }
 
+// A host that ends the query from its own callback: Terminate, then delete,
+// on the query thread. The thread then touches nothing of the module.
+TEST(CapabilityQuery, TheHostMayDeleteTheModuleFromItsCallback) {
+    struct DeletingSink : CapabilityRecorder {
+        dravnel::ipcapture::IIPCapabilityQuery* module = nullptr;
+        void OnQueryFailed(uint32_t reason, const char* message) override {
+            module->Terminate();
+            delete module;
+            CapabilityRecorder::OnQueryFailed(reason, message);
+        }
+    };
+    // Static: the detached query thread may still be on its way out of the
+    // callback when the outcome is seen here.
+    static DeletingSink sink;
+    sink.module = dravnel::capability::CreateModule(&sink, 0);
+    ASSERT_TRUE(sink.module->Start("127.0.0.1", 1, "admin", "admin", &sink));
+    ASSERT_TRUE(sink.WaitForOutcome(kQueryBound));
+    EXPECT_EQ(sink.outcomeCount(), 1u);
+}
+
 // The camera holds "/config.txt" until released; a query waiting for it is
 // ended by Terminate (the module kept) or by deleting the module, either way
 // long before the camera answers or the sender's own time-out, with one outcome

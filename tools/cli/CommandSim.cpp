@@ -195,10 +195,11 @@ void PrintBanner(SimCamera& camera, const SimArgs& args) {
     const SimCameraOptions& o = camera.Options();
     const bool modelB = o.profile == DeviceProfile::ModelB;
     const unsigned channels = camera.Video().Channels();
-    std::printf("Simulated camera %s: %s profile (%s video page), %u channel%s, %s, %u alarm input%s, %u output%s, %s\n",
-                o.model.c_str(), sim::IdentityProfileName(o.identity), modelB ? "Model B" : "standard", channels,
-                channels == 1 ? "" : "s", o.ntsc ? "NTSC" : "PAL", o.alarmInputs, o.alarmInputs == 1 ? "" : "s",
-                o.alarmOutputs, o.alarmOutputs == 1 ? "" : "s", o.ptz ? "PTZ" : "no PTZ");
+    std::printf("Simulated camera %s: %s profile, %u channel%s, %s\n", o.model.c_str(),
+                modelB ? "Model B" : "standard", channels, channels == 1 ? "" : "s", o.ntsc ? "NTSC" : "PAL");
+    std::printf("  Identity  %s firmware, %u alarm input%s, %u output%s, %s\n", sim::IdentityProfileName(o.identity),
+                o.alarmInputs, o.alarmInputs == 1 ? "" : "s", o.alarmOutputs, o.alarmOutputs == 1 ? "" : "s",
+                o.ptz ? "PTZ" : "no PTZ");
     std::printf("  HTTP   %s/   video page %s/video/video.php?app=get&ch=1%s\n", camera.WebUrl().c_str(),
                 camera.WebUrl().c_str(), modelB ? "&strm=1" : "");
     for (unsigned channel = 1; channel <= channels; ++channel) {

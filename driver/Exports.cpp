@@ -2,6 +2,7 @@
 #include <new>
 
 #include "driver/CQuarnelDriver.h"
+#include "properties/CapabilityQueryExports.h"
 #include "quarnel/Exports.h"
 
 using dravnel::ipcapture::IIPCaptureDriver;
@@ -19,18 +20,21 @@ void DeleteIPCapture(IIPCaptureDriver* driver) { delete driver; }
 
 void DeleteIPCaptureEx(IIPCaptureDriver* driver) { DeleteIPCapture(driver); }
 
-// The capability query refuses every call until device probing exists.
-dravnel::ipcapture::IIPCapabilityQuery* CreateCapabilityQueryModule(dravnel::ipcapture::IHostCapabilitySink*,
-                                                                     int) {
-    return nullptr;
+dravnel::ipcapture::IIPCapabilityQuery* CreateCapabilityQueryModule(dravnel::ipcapture::IHostCapabilitySink* sink,
+                                                                     int ntsc) {
+    return dravnel::capability::CreateModule(sink, ntsc);
 }
-void DeleteCapabilityQueryModule(dravnel::ipcapture::IIPCapabilityQuery* module) { delete module; }
-int InitCapabilityQuery(dravnel::ipcapture::IHostCapabilitySink*, int) { return 0; }
-int StartCapabilityQuery(const char*, uint16_t, const char*, const char*,
-                         dravnel::ipcapture::IHostCapabilityResults*) {
-    return 0;
+void DeleteCapabilityQueryModule(dravnel::ipcapture::IIPCapabilityQuery* module) {
+    dravnel::capability::DeleteModule(module);
 }
-int TerminateCapabilityQuery() { return 0; }
-int UninitCapabilityQuery() { return 0; }
+int InitCapabilityQuery(dravnel::ipcapture::IHostCapabilitySink* sink, int ntsc) {
+    return dravnel::capability::Init(sink, ntsc);
+}
+int StartCapabilityQuery(const char* address, uint16_t port, const char* userName, const char* password,
+                         dravnel::ipcapture::IHostCapabilityResults* results) {
+    return dravnel::capability::Start(address, port, userName, password, results);
+}
+int TerminateCapabilityQuery() { return dravnel::capability::Terminate(); }
+int UninitCapabilityQuery() { return dravnel::capability::Uninit(); }
 
 }  // extern "C"

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>

@@ -35,7 +35,9 @@ public:
 
 private:
     std::thread thread_;
-    std::unique_ptr<Event> finished_;
+    // Shared with the thread, which sets it after its body even when this
+    // object was destroyed by the body itself.
+    std::shared_ptr<Event> finished_;
     std::atomic<uint32_t> id_{0};
 };
 

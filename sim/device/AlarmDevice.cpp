@@ -159,6 +159,7 @@ AlarmDevice::AlarmDevice(WebServer& web, unsigned inputs, unsigned outputs) : st
 
     web.SetPage("/event/alarm_out.php", page([](State& s, const WebPageRequest& r) {
         std::unique_lock<std::mutex> lock(s.mutex);
+        if (s.outputs == 0) return Reply("", 404);  // a device without a relay has no such page
         if (s.badResult) return Refused();
         const std::string app = r.Param("app");
         if (app == "get")
@@ -258,6 +259,7 @@ AlarmDevice::AlarmDevice(WebServer& web, unsigned inputs, unsigned outputs) : st
 
     web.SetPage("/admin/event.html", page([](State& s, const WebPageRequest& r) {
         std::unique_lock<std::mutex> lock(s.mutex);
+        if (s.outputs == 0) return Reply("", 404);
         const std::string app = r.Param("app");
         if (app == "get")
             return Reply(std::string("mandatory_out_enable=") + (s.settings.mandatoryOutEnable ? "1" : "0") +

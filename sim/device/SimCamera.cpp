@@ -9,6 +9,8 @@ SimCamera::SimCamera(SimCameraOptions options)
       rtsp_(RtspOptions(options_)),
       device_(web_),
       video_(web_, &rtsp_, options_.profile, options_.channels, options_.ntsc),
+      identity_(web_, IdentityOf(options_)),
+      ptz_(web_, video_.Channels(), options_.ptz),
       alarms_(web_, options_.inputs, options_.outputs) {
     if (options_.vistaMpeg) vistaMpeg_ = std::make_unique<VistaMpegDevice>(web_, &rtsp_, options_.ntsc);
     web_.SetAuth(options_.webAuth, options_.user, options_.password);
@@ -25,6 +27,19 @@ RtspServer::Options SimCamera::RtspOptions(const SimCameraOptions& options) {
     rtsp.executable = options.rtspExecutable;
     rtsp.channels = std::clamp(options.channels, 1u, VideoSettings::kMaxChannels);
     return rtsp;
+}
+
+IdentityOptions SimCamera::IdentityOf(const SimCameraOptions& options) {
+    IdentityOptions identity;
+    identity.profile = options.identity;
+    identity.model = options.model;
+    identity.firmware = options.firmware;
+    identity.ntsc = options.ntsc;
+    identity.channels = std::clamp(options.channels, 1u, VideoSettings::kMaxChannels);
+    identity.alarmInputs = options.inputs;
+    identity.alarmOutputs = std::min(options.outputs, 1u);
+    identity.ptz = options.ptz;
+    return identity;
 }
 
 bool SimCamera::Start() {
@@ -130,11 +145,6 @@ void SimCamera::Fail(std::string error) {
 }
 
 // Identification as the capability query reads it, one name=value a line.
-void SimCamera::UpdateConfigText() {
-    device_.SetConfigText("model=" + options_.model + "\r\nfirmware=" + options_.firmware +
-                          "\r\nmac=00:00:5E:00:53:01\r\ntv_mode=" + (options_.ntsc ? "NTSC" : "PAL") +
-                          "\r\nhttp_port=" + std::to_string(WebPort()) + "\r\nrtsp_port=" +
-                          std::to_string(RtspPort()) + "\r\nOPTIONS=MULTI_STREAM VMD\r\n");
-}
+void SimCamera::UpdateConfigText() { device_.SetConfigText(identity_.ConfigText(WebPort(), RtspPort())); }
 
 }  // namespace quarnel::sim

@@ -27,6 +27,8 @@
 #include <string>
 
 #include "sim/device/AlarmDevice.h"
+#include "sim/device/DeviceIdentity.h"
+#include "sim/device/PtzPage.h"
 #include "sim/device/TcpGate.h"
 #include "sim/device/VideoDevice.h"
 #include "sim/device/VistaMpegDevice.h"
@@ -47,9 +49,14 @@ struct SimCameraOptions {
     // What "/config.txt" reports as the device's model and firmware.
     std::string model = "QSIM-100";
     std::string firmware = "1.0.0";
-    // Alarm inputs and relay outputs (AlarmDevice).
+    // Alarm inputs and relay outputs (AlarmDevice); the probe pages report the
+    // same counts (at most one output).
     unsigned inputs = 4;
     unsigned outputs = 1;
+    // Which firmware generation "/config.txt" and the probe pages show, and
+    // whether they report PTZ (see DeviceIdentity).
+    IdentityProfile identity = IdentityProfile::Group1;
+    bool ptz = false;
     // The RTSP media process; empty: quarnel-sim-rtsp beside the running program.
     std::string rtspExecutable;
     // An older Vista MPEG-4 device as well: its "/admin/mpeg4.html" page and
@@ -89,6 +96,8 @@ public:
     // Null unless the options ask for the older device.
     VistaMpegDevice* VistaMpeg() { return vistaMpeg_.get(); }
     AlarmDevice& Alarms() { return alarms_; }
+    DeviceIdentity& Identity() { return identity_; }
+    PtzPage& Ptz() { return ptz_; }
     const SimCameraOptions& Options() const { return options_; }
 
 private:
@@ -97,6 +106,7 @@ private:
     void Fail(std::string error);
     void UpdateConfigText();
     static RtspServer::Options RtspOptions(const SimCameraOptions& options);
+    static IdentityOptions IdentityOf(const SimCameraOptions& options);
 
     const SimCameraOptions options_;
     WebServer web_;
@@ -104,6 +114,10 @@ private:
     WebDevice device_;
     VideoDevice video_;
     std::unique_ptr<VistaMpegDevice> vistaMpeg_;
+    // Before the alarm device: its alarm pages answer the probe too, and
+    // replace the identity's plain ones.
+    DeviceIdentity identity_;
+    PtzPage ptz_;
     AlarmDevice alarms_;
     TcpGate gate_;
 

@@ -34,12 +34,18 @@ const char* kHelp =
     "Runs until Ctrl-C or SIGTERM, or for --seconds.\n"
     "\n"
     "Options:\n"
-    "  --profile standard|modelb|vista-mpeg  video page dialect (default standard):\n"
-    "                        named sizes (4CIF, 720P), or Model B with WIDTHxHEIGHT\n"
-    "                        sizes and one stream per request, or an older Vista\n"
-    "                        MPEG-4 device (the standard pages, and also\n"
-    "                        /admin/mpeg4.html with the stream \"video\", whose MPEG-4\n"
-    "                        carries the alarm bits)\n"
+    "  --profile NAME        which device it is (default group1):\n"
+    "                          group1  current firmware, OEM group 1 (named sizes: 4CIF, 720P)\n"
+    "                          group2  current firmware, Model B (WIDTHxHEIGHT sizes, one\n"
+    "                                  stream per request), Hitron brand\n"
+    "                          group3  current firmware, OEM group 3, customer \"Vista\"\n"
+    "                          older   older firmware (model eSS540, no OPTIONS)\n"
+    "                          vista-mpeg  group1 that is also an older Vista MPEG-4 device:\n"
+    "                                  /admin/mpeg4.html and the stream \"video\", whose\n"
+    "                                  MPEG-4 carries the alarm bits\n"
+    "                        standard and modelb are group1 and group2\n"
+    "  --model NAME          model name of /config.txt (default per profile)\n"
+    "  --ptz                 the camera reports PTZ on every channel\n"
     "  --channels N          video channels, 1 to 64 (default 1)\n"
     "  --ntsc                NTSC camera (default PAL)\n"
     "  --auth none|basic|digest  authentication on HTTP and RTSP (default none)\n"
@@ -56,9 +62,30 @@ const char* kHelp =
 
 struct SimArgs {
     SimCameraOptions camera;
+    bool modelGiven = false;
     uint32_t seconds = 0;
     std::string authName = "none";
 };
+
+// A model of each profile; older firmware reports an internal model code.
+std::string DefaultModel(sim::IdentityProfile profile) {
+    switch (profile) {
+        case sim::IdentityProfile::Group2: return "QSIM-2M";
+        case sim::IdentityProfile::Group3: return "QSIM-300";
+        case sim::IdentityProfile::Older: return "eSS540";
+        default: return "QSIM-100";
+    }
+}
+
+// The OEM device group a recorder learns for the profile (driver parameter 4).
+int DeviceGroup(sim::IdentityProfile profile) {
+    switch (profile) {
+        case sim::IdentityProfile::Group2: return 2;
+        case sim::IdentityProfile::Group3: return 3;
+        case sim::IdentityProfile::Older: return 0;
+        default: return 1;
+    }
+}
 
 bool Parse(const std::vector<std::string>& args, SimArgs& out, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
@@ -85,13 +112,36 @@ bool Parse(const std::vector<std::string>& args, SimArgs& out, std::string& erro
         uint32_t n = 0;
         if (arg == "--profile") {
             if (!value(text)) return false;
-            if (text == "standard") out.camera.profile = DeviceProfile::Standard;
-            else if (text == "modelb") out.camera.profile = DeviceProfile::ModelB;
-            else if (text == "vista-mpeg") out.camera.vistaMpeg = true;
-            else {
-                error = "--profile: '" + text + "' is not standard, modelb or vista-mpeg";
+            using sim::IdentityProfile;
+            if (text == "standard" || text == "group1") {
+                out.camera.profile = DeviceProfile::Standard;
+                out.camera.identity = IdentityProfile::Group1;
+            } else if (text == "modelb" || text == "group2") {
+                out.camera.profile = DeviceProfile::ModelB;
+                out.camera.identity = IdentityProfile::Group2;
+            } else if (text == "group3") {
+                out.camera.profile = DeviceProfile::Standard;
+                out.camera.identity = IdentityProfile::Group3;
+            } else if (text == "older") {
+                out.camera.profile = DeviceProfile::Standard;
+                out.camera.identity = IdentityProfile::Older;
+            } else if (text == "vista-mpeg") {
+                out.camera.profile = DeviceProfile::Standard;
+                out.camera.identity = IdentityProfile::Group1;
+                out.camera.vistaMpeg = true;
+            } else {
+                error = "--profile: '" + text + "' is not group1, group2, group3, older, vista-mpeg, standard or modelb";
                 return false;
             }
+        } else if (arg == "--model") {
+            if (!value(out.camera.model)) return false;
+            if (out.camera.model.empty() || out.camera.model.find_first_of("\r\n&") != std::string::npos) {
+                error = "--model: the name must be one line without '&'";
+                return false;
+            }
+            out.modelGiven = true;
+        } else if (arg == "--ptz") {
+            out.camera.ptz = true;
         } else if (arg == "--channels") {
             if (!number(n, 1, sim::VideoSettings::kMaxChannels)) return false;
             out.camera.channels = n;
@@ -136,6 +186,7 @@ bool Parse(const std::vector<std::string>& args, SimArgs& out, std::string& erro
             return false;
         }
     }
+    if (!out.modelGiven) out.camera.model = DefaultModel(out.camera.identity);
     if (out.camera.webAuth != WebAuth::None && out.camera.user.empty()) {
         error = "--auth " + out.authName + " needs a --user";
         return false;
@@ -159,6 +210,9 @@ void PrintBanner(SimCamera& camera, const SimArgs& args) {
     const unsigned channels = camera.Video().Channels();
     std::printf("Simulated camera %s: %s profile, %u channel%s, %s\n", o.model.c_str(),
                 modelB ? "Model B" : "standard", channels, channels == 1 ? "" : "s", o.ntsc ? "NTSC" : "PAL");
+    std::printf("  Identity  %s firmware, %u alarm input%s, %u output%s, %s\n", sim::IdentityProfileName(o.identity),
+                o.inputs, o.inputs == 1 ? "" : "s", o.outputs, o.outputs == 1 ? "" : "s",
+                o.ptz ? "PTZ" : "no PTZ");
     std::printf("  HTTP   %s/   video page %s/video/video.php?app=get&ch=1%s\n", camera.WebUrl().c_str(),
                 camera.WebUrl().c_str(), modelB ? "&strm=1" : "");
     for (unsigned channel = 1; channel <= channels; ++channel) {
@@ -179,10 +233,14 @@ void PrintBanner(SimCamera& camera, const SimArgs& args) {
     else
         std::printf("  Login  %s authentication on HTTP and RTSP: user \"%s\", password \"%s\"\n", args.authName.c_str(),
                     o.user.c_str(), o.password.c_str());
+    std::printf("\nProbe it as a recorder does, and keep the result:\n  quarnel probe --address 127.0.0.1 --port %u "
+                "--user %s --password %s%s --save out/sim.device\n",
+                static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
+                o.ntsc ? " --ntsc" : "");
     std::printf("\nStream it with the driver:\n  quarnel stream --address 127.0.0.1 --port %u --user %s --password %s "
                 "--codec h264 --channels %u --param 2=%d --param 4=%d\n\n",
                 static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
-                channels, o.ntsc ? 1 : 0, modelB ? 2 : 1);
+                channels, o.ntsc ? 1 : 0, DeviceGroup(o.identity));
     if (o.vistaMpeg)
         std::printf("or as the older Vista MPEG-4 device:\n  quarnel stream --address 127.0.0.1 --port %u --user %s "
                     "--password %s --codec mpeg4 --param 2=%d --param 3=%u --param 4=0\n\n",
@@ -193,7 +251,7 @@ void PrintBanner(SimCamera& camera, const SimArgs& args) {
                 "--param 2=%d --param 4=%d\n%s\n",
                 o.inputs, o.inputs == 1 ? "" : "s", o.outputs, o.outputs == 1 ? "" : "s", camera.WebUrl().c_str(),
                 static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
-                o.inputs, o.outputs, o.ntsc ? 1 : 0, modelB ? 2 : 1, SimControlHelp());
+                o.inputs, o.outputs, o.ntsc ? 1 : 0, DeviceGroup(o.identity), SimControlHelp());
     if (args.seconds != 0)
         std::printf("Running for %u s (Ctrl-C stops it sooner).\n", args.seconds);
     else

@@ -9,5 +9,6 @@ namespace quarnel::cli {
 int RunStreamCommand(const std::vector<std::string>& args);
 int RunDemoCommand(const std::vector<std::string>& args);
 int RunIOCommand(const std::vector<std::string>& args);
+int RunProbeCommand(const std::vector<std::string>& args);
 
 }  // namespace quarnel::cli

@@ -8,7 +8,7 @@ std::string FormatDebugLine(const host::DebugLine& line) {
     return "[" + std::to_string(line.level) + "] " + (line.nullText ? std::string("(empty)") : line.text);
 }
 
-static bool ParseVersion(const std::string& text, uint16_t out[4]) {
+bool ParseHostVersion(const std::string& text, uint16_t out[4]) {
     uint32_t parts[4] = {0, 0, 0, 0};
     size_t count = 0, start = 0;
     while (count < 4) {
@@ -42,7 +42,7 @@ bool HostSession::Open(std::function<void(const host::DebugLine&)> listener) {
     }
     if (!options_.hostVersion.empty()) {
         uint16_t v[4];
-        if (!ParseVersion(options_.hostVersion, v)) {
+        if (!ParseHostVersion(options_.hostVersion, v)) {
             std::fprintf(stderr, "quarnel: --host-version: '%s' is not MAJOR.MINOR[.BUILD.REVISION]\n",
                          options_.hostVersion.c_str());
             return false;

@@ -43,6 +43,9 @@ private:
     dravnel::ipcapture::IIPCaptureDriverEx3* driver_ = nullptr;
 };
 
+// "MAJOR.MINOR[.BUILD.REVISION]" as --host-version takes it.
+bool ParseHostVersion(const std::string& text, uint16_t out[4]);
+
 // "[level] text" as the CLI prints diagnostic lines.
 std::string FormatDebugLine(const host::DebugLine& line);
 

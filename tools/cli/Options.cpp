@@ -1,5 +1,7 @@
 #include "tools/cli/Options.h"
 
+#include "tools/cli/DeviceFile.h"
+
 namespace quarnel::cli {
 
 bool ParseUnsigned(const std::string& text, uint32_t& value) {
@@ -28,11 +30,26 @@ const char* DeviceOptionsHelp() {
            "  --param N=TEXT        driver parameter N (repeatable); parameter 2 (video\n"
            "                        standard, 0 PAL, 1 NTSC) is required to open\n"
            "  --host-version X.Y    host version the driver adjusts its log levels to\n"
-           "  --library PATH        driver library (default: libquarnel.so beside quarnel)\n";
+           "  --library PATH        driver library (default: libquarnel.so beside quarnel)\n"
+           "  --device FILE         the device and its driver parameters from a file that\n"
+           "                        `quarnel probe --save FILE` wrote (the password is not in\n"
+           "                        it); other device options given override it\n";
 }
 
 bool ParseDeviceOptions(const std::vector<std::string>& args, DeviceOptions& options,
                         std::vector<std::string>& rest, std::string& error) {
+    // The device file first, wherever it stands, so that the other options override it.
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--device") continue;
+        if (i + 1 >= args.size()) {
+            error = "--device needs a value";
+            return false;
+        }
+        if (!LoadDeviceFile(args[i + 1], options, error)) {
+            error = "--device: " + error;
+            return false;
+        }
+    }
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const auto value = [&](std::string& out) {
@@ -95,6 +112,8 @@ bool ParseDeviceOptions(const std::vector<std::string>& args, DeviceOptions& opt
             if (!value(options.hostVersion)) return false;
         } else if (arg == "--library") {
             if (!value(options.library)) return false;
+        } else if (arg == "--device") {
+            ++i;  // loaded above
         } else {
             rest.push_back(arg);
         }

@@ -74,6 +74,7 @@ void CapabilityRecorder::OnQueryCompleted() {
     {
         std::lock_guard<std::mutex> guard(mutex_);
         outcome_ = Outcome::Completed;
+        ++outcomeCount_;
     }
     changed_.notify_all();
 }
@@ -82,6 +83,7 @@ void CapabilityRecorder::OnQueryFailed(uint32_t reason, const char* message) {
     {
         std::lock_guard<std::mutex> guard(mutex_);
         outcome_ = Outcome::Failed;
+        ++outcomeCount_;
         reason_ = reason;
         message_ = message ? message : "";
     }
@@ -92,6 +94,7 @@ void CapabilityRecorder::OnQueryTerminated() {
     {
         std::lock_guard<std::mutex> guard(mutex_);
         outcome_ = Outcome::Terminated;
+        ++outcomeCount_;
     }
     changed_.notify_all();
 }
@@ -127,6 +130,11 @@ dravnel::ipcapture::IHostFrameRateList* CapabilityRecorder::GetFrameRateList(uin
 bool CapabilityRecorder::WaitForOutcome(std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> guard(mutex_);
     return changed_.wait_for(guard, timeout, [&] { return outcome_ != Outcome::None; });
+}
+
+uint32_t CapabilityRecorder::outcomeCount() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return outcomeCount_;
 }
 
 CapabilityRecorder::Outcome CapabilityRecorder::outcome() const {

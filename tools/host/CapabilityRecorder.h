@@ -55,6 +55,8 @@ public:
     enum class Outcome { None, Completed, Failed, Terminated };
     bool WaitForOutcome(std::chrono::milliseconds timeout) const;
     Outcome outcome() const;
+    // Sink calls so far (a query makes exactly one).
+    uint32_t outcomeCount() const;
     uint32_t failureReason() const;
     std::string failureMessage() const;
     std::vector<std::pair<uint32_t, uint32_t>> capabilities() const;
@@ -74,6 +76,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     Outcome outcome_ = Outcome::None;
+    uint32_t outcomeCount_ = 0;
     uint32_t reason_ = 0;
     std::string message_;
     std::vector<std::pair<uint32_t, uint32_t>> capabilities_;

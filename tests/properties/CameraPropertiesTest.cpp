@@ -1,0 +1,310 @@
+// Identification and probing over scripted pages: which pages are asked in
+// which order, and what the device is taken for.
+#include <gtest/gtest.h>
+
+#include "tests/properties/ScriptedCamera.h"
+#include "tools/host/CapabilityRecorder.h"
+
+namespace {
+
+using dravnel::CameraResolution;
+using quarnel::test::ScriptedCamera;
+using quarnel::test::ScriptedPage;
+using Pages = std::map<std::string, ScriptedPage>;
+using Strings = std::vector<std::string>;
+
+const std::string kUser = "/system/user.php?app=get";
+const std::string kConfig = "/config.txt";
+const std::string kVideo = "/video/video.php?app=get&ch=1&strm=1";
+const std::string kAlarmIn = "/event/alarm_in.php?app=get";
+const std::string kAlarmOut = "/event/alarm_out.php?app=get";
+const std::string kPtz = "/device/ptz.php?app=get";
+const std::string kOlderAlarm = "/admin/alarm.html?app=get";
+const std::string kOlderEvent = "/admin/event.html?app=get";
+const std::string kVideoPage = "res=200&total_ch=1&total_strm=2&ch1_strm1_codec_list=H264&ch1_strm1_res_list=VGA";
+
+TEST(CameraProperties, RefusedLoginEndsTheQueryBeforeTheConfiguration) {
+    ScriptedCamera camera({{kUser, {401, "401"}}, {kConfig, {200, "model=M\r\nOPTIONS=VMD\r\n"}}});
+    uint32_t reason = 0;
+    EXPECT_FALSE(camera.Query(&reason));
+    EXPECT_EQ(reason, dravnel::kQueryRefused);
+    EXPECT_EQ(camera.requests, Strings{kUser});
+}
+
+TEST(CameraProperties, IdentityFromTheConfiguration) {
+    struct Row {
+        const char* name;
+        std::string config;
+        std::string group, model, rawModel;
+    };
+    const Row rows[] = {
+        {"customer model without customer or tool", "model_customer=VK-1\r\nmodel=eVK1\r\n", "Vista", "VK-1", "eVK1"},
+        {"a Hitron tool", "tool=Hitron-Tool 2\r\nmodel=HX\r\n", "Hitron", "HX", ""},
+        {"customer before tool", "customer=Acme\r\ntool=HITRON\r\nmodel=AX\r\n", "Acme", "AX", ""},
+        {"name without model", "name=Cam 7\r\n", "Vista", "Cam 7", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedCamera camera({{kConfig, {200, row.config + "OPTIONS=VMD\r\n"}}, {kVideo, {200, kVideoPage}}});
+        uint32_t reason = 0;
+        ASSERT_TRUE(camera.Query(&reason));
+        EXPECT_EQ(camera.groupName, row.group);
+        EXPECT_EQ(camera.modelName, row.model);
+        EXPECT_EQ(camera.rawModel, row.rawModel);
+    }
+}
+
+TEST(CameraProperties, OptionWordsRunInByteOrderWithOneOutputProbe) {
+    ScriptedCamera camera({{kConfig,
+                            {200, "model=M\r\nmac=00:0a:bc:00:00:01\r\ntotal_ch=1ch\r\ntv_mode=ntsc\r\n"
+                                  "rtsp_port=8554\r\nOPTIONS=alarm_out PTZ MANUAL_TRIGGER PTZ\r\n"}},
+                           {kAlarmOut, {200, "res=200&alarm_out_enable=0"}},
+                           {kPtz, {200, "res=200&ptz_count=1&ptz1_enable=1"}},
+                           {kVideo, {200, kVideoPage}}});
+    uint32_t reason = 0;
+    ASSERT_TRUE(camera.Query(&reason));
+    EXPECT_EQ(camera.requests, (Strings{kUser, kConfig, kAlarmOut, kPtz, kVideo}));
+    EXPECT_EQ(camera.alarmOutputCount, 1u);
+    EXPECT_EQ(camera.deviceVideoStandard, 1u);
+    EXPECT_EQ(camera.rtspPort, 8554u);
+    EXPECT_TRUE(camera.hasPtz);
+    EXPECT_TRUE(camera.hasDevicePtzOptions);
+
+    quarnel::host::CapabilityRecorder recorder;
+    ASSERT_TRUE(camera.WriteProperties(&recorder));
+    const auto properties = recorder.properties();
+    ASSERT_EQ(properties.size(), 9u);
+    EXPECT_EQ(properties[6].value, "Pan=1; Tilt=1; Zoom=1; Focus=1; Iris=1; Center=0; Unzoom=0; AreaZoom=0; Preset=256");
+    EXPECT_EQ(properties[7].value, "Vista_00:0A:BC:00:00:01.preset");
+    EXPECT_EQ(properties[8].value, "1");
+}
+
+TEST(CameraProperties, ProbesTakeAMissingPageForAnAbsentFeatureAndSilenceForFailure) {
+    struct Row {
+        const char* name;
+        ScriptedPage alarmIn;
+        ScriptedPage ptz;
+        bool found;
+        uint32_t inputs;
+        bool hasPtz;
+    };
+    const Row rows[] = {
+        {"count entry", {200, "res=200&alarm_in_count=4&alarm_in_1_enable=1"}, {200, "res=200&ptz_count=2"}, true, 4,
+         false},
+        {"numbered entries", {200, "alarm_in_1_enable=1&alarm_in_2_enable=0&alarm_in_4_enable=1"}, {400, ""}, true, 2,
+         true},
+        {"missing pages", {404, ""}, {200, "res=400"}, true, 0, true},
+        {"silent alarm page", {0, ""}, {404, ""}, false, 0, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedCamera camera({{kConfig, {200, "model=M\r\nmac=m\r\ntotal_ch=1\r\nOPTIONS=ALARM_IN PTZ\r\n"}},
+                               {kAlarmIn, row.alarmIn},
+                               {kPtz, row.ptz},
+                               {kVideo, {200, kVideoPage}}});
+        uint32_t reason = 0;
+        EXPECT_EQ(camera.Query(&reason), row.found);
+        if (!row.found) {
+            EXPECT_EQ(reason, dravnel::kQueryFailed);
+            continue;
+        }
+        EXPECT_EQ(camera.alarmInputCount, row.inputs);
+        EXPECT_EQ(camera.hasPtz, row.hasPtz);
+        EXPECT_FALSE(camera.hasDevicePtzOptions);
+    }
+}
+
+TEST(CameraProperties, OlderFirmwareWhenTheOptionsAreEmpty) {
+    ScriptedCamera camera(
+        {{kConfig, {200, "model=eSS540\r\ntool=Hitron-Tool\r\ninput=PAL\r\nfirmware=3.2\r\nrtsp_port=554x\r\nOPTIONS=\r\n"}},
+         {kOlderAlarm, {200, "alarm_in_1_enable=1&alarm_in_2_enable=1"}},
+         {kOlderEvent, {200, "mandatory_out_enable=0"}}},
+        1);
+    uint32_t reason = 0;
+    ASSERT_TRUE(camera.Query(&reason));
+    EXPECT_EQ(camera.requests, (Strings{kUser, kConfig, kOlderAlarm, kOlderEvent}));
+    EXPECT_EQ(camera.groupName, "Hitron");
+    EXPECT_EQ(camera.modelName, "HNCB-F1SN");
+    EXPECT_EQ(camera.rawModel, "eSS540");
+    EXPECT_EQ(camera.firmware, "3.2");
+    EXPECT_EQ(camera.deviceVideoStandard, 0u);
+    EXPECT_EQ(camera.deviceGroup, 0u);
+    EXPECT_EQ(camera.rtspPort, 554u);
+    EXPECT_EQ(camera.channelCount, 1u);
+    EXPECT_EQ(camera.codecs, (std::set<int32_t>{dravnel::kDeviceCodecMpeg4}));
+    EXPECT_EQ(camera.frameRates, (std::set<uint32_t>{5, 10, 15, 20, 25}));
+    EXPECT_EQ(camera.resolutions, (std::vector<CameraResolution>{{160, 112, 0}, {320, 240, 0}, {640, 480, 0}, {720, 576, 0}}));
+    EXPECT_EQ(camera.alarmInputCount, 2u);
+    EXPECT_EQ(camera.alarmOutputCount, 1u);
+    EXPECT_EQ(dravnel::CVistaCameraProperties::MapModelName("eVP", true), "VK-VRD4V9C");
+    EXPECT_EQ(dravnel::CVistaCameraProperties::MapModelName("eXYZ", false), "eXYZ");
+}
+
+TEST(CameraProperties, VideoPage) {
+    struct Row {
+        const char* name;
+        uint32_t group;
+        uint32_t ntsc;
+        std::string page;
+        bool ok;
+        std::set<int32_t> codecs;
+        uint32_t groupAfter;
+        std::set<uint32_t> rates;
+        bool ownRates;
+        std::vector<CameraResolution> sizes;
+    };
+    const auto upTo = [](uint32_t top) {
+        std::set<uint32_t> rates;
+        for (uint32_t r = 1; r <= top; ++r) rates.insert(r);
+        return rates;
+    };
+    const Row rows[] = {
+        {"the device's lists", 1, 0,
+         "total_ch=2&total_strm=4&ch1_strm1_codec_list=h264hp|MJPEG&ch1_strm3_codec_list=mpeg4sp&"
+         "ch1_strm1_fps_list=5|x|30&ch1_strm1_res_list=1920x1080|VGA|0x480|bogus|640X480",
+         true, {1, 2, 3}, 1, {5, 30}, true, {{1920, 1080, 0}, {640, 480, 0}}},
+        {"no codec, four streams and uxga: group 2", 1, 0,
+         "total_ch=1&total_strm=4&ch1_strm1_uxga=0&ch1_strm1_720p=1&ch1_strm1_vga=0&input_mode=1600x1200", true,
+         {1, 3}, 2, upTo(30), false, {{1280, 1024, 42}, {1280, 720, 0}}},
+        {"group 2 with 1080p", 2, 0, "total_ch=1&total_strm=2&ch1_strm1_1080p=1&ch1_strm1_uxga=1&input_mode=1080p",
+         true, {1, 2, 3}, 2, upTo(30), false, {{1920, 1080, 33}, {1600, 1200, 33}, {1280, 1024, 33}}},
+        {"group 1 NTSC names up to 4CIF", 1, 1, "total_ch=1&total_strm=2&input_mode=4CIF", true, {1, 2, 3}, 1, upTo(30),
+         false,
+         {{704, 480, 0}, {704, 240, 0}, {352, 240, 0}, {176, 120, 0}, {640, 480, 0}, {320, 240, 0}, {160, 120, 0}}},
+        {"group 3 PAL names up to 720P", 3, 0, "total_ch=1&total_strm=2&input_mode=1280x720", true, {1, 2, 3}, 3,
+         upTo(25), false, {{1280, 720, 0}, {720, 576, 0}, {720, 480, 0}, {640, 480, 0}, {352, 288, 0}, {352, 240, 0}, {320, 240, 0}}},
+        {"no channel", 1, 0, "total_ch=0&total_strm=2&ch1_strm1_res_list=VGA", false, {}, 1, {}, false, {}},
+        {"no stream count", 1, 0, "total_ch=1&ch1_strm1_res_list=VGA", false, {}, 1, {}, false, {}},
+        {"no sizes at all", 1, 0, "total_ch=1&total_strm=1", false, {1, 2, 3}, 1, upTo(25), false, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedCamera camera({{kVideo, {200, row.page}}});
+        camera.deviceGroup = row.group;
+        camera.deviceVideoStandard = row.ntsc;
+        EXPECT_EQ(camera.ProbeVideo(), row.ok);
+        if (!row.ok && row.codecs.empty()) continue;
+        EXPECT_EQ(camera.codecs, row.codecs);
+        EXPECT_EQ(camera.deviceGroup, row.groupAfter);
+        EXPECT_EQ(camera.frameRates, row.rates);
+        EXPECT_EQ(camera.frameRateListA && camera.frameRateListB, row.ownRates);
+        EXPECT_EQ(camera.resolutions, row.sizes);
+    }
+}
+
+TEST(CameraProperties, HostRateValues) {
+    struct Row {
+        uint32_t fps;
+        bool extended;
+        uint32_t value;
+    };
+    const Row rows[] = {{0, true, 1000}, {25, false, 40}, {30, true, 33}, {60, true, 60 | 0x70000000u},
+                        {60, false, 17}, {7, false, 143}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.fps << (row.extended ? " extended" : ""));
+        EXPECT_EQ(dravnel::HostRateValue(row.fps, row.extended), row.value);
+    }
+}
+
+TEST(CameraProperties, PreferredFrameRate) {
+    struct Row {
+        std::set<uint32_t> rates;
+        uint32_t preferred;
+        uint32_t expected;  // fps; 0: none named
+    };
+    const Row rows[] = {{{5, 10, 15, 30}, 0, 15}, {{5, 25}, 0, 25}, {{5, 10, 15}, 12, 15}, {{5, 10, 15}, 20, 0}};
+    for (const Row& row : rows) {
+        ScriptedCamera camera({});
+        camera.frameRates = row.rates;
+        camera.defaultFrameRate = row.preferred;
+        quarnel::host::CapabilityRecorder recorder;
+        ASSERT_TRUE(camera.WriteFrameRates(recorder.GetFrameRateList(1)));
+        EXPECT_EQ(recorder.frameRates().size(), row.rates.size());
+        EXPECT_EQ(recorder.defaultFrameRate(), row.expected ? dravnel::HostRateValue(row.expected, false) : 0u);
+    }
+}
+
+// A filled record written the way the host reads it.
+class SavedResults : public testing::Test {
+protected:
+    SavedResults() : camera({}) {
+        camera.device = dravnel::DEVICE_INFO("10.0.0.9", 8080, "viewer", "");
+        camera.groupName = "Vista";
+        camera.modelName = "VK-C402";
+        camera.codecs = {dravnel::kDeviceCodecH264, dravnel::kDeviceCodecMjpeg};
+        camera.channelCount = 2;
+        camera.AddResolution(1920, 1080, 15);
+        camera.AddResolution(640, 480, 0);
+        camera.AddResolution(1920, 1080, 30);  // same size: the smaller interval wins
+        camera.frameRates = {5, 15, 30};
+        camera.alarmInputCount = 3;
+        camera.alarmOutputCount = 1;
+        camera.hasPtz = true;
+        camera.audioInput.count = 2;
+        camera.audioInput.isStereo = true;
+    }
+    ScriptedCamera camera;
+    quarnel::host::CapabilityRecorder recorder;
+};
+
+TEST_F(SavedResults, InTheHostsOrder) {
+    ASSERT_TRUE(camera.SaveResults(&recorder));
+    EXPECT_EQ(recorder.deviceName(), "Vista VK-C402");
+    EXPECT_EQ(recorder.connectionFields(),
+              (std::map<uint32_t, std::string>{{1, "10.0.0.9"}, {2, "8080"}, {3, "viewer"}, {4, ""}}));
+    EXPECT_EQ(recorder.capabilities(), (std::vector<std::pair<uint32_t, uint32_t>>{
+                                           {8, 1}, {7, 1}, {0, 2}, {1, 1}, {11, 0}, {12, 0}, {2, 3}, {3, 1}, {4, 2}}));
+    const auto sizes = recorder.resolutions();
+    ASSERT_EQ(sizes.size(), 2u);
+    EXPECT_EQ(sizes[0].text, "1920x1080");
+    EXPECT_EQ(sizes[0].rate, 33u);
+    EXPECT_EQ(sizes[1].text, "640x480");
+    EXPECT_EQ(sizes[1].rate, 33u);  // the highest frame rate stands in
+    EXPECT_EQ(recorder.frameRates(), (std::vector<uint32_t>{200, 67, 33}));
+    EXPECT_EQ(recorder.defaultFrameRate(), 67u);
+
+    const auto properties = recorder.properties();
+    ASSERT_EQ(properties.size(), 10u);
+    EXPECT_EQ(properties[0].id, 101u);
+    EXPECT_EQ(properties[0].name, "Audio Input Parameters");
+    EXPECT_EQ(properties[0].value, "Count=2; IsStereo=1");
+    EXPECT_EQ(properties[0].attributeB, 1u);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"Video Standard", "0"},        {"Device Video Standard", "0"}, {"Device RTSP Port", "0"},
+        {"OEM Device Group", "1"},      {"Real Device Model Name", "(none)"}, {"Firmware Version", "(none)"},
+        {"PTZ Capabilities", "(none)"}, {"Preset Storage Filename", "(none)"}, {"Has Device-PTZ Options", "0"}};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].first);
+        EXPECT_EQ(properties[i + 1].id, 1u);
+        EXPECT_EQ(properties[i + 1].name, expected[i].first);
+        EXPECT_EQ(properties[i + 1].value, expected[i].second);
+        EXPECT_EQ(properties[i + 1].attributeA + properties[i + 1].attributeB, 0u);
+    }
+}
+
+TEST_F(SavedResults, FailAtTheFirstMissingPart) {
+    struct Row {
+        const char* name;
+        void (*spoil)(ScriptedCamera&);
+    };
+    const Row rows[] = {
+        {"no model", [](ScriptedCamera& c) { c.modelName.clear(); }},
+        {"no codec", [](ScriptedCamera& c) { c.codecs.clear(); }},
+        {"no channel", [](ScriptedCamera& c) { c.channelCount = 0; }},
+        {"no frame rate", [](ScriptedCamera& c) { c.frameRates.clear(); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedCamera spoilt({});
+        spoilt.modelName = camera.modelName;
+        spoilt.codecs = camera.codecs;
+        spoilt.channelCount = camera.channelCount;
+        spoilt.frameRates = camera.frameRates;
+        row.spoil(spoilt);
+        quarnel::host::CapabilityRecorder empty;
+        EXPECT_FALSE(spoilt.SaveResults(&empty));
+        EXPECT_TRUE(empty.properties().empty());
+    }
+}
+
+}  // namespace

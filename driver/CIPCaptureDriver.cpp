@@ -9,6 +9,7 @@
 #include "driver/CDebugInfo.h"
 #include "driver/CIPVideoCapture.h"
 #include "platform/Process.h"
+#include "ptz/CBasePTZHandler.h"
 #include "web/HUtils.h"
 
 namespace dravnel {
@@ -91,9 +92,8 @@ bool CIPCaptureDriver::CreateCaptureIO() {
 }
 
 bool CIPCaptureDriver::CreatePTZDriver() {
-    // Placeholder until the PTZ driver exists: nothing to create, and Open
-    // goes on as if it had been created.
-    return true;
+    if (!ptzDriver_) ptzDriver_.reset(new (std::nothrow) CVistaPTZHandler(this, channelCount_));
+    return ptzDriver_ != nullptr;
 }
 
 ICameraChannel* CIPCaptureDriver::CreateChannel(unsigned channel, ipcapture::IHostChannelSink* hostSink) {

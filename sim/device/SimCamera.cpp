@@ -8,7 +8,8 @@ SimCamera::SimCamera(SimCameraOptions options)
     : options_(std::move(options)),
       rtsp_(RtspOptions(options_)),
       device_(web_),
-      video_(web_, &rtsp_, options_.profile, options_.channels, options_.ntsc) {
+      video_(web_, &rtsp_, options_.profile, options_.channels, options_.ntsc),
+      ptz_(web_, options_.channels) {
     web_.SetAuth(options_.webAuth, options_.user, options_.password);
     rtsp_.SetAuth(options_.rtspAuth, options_.user, options_.password);  // refused without a user: see Start
 }

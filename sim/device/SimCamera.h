@@ -25,6 +25,7 @@
 #include <mutex>
 #include <string>
 
+#include "sim/device/PtzPages.h"
 #include "sim/device/TcpGate.h"
 #include "sim/device/VideoDevice.h"
 #include "sim/rtsp/RtspServer.h"
@@ -77,6 +78,7 @@ public:
     RtspServer& Rtsp() { return rtsp_; }
     VideoDevice& Video() { return video_; }
     WebDevice& Device() { return device_; }
+    PtzPages& Ptz() { return ptz_; }
     const SimCameraOptions& Options() const { return options_; }
 
 private:
@@ -91,6 +93,7 @@ private:
     RtspServer rtsp_;
     WebDevice device_;
     VideoDevice video_;
+    PtzPages ptz_;
     TcpGate gate_;
 
     std::mutex control_;  // serialises Start, Stop and Restart

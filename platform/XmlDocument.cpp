@@ -211,7 +211,10 @@ bool XmlDocument::RemoveChildren(const std::string& elementPath, const std::stri
 bool XmlDocument::SaveFile(const std::string& path) const {
     if (!loaded_ || path.empty()) return false;
     std::ostringstream out;
-    impl_->document.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
+    // The declaration is written here: a loaded document does not keep its own.
+    out << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+    for (pugi::xml_node node = impl_->document.first_child(); node; node = node.next_sibling())
+        if (node.type() != pugi::node_declaration) node.print(out, "  ", pugi::format_default, pugi::encoding_utf8);
     const std::string bytes = out.str();
 
     // A name no other writer uses; the umask applies to it as to any new file.

@@ -14,6 +14,7 @@
 #include "sim/device/PtzPages.h"
 #include "sim/web/WebServer.h"
 #include "tests/support/FakeDriver.h"
+#include "tests/support/WaitUntil.h"
 
 namespace quarnel::test {
 

@@ -147,9 +147,12 @@ namespace {
 pugi::xml_node FindElement(const pugi::xml_document& document, const std::string& elementPath) {
     std::vector<std::string> names;
     if (!SplitPath(elementPath, names)) return {};
-    pugi::xml_node node = document;
-    for (const std::string& name : names) {
-        node = node.child(name.c_str());
+    // The path starts at the document element, whatever else stands at the
+    // top of a malformed document.
+    pugi::xml_node node = document.document_element();
+    if (!node || names[0] != node.name()) return {};
+    for (size_t i = 1; i < names.size(); ++i) {
+        node = node.child(names[i].c_str());
         if (!node) return {};
     }
     return node;

@@ -8,5 +8,6 @@ namespace quarnel::cli {
 
 int RunStreamCommand(const std::vector<std::string>& args);
 int RunDemoCommand(const std::vector<std::string>& args);
+int RunPtzCommand(const std::vector<std::string>& args);
 
 }  // namespace quarnel::cli

@@ -20,6 +20,7 @@ const char* kUsage =
     "Commands:\n"
     "  open     open a driver on a device, print its diagnostics, close it\n"
     "  stream   stream live video from a device into files, with live figures\n"
+    "  ptz      move, zoom, focus and stop a device's PTZ, keep named presets\n"
     "  sim      run the simulated camera on 127.0.0.1 until interrupted\n"
     "  demo     stream H.264 from the simulated camera over UDP and interleaved,\n"
     "           and check the files with FFmpeg\n"
@@ -74,6 +75,7 @@ int Main(int argc, char** argv) {
     if (command == "sim") return RunSimCommand(args);
     if (command == "stream") return RunStreamCommand(args);
     if (command == "demo") return RunDemoCommand(args);
+    if (command == "ptz") return RunPtzCommand(args);
     std::fprintf(stderr, "quarnel: unknown command '%s'\n\n%s", command.c_str(), kUsage);
     return 2;
 }

@@ -1,6 +1,7 @@
 // The whole simulated camera on 127.0.0.1: the web server with the device's
 // pages (WebDevice: "/system/user.php", "/config.txt"; VideoDevice: the video
-// and network pages) and the RTSP server, started and stopped together.
+// and network pages; PtzPages: the PTZ command and configuration pages) and
+// the RTSP server, started and stopped together.
 //
 // The web server runs behind a TcpGate from the first Start until the camera
 // is destroyed: Stop and Restart take the HTTP port (the gate) and the RTSP

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             names.insert(name);
         }
         std::string current;
-        if (list.GetCurrentName(current)) __builtin_trap();  // nothing is current after a load
+        if (list.GetCurrentName(current)) __builtin_trap();    // nothing is current after a load
         if (!names.empty() && !list.Save()) __builtin_trap();  // in memory, a save always succeeds
     }
     return 0;

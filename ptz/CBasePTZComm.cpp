@@ -45,8 +45,8 @@ int CBasePTZComm::GetCapabilities(PTZ_INFO* info) {
     return PTZ_OK;
 }
 
-bool CBasePTZComm::SendMessage(const char* operation, uint32_t type, uint32_t param, int32_t speed,
-                               IIPParams* source, int32_t a, int32_t b, int32_t c) {
+bool CBasePTZComm::SendMessage(const char* operation, uint32_t type, uint32_t param, int32_t speed, IIPParams* source,
+                               int32_t a, int32_t b, int32_t c) {
     if (Post(new CPTZItem(type, param, source, speed, a, b, c))) return true;
     DebugMessage(kLevelError, "%s: cannot send message (%d) to thread", operation, static_cast<int>(type));
     return false;
@@ -63,8 +63,8 @@ int CBasePTZComm::StartMove(uint32_t direction, IIPParams* source, int speed) {
 
 int CBasePTZComm::StartFocus(IIPParams* source, bool nearFocus, int speed) {
     if (!capabilities_.focus) return PTZ_E_NOTSUPPORTED;
-    return SendMessage("dravnel::CBasePTZComm::StartFocus", MSG_CHANGE_FOCUS, nearFocus ? kFocusNear : kFocusFar,
-                       speed, source, 0, 0, 0)
+    return SendMessage("dravnel::CBasePTZComm::StartFocus", MSG_CHANGE_FOCUS, nearFocus ? kFocusNear : kFocusFar, speed,
+                       source, 0, 0, 0)
                ? PTZ_OK
                : PTZ_E_FAIL;
 }
@@ -80,7 +80,7 @@ int CBasePTZComm::StartIris(IIPParams* source, bool open, int speed) {
 int CBasePTZComm::AreaZoom(IIPParams* source, int p1, int p2, int p3, int p4) {
     if (!capabilities_.areaZoom) return PTZ_E_NOTSUPPORTED;
     return SendMessage("dravnel::CBasePTZComm::AreaZoom", MSG_AREA_ZOOM, 0, p4, source, p1, p2, p3) ? PTZ_OK
-                                                                                                  : PTZ_E_FAIL;
+                                                                                                    : PTZ_E_FAIL;
 }
 
 int CBasePTZComm::Center(IIPParams* source, int p1, int p2, int p3) {
@@ -106,8 +106,7 @@ bool CBasePTZComm::StopFocusing(IIPParams* source) {
 }
 
 bool CBasePTZComm::StopIrisChanging(IIPParams* source) {
-    return SendMessage("dravnel::CBasePTZComm::StopIrisChanging", MSG_PTZ_STOP, kStopIrisChanging, 0, source, 0, 0,
-                       0);
+    return SendMessage("dravnel::CBasePTZComm::StopIrisChanging", MSG_PTZ_STOP, kStopIrisChanging, 0, source, 0, 0, 0);
 }
 
 void CBasePTZComm::DebugMessage(int level, const char* format, ...) {

@@ -68,8 +68,8 @@ public:
 
     // Queues one item; false, with a level-1 message naming `operation`, when
     // the queue refuses it (the thread is stopping or stopped).
-    bool SendMessage(const char* operation, uint32_t type, uint32_t param, int32_t speed, IIPParams* source,
-                     int32_t a, int32_t b, int32_t c);
+    bool SendMessage(const char* operation, uint32_t type, uint32_t param, int32_t speed, IIPParams* source, int32_t a,
+                     int32_t b, int32_t c);
 
     // IPrepositionComm: the base has nothing to delete on the camera.
     bool DeletePreposition(unsigned id, const std::string& name) override { return true; }

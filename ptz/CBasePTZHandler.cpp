@@ -39,9 +39,9 @@ bool CBasePTZHandler::InitializeXMLStorage() {
     } else {
         storage_ = new (std::nothrow) CXMLPrepositionReader(deviceFamilyName_);
         if (!storage_) {
-            result = CResultDef(kLevelError, 5,
-                                HUtils::Format("%s: not enough memory for creating CXMLPrepositionReader object",
-                                               kOperation));
+            result = CResultDef(
+                kLevelError, 5,
+                HUtils::Format("%s: not enough memory for creating CXMLPrepositionReader object", kOperation));
         } else if (!storage_->Open(fileName, driver_ ? driver_->GetHostDirectory() : std::string())) {
             // Dropped, so that the next request tries the file again instead
             // of running controls on a storage that keeps nothing.

@@ -46,8 +46,7 @@ class CPTZItem {
 public:
     CPTZItem(uint32_t typeValue, uint32_t paramValue, IIPParams* sourceValue, int32_t speedValue, int32_t aValue,
              int32_t bValue, int32_t cValue)
-        : type(typeValue), param(paramValue), source(sourceValue), speed(speedValue), a(aValue), b(bValue),
-          c(cValue) {}
+        : type(typeValue), param(paramValue), source(sourceValue), speed(speedValue), a(aValue), b(bValue), c(cValue) {}
     virtual ~CPTZItem() = default;
 
     uint32_t type;

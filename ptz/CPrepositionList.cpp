@@ -158,8 +158,7 @@ int CPrepositionList::RenameCurrentLocked(const std::string& name) {
     if (!StorePreposition(static_cast<unsigned>(current_), slot, name)) return PTZ_E_FAIL;
     if (comm_)
         comm_->DebugMessage(kLevelInfo, "%s: A preposition with index %d was renamed from \"%s\" to \"%s\".",
-                            "dravnel::CPrepositionList::RenameCurrentPreposition", current_, old.c_str(),
-                            name.c_str());
+                            "dravnel::CPrepositionList::RenameCurrentPreposition", current_, old.c_str(), name.c_str());
     names_[slot] = name;
     return PTZ_OK;
 }

@@ -26,17 +26,28 @@ std::string MoveQuery(const CPTZItem& item) {
     const auto tilt = [s](const char* move) { return HUtils::Format("&tspd=%u", s) + move; };
     const auto diagonal = [s](const char* move) { return HUtils::Format("&tspd=%u&tspd=%u", s, s) + move; };
     switch (direction) {
-        case kPtzLeft: return pan("&move=left");
-        case kPtzRight: return pan("&move=right");
-        case kPtzUp: return tilt("&move=up");
-        case kPtzDown: return tilt("&move=down");
-        case kPtzUpLeft: return diagonal("&move=upleft");
-        case kPtzUpRight: return diagonal("&move=upright");
-        case kPtzDownLeft: return diagonal("&move=downleft");
-        case kPtzDownRight: return diagonal("&move=downright");
-        case kPtzZoomIn: return "&zoom=tele";
-        case kPtzZoomOut: return "&zoom=wide";
-        default: return {};
+    case kPtzLeft:
+        return pan("&move=left");
+    case kPtzRight:
+        return pan("&move=right");
+    case kPtzUp:
+        return tilt("&move=up");
+    case kPtzDown:
+        return tilt("&move=down");
+    case kPtzUpLeft:
+        return diagonal("&move=upleft");
+    case kPtzUpRight:
+        return diagonal("&move=upright");
+    case kPtzDownLeft:
+        return diagonal("&move=downleft");
+    case kPtzDownRight:
+        return diagonal("&move=downright");
+    case kPtzZoomIn:
+        return "&zoom=tele";
+    case kPtzZoomOut:
+        return "&zoom=wide";
+    default:
+        return {};
     }
 }
 
@@ -65,39 +76,43 @@ unsigned CVistaPTZComm::ScaleSpeed(int speed) {
 std::string CVistaPTZComm::CommandQuery(const CPTZItem& item, std::string& warning) {
     warning.clear();
     switch (item.type) {
-        case MSG_PTZ_MOVE:
-            return MoveQuery(item);
-        case MSG_CHANGE_FOCUS:
-            if (item.speed == 0) return "&focus=stop";
-            if (item.speed < 0) return {};
-            if (item.param == kFocusFar) return "&focus=far";
-            if (item.param == kFocusNear) return "&focus=near";
-            warning = HUtils::Format("%s: Unexpected parameter %u for MSG_CHANGE_FOCUS command",
-                                     "dravnel::CVistaPTZComm::ProcessFocusCommand", item.param);
-            return {};
-        case MSG_CHANGE_IRIS:
-            if (item.speed == 0) return "&iris=stop";
-            if (item.speed < 0) return {};
-            if (item.param == kIrisOpen) return "&iris=open";
-            if (item.param == kIrisClose) return "&iris=close";
-            warning = HUtils::Format("%s: Unexpected parameter %u for MSG_CHANGE_IRIS command",
-                                     "dravnel::CVistaPTZComm::ProcessIrisCommand", item.param);
-            return {};
-        case MSG_PTZ_STOP:
-            switch (item.param) {
-                case kStopMoving: return "&move=stop";
-                case kStopZooming: return "&zoom=stop";
-                case kStopFocusing: return "&focus=stop";
-                case kStopIrisChanging: return "&iris=stop";
-                default:
-                    warning = HUtils::Format("%s: Unexpected parameter %u for MSG_PTZ_STOP command",
-                                             "dravnel::CVistaPTZComm::ProcessStopCommand", item.param);
-                    return {};
-            }
+    case MSG_PTZ_MOVE:
+        return MoveQuery(item);
+    case MSG_CHANGE_FOCUS:
+        if (item.speed == 0) return "&focus=stop";
+        if (item.speed < 0) return {};
+        if (item.param == kFocusFar) return "&focus=far";
+        if (item.param == kFocusNear) return "&focus=near";
+        warning = HUtils::Format("%s: Unexpected parameter %u for MSG_CHANGE_FOCUS command",
+                                 "dravnel::CVistaPTZComm::ProcessFocusCommand", item.param);
+        return {};
+    case MSG_CHANGE_IRIS:
+        if (item.speed == 0) return "&iris=stop";
+        if (item.speed < 0) return {};
+        if (item.param == kIrisOpen) return "&iris=open";
+        if (item.param == kIrisClose) return "&iris=close";
+        warning = HUtils::Format("%s: Unexpected parameter %u for MSG_CHANGE_IRIS command",
+                                 "dravnel::CVistaPTZComm::ProcessIrisCommand", item.param);
+        return {};
+    case MSG_PTZ_STOP:
+        switch (item.param) {
+        case kStopMoving:
+            return "&move=stop";
+        case kStopZooming:
+            return "&zoom=stop";
+        case kStopFocusing:
+            return "&focus=stop";
+        case kStopIrisChanging:
+            return "&iris=stop";
         default:
-            warning = HUtils::Format("%s: Unexpected command type (%u)", "dravnel::CVistaPTZComm::HandleWorkItem",
-                                     item.type);
+            warning = HUtils::Format("%s: Unexpected parameter %u for MSG_PTZ_STOP command",
+                                     "dravnel::CVistaPTZComm::ProcessStopCommand", item.param);
             return {};
+        }
+    default:
+        warning =
+            HUtils::Format("%s: Unexpected command type (%u)", "dravnel::CVistaPTZComm::HandleWorkItem", item.type);
+        return {};
     }
 }
 

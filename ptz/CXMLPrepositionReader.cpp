@@ -68,8 +68,7 @@ void CXMLPrepositionReader::SelectChannel(unsigned channel) {
     if (document_.EnsureElement(path) && autoSave_) SaveLocked();
 }
 
-bool CXMLPrepositionReader::ReadPreposition(unsigned channel, unsigned position, std::string& name,
-                                            uint32_t& slot) {
+bool CXMLPrepositionReader::ReadPreposition(unsigned channel, unsigned position, std::string& name, uint32_t& slot) {
     CScopedLock guard(lock_);
     const std::string base = PositionPath(channel, position);
     std::string readName = document_.ElementText(base + "/Name");

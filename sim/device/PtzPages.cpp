@@ -15,9 +15,9 @@ constexpr double kDegreesPerSpeedStep = 5.0;  // per second
 constexpr double kZoomPerSecond = 1.0;
 
 uint64_t SteadyMs() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
 WebPageReply Answer(int status, std::string body) {
@@ -113,9 +113,8 @@ struct PtzPages::State {
 
     static bool Move(Head& head, const WebPageRequest& request) {
         static const std::map<std::string, std::pair<int, int>> kMoves = {
-            {"left", {-1, 0}},   {"right", {1, 0}},    {"up", {0, 1}},        {"down", {0, -1}},
-            {"upleft", {-1, 1}}, {"upright", {1, 1}}, {"downleft", {-1, -1}}, {"downright", {1, -1}},
-            {"stop", {0, 0}}};
+            {"left", {-1, 0}},   {"right", {1, 0}},      {"up", {0, 1}},         {"down", {0, -1}}, {"upleft", {-1, 1}},
+            {"upright", {1, 1}}, {"downleft", {-1, -1}}, {"downright", {1, -1}}, {"stop", {0, 0}}};
         const std::string move = request.Param("move");
         const auto found = kMoves.find(move);
         if (found == kMoves.end()) return false;

@@ -35,9 +35,9 @@
 namespace quarnel::sim {
 
 struct PtzPosition {
-    double pan = 0;   // degrees, 0..360
-    double tilt = 0;  // degrees, -90..90
-    double zoom = 1;  // 1..20
+    double pan = 0;             // degrees, 0..360
+    double tilt = 0;            // degrees, -90..90
+    double zoom = 1;            // 1..20
     std::string move = "stop";  // the running pan/tilt move, or "stop"
     std::string zoomMotion = "stop";
     std::string focus = "stop";

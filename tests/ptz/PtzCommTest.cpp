@@ -4,8 +4,8 @@
 #include "ptz/CVistaPTZComm.h"
 #include "tests/ptz/PtzCamera.h"
 
-using dravnel::CPTZItem;
 using dravnel::CPtzCapabilities;
+using dravnel::CPTZItem;
 using dravnel::CVistaPTZComm;
 using quarnel::test::PtzCamera;
 
@@ -63,22 +63,32 @@ TEST(VistaPTZComm, CommandTable) {
         {"focus near", {MSG_CHANGE_FOCUS, kFocusNear, nullptr, 1, 0, 0, 0}, "&focus=near", ""},
         {"focus, speed 0", {MSG_CHANGE_FOCUS, kFocusNear, nullptr, 0, 0, 0, 0}, "&focus=stop", ""},
         {"focus, negative speed", {MSG_CHANGE_FOCUS, kFocusNear, nullptr, -3, 0, 0, 0}, "", ""},
-        {"focus, param 3", {MSG_CHANGE_FOCUS, 3, nullptr, 1, 0, 0, 0}, "",
+        {"focus, param 3",
+         {MSG_CHANGE_FOCUS, 3, nullptr, 1, 0, 0, 0},
+         "",
          "dravnel::CVistaPTZComm::ProcessFocusCommand: Unexpected parameter 3 for MSG_CHANGE_FOCUS command"},
         {"iris open", {MSG_CHANGE_IRIS, kIrisOpen, nullptr, 1, 0, 0, 0}, "&iris=open", ""},
         {"iris close", {MSG_CHANGE_IRIS, kIrisClose, nullptr, 1, 0, 0, 0}, "&iris=close", ""},
         {"iris, speed 0", {MSG_CHANGE_IRIS, kIrisOpen, nullptr, 0, 0, 0, 0}, "&iris=stop", ""},
-        {"iris, param 1", {MSG_CHANGE_IRIS, 1, nullptr, 1, 0, 0, 0}, "",
+        {"iris, param 1",
+         {MSG_CHANGE_IRIS, 1, nullptr, 1, 0, 0, 0},
+         "",
          "dravnel::CVistaPTZComm::ProcessIrisCommand: Unexpected parameter 1 for MSG_CHANGE_IRIS command"},
         {"stop moving", {MSG_PTZ_STOP, kStopMoving, nullptr, 0, 0, 0, 0}, "&move=stop", ""},
         {"stop zooming", {MSG_PTZ_STOP, kStopZooming, nullptr, 0, 0, 0, 0}, "&zoom=stop", ""},
         {"stop focusing", {MSG_PTZ_STOP, kStopFocusing, nullptr, 0, 0, 0, 0}, "&focus=stop", ""},
         {"stop iris", {MSG_PTZ_STOP, kStopIrisChanging, nullptr, 0, 0, 0, 0}, "&iris=stop", ""},
-        {"stop, param 9", {MSG_PTZ_STOP, 9, nullptr, 0, 0, 0, 0}, "",
+        {"stop, param 9",
+         {MSG_PTZ_STOP, 9, nullptr, 0, 0, 0, 0},
+         "",
          "dravnel::CVistaPTZComm::ProcessStopCommand: Unexpected parameter 9 for MSG_PTZ_STOP command"},
-        {"centre", {MSG_CENTER, 0, nullptr, 1, 10, 20, 0}, "",
+        {"centre",
+         {MSG_CENTER, 0, nullptr, 1, 10, 20, 0},
+         "",
          "dravnel::CVistaPTZComm::HandleWorkItem: Unexpected command type (6)"},
-        {"area zoom", {MSG_AREA_ZOOM, 0, nullptr, 1, 1, 2, 3}, "",
+        {"area zoom",
+         {MSG_AREA_ZOOM, 0, nullptr, 1, 1, 2, 3},
+         "",
          "dravnel::CVistaPTZComm::HandleWorkItem: Unexpected command type (5)"},
     };
     for (const Row& row : rows) {
@@ -187,8 +197,8 @@ TEST(VistaPTZComm, CapabilityChecksAndClose) {
     info.hostField = 77;
     EXPECT_EQ(extras.GetCapabilities(&info), dravnel::PTZ_OK);
     EXPECT_EQ(info.hostField, 77u);
-    EXPECT_EQ(std::vector<uint32_t>({info.pan, info.zoom, info.areaZoom, info.center, info.unzoom,
-                                     info.presetCapacity, info.presetCount}),
+    EXPECT_EQ(std::vector<uint32_t>({info.pan, info.zoom, info.areaZoom, info.center, info.unzoom, info.presetCapacity,
+                                     info.presetCount}),
               std::vector<uint32_t>({0, 0, 1, 1, 1, 4, 0}));
 }
 
@@ -220,9 +230,9 @@ TEST(VistaPTZComm, PtzEnabledOnTheDevice) {
     const auto lines = camera.driver.Lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, dravnel::kLevelError);
-    EXPECT_EQ(lines[0].text, "dravnel::CVistaPTZComm::IsPtzEnabledOnDevice: Device 127.0.0.1:" +
-                                 std::to_string(camera.web.Port()) +
-                                 " returns empty response for PTZ configuration request");
+    EXPECT_EQ(lines[0].text,
+              "dravnel::CVistaPTZComm::IsPtzEnabledOnDevice: Device 127.0.0.1:" + std::to_string(camera.web.Port()) +
+                  " returns empty response for PTZ configuration request");
 
     camera.web.Stop();
     EXPECT_TRUE(first.IsPTZEnabled(nullptr));

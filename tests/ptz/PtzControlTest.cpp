@@ -62,10 +62,12 @@ TEST(PtzHandler, HandsOutOneControlPerChannel) {
     const auto lines = camera.driver.Lines();
     ASSERT_EQ(lines.size(), 4u);
     for (int i = 0; i < 4; i += 2) {
-        EXPECT_EQ(lines[i].text, "dravnel::CVistaPTZHandler::GetXMLStorageFileName: PTZ handler for device "
-                                 "127.0.0.1 is not created!");
-        EXPECT_EQ(lines[i + 1].text, "dravnel::CBasePTZHandler::InitializeXMLStorage: PTZ module cannot be "
-                                     "initialized! Name of file for preset storing was not defined");
+        EXPECT_EQ(lines[i].text,
+                  "dravnel::CVistaPTZHandler::GetXMLStorageFileName: PTZ handler for device "
+                  "127.0.0.1 is not created!");
+        EXPECT_EQ(lines[i + 1].text,
+                  "dravnel::CBasePTZHandler::InitializeXMLStorage: PTZ module cannot be "
+                  "initialized! Name of file for preset storing was not defined");
         EXPECT_EQ(lines[i + 1].level, dravnel::kLevelError);
     }
 
@@ -113,8 +115,7 @@ TEST(PtzControl, VistaRepeatsAndStops) {
     EXPECT_EQ(SentBy(camera, c, [&] { c->IrisOpen(2), c->ZoomOut(2), c->Stop(); }),
               (V{"&iris=open", "&zoom=wide", "&zoom=stop", "&iris=stop"}));
     EXPECT_EQ(SentBy(camera, c, [&] { c->Center(1, 2, 3), c->AreaZoom(1, 2, 3, 4), c->Unzoom(1); }), V{});
-    EXPECT_EQ(camera.driver.CountContaining("dravnel::CVistaPTZComm::HandleWorkItem: Unexpected command type (6)"),
-              1u);
+    EXPECT_EQ(camera.driver.CountContaining("dravnel::CVistaPTZComm::HandleWorkItem: Unexpected command type (6)"), 1u);
 }
 
 // What the host reads: capabilities, preset names under the buffer rule,
@@ -180,8 +181,14 @@ TEST(PtzDriver, PresetsSurviveADriverRestart) {
     const auto open = [&](quarnel::test::OpenDriver& d) {
         d.description.port = camera.web.Port();
         d.description.channels = 1;
-        d.description.parameters = {{1, "0"}, {2, "0"}, {3, "(none)"}, {4, "1"}, {5, "(none)"}, {6, "(none)"},
-                                    {7, camera.driver.parameters[7]}, {8, camera.driver.parameters[8]}};
+        d.description.parameters = {{1, "0"},
+                                    {2, "0"},
+                                    {3, "(none)"},
+                                    {4, "1"},
+                                    {5, "(none)"},
+                                    {6, "(none)"},
+                                    {7, camera.driver.parameters[7]},
+                                    {8, camera.driver.parameters[8]}};
         return d.Open() && d.driver->GetPTZDriverEx() != nullptr;
     };
     {

@@ -17,8 +17,7 @@ namespace quarnel::cli {
 
 namespace {
 
-const char* kDefaultCapabilities =
-    "Pan=1; Tilt=1; Zoom=1; Focus=1; Iris=1; Center=0; Unzoom=0; AreaZoom=0; Preset=16";
+const char* kDefaultCapabilities = "Pan=1; Tilt=1; Zoom=1; Focus=1; Iris=1; Center=0; Unzoom=0; AreaZoom=0; Preset=16";
 
 void PrintHelp() {
     std::printf(
@@ -102,59 +101,61 @@ bool RunStep(const PtzStep& step, dravnel::IIPPTZApiEx& ptz) {
     };
     const std::string speed = std::to_string(step.speed);
     switch (step.kind) {
-        case Kind::Move:
-            return motion("Move(" + std::string(MoveName(step.direction)) + ", " + speed + ")",
-                          ptz.Move(step.direction, step.speed));
-        case Kind::Zoom:
-            return motion(step.word == "in" ? "ZoomIn(" + speed + ")" : "ZoomOut(" + speed + ")",
-                          step.word == "in" ? ptz.ZoomIn(step.speed) : ptz.ZoomOut(step.speed));
-        case Kind::Focus:
-            return motion(step.word == "near" ? "FocusNear(" + speed + ")" : "FocusFar(" + speed + ")",
-                          step.word == "near" ? ptz.FocusNear(step.speed) : ptz.FocusFar(step.speed));
-        case Kind::Iris:
-            return motion(step.word == "open" ? "IrisOpen(" + speed + ")" : "IrisClose(" + speed + ")",
-                          step.word == "open" ? ptz.IrisOpen(step.speed) : ptz.IrisClose(step.speed));
-        case Kind::Stop: {
-            const int result = ptz.Stop();
-            Report("Stop()", result);
-            return result == dravnel::PTZ_OK;
+    case Kind::Move:
+        return motion("Move(" + std::string(MoveName(step.direction)) + ", " + speed + ")",
+                      ptz.Move(step.direction, step.speed));
+    case Kind::Zoom:
+        return motion(step.word == "in" ? "ZoomIn(" + speed + ")" : "ZoomOut(" + speed + ")",
+                      step.word == "in" ? ptz.ZoomIn(step.speed) : ptz.ZoomOut(step.speed));
+    case Kind::Focus:
+        return motion(step.word == "near" ? "FocusNear(" + speed + ")" : "FocusFar(" + speed + ")",
+                      step.word == "near" ? ptz.FocusNear(step.speed) : ptz.FocusFar(step.speed));
+    case Kind::Iris:
+        return motion(step.word == "open" ? "IrisOpen(" + speed + ")" : "IrisClose(" + speed + ")",
+                      step.word == "open" ? ptz.IrisOpen(step.speed) : ptz.IrisClose(step.speed));
+    case Kind::Stop: {
+        const int result = ptz.Stop();
+        Report("Stop()", result);
+        return result == dravnel::PTZ_OK;
+    }
+    case Kind::PresetAdd:
+    case Kind::PresetGo:
+    case Kind::PresetDelete: {
+        const char* verb = step.kind == Kind::PresetAdd  ? "AddPreset"
+                           : step.kind == Kind::PresetGo ? "GoToPreset"
+                                                         : "DeletePreset";
+        const int result = step.kind == Kind::PresetAdd  ? ptz.AddPreset(step.word.c_str())
+                           : step.kind == Kind::PresetGo ? ptz.GoToPreset(0, step.word.c_str())
+                                                         : ptz.DeletePreset(step.word.c_str());
+        Report(std::string(verb) + "(\"" + step.word + "\")", result);
+        return result == dravnel::PTZ_OK;
+    }
+    case Kind::PresetList: {
+        const int count = ptz.GetPresetCount();
+        std::printf("presets: %d\n", count);
+        char current[256] = "";
+        const bool atPreset = ptz.GetCurrentPresetName(current, sizeof current) == dravnel::PTZ_OK;
+        for (int i = 0; i < count; ++i) {
+            char name[256];
+            if (ptz.GetPresetName(static_cast<unsigned>(i), name, sizeof name) != dravnel::PTZ_OK) continue;
+            std::printf("  %d  %s%s\n", i, name, atPreset && std::string(name) == current ? "  (current)" : "");
         }
-        case Kind::PresetAdd:
-        case Kind::PresetGo:
-        case Kind::PresetDelete: {
-            const char* verb = step.kind == Kind::PresetAdd ? "AddPreset" : step.kind == Kind::PresetGo ? "GoToPreset"
-                                                                                                         : "DeletePreset";
-            const int result = step.kind == Kind::PresetAdd  ? ptz.AddPreset(step.word.c_str())
-                               : step.kind == Kind::PresetGo ? ptz.GoToPreset(0, step.word.c_str())
-                                                             : ptz.DeletePreset(step.word.c_str());
-            Report(std::string(verb) + "(\"" + step.word + "\")", result);
-            return result == dravnel::PTZ_OK;
-        }
-        case Kind::PresetList: {
-            const int count = ptz.GetPresetCount();
-            std::printf("presets: %d\n", count);
-            char current[256] = "";
-            const bool atPreset = ptz.GetCurrentPresetName(current, sizeof current) == dravnel::PTZ_OK;
-            for (int i = 0; i < count; ++i) {
-                char name[256];
-                if (ptz.GetPresetName(static_cast<unsigned>(i), name, sizeof name) != dravnel::PTZ_OK) continue;
-                std::printf("  %d  %s%s\n", i, name, atPreset && std::string(name) == current ? "  (current)" : "");
-            }
-            return true;
-        }
-        case Kind::Info: {
-            dravnel::PTZ_INFO info{};
-            const int result = ptz.GetPTZInfo(&info);
-            Report("GetPTZInfo()", result);
-            if (result == dravnel::PTZ_OK)
-                std::printf("  pan %u, tilt %u, zoom %u, focus %u, iris %u, area zoom %u, center %u, unzoom %u; "
-                            "presets %u of %u\n",
-                            info.pan, info.tilt, info.zoom, info.focus, info.iris, info.areaZoom, info.center,
-                            info.unzoom, info.presetCount, info.presetCapacity);
-            const int available = ptz.IsPTZAvailable();
-            std::printf("IsPTZAvailable() -> %d\n", available);
-            return result == dravnel::PTZ_OK;
-        }
+        return true;
+    }
+    case Kind::Info: {
+        dravnel::PTZ_INFO info{};
+        const int result = ptz.GetPTZInfo(&info);
+        Report("GetPTZInfo()", result);
+        if (result == dravnel::PTZ_OK)
+            std::printf(
+                "  pan %u, tilt %u, zoom %u, focus %u, iris %u, area zoom %u, center %u, unzoom %u; "
+                "presets %u of %u\n",
+                info.pan, info.tilt, info.zoom, info.focus, info.iris, info.areaZoom, info.center, info.unzoom,
+                info.presetCount, info.presetCapacity);
+        const int available = ptz.IsPTZAvailable();
+        std::printf("IsPTZAvailable() -> %d\n", available);
+        return result == dravnel::PTZ_OK;
+    }
     }
     return false;
 }

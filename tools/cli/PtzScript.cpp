@@ -15,13 +15,20 @@ const std::map<std::string, uint32_t> kMoves = {{"left", 0},   {"right", 1},   {
 
 std::string PtzResultName(int result) {
     switch (result) {
-        case 1: return "PTZ_OK";
-        case -3: return "PTZ_E_INVALIDARG";
-        case -18: return "PTZ_E_FAIL";
-        case -19: return "PTZ_E_NOTSUPPORTED";
-        case -23: return "PTZ_E_PRESET";
-        case -26: return "PTZ_E_FULL";
-        default: return std::to_string(result);
+    case 1:
+        return "PTZ_OK";
+    case -3:
+        return "PTZ_E_INVALIDARG";
+    case -18:
+        return "PTZ_E_FAIL";
+    case -19:
+        return "PTZ_E_NOTSUPPORTED";
+    case -23:
+        return "PTZ_E_PRESET";
+    case -26:
+        return "PTZ_E_FULL";
+    default:
+        return std::to_string(result);
     }
 }
 
@@ -61,8 +68,10 @@ bool ParsePtzScript(const std::vector<std::string>& words, PtzScript& script, st
                 return false;
             }
             if (!number(word == "--speed" ? 100 : 600000, n)) return false;
-            if (word == "--speed") script.steps.back().speed = static_cast<int>(n);
-            else script.steps.back().forMs = n;
+            if (word == "--speed")
+                script.steps.back().speed = static_cast<int>(n);
+            else
+                script.steps.back().forMs = n;
         } else if (word == "move" || word == "zoom" || word == "focus" || word == "iris") {
             PtzStep step;
             if (!next("a direction", step.word)) return false;
@@ -76,7 +85,8 @@ bool ParsePtzScript(const std::vector<std::string>& words, PtzScript& script, st
                 step.kind = Kind::Move;
                 const auto found = kMoves.find(step.word);
                 if (found == kMoves.end()) {
-                    error = "move: '" + step.word + "' is not left, right, up, down, upleft, upright, downleft or "
+                    error = "move: '" + step.word +
+                            "' is not left, right, up, down, upleft, upright, downleft or "
                             "downright";
                     return false;
                 }

@@ -16,10 +16,10 @@ namespace quarnel::cli {
 struct PtzStep {
     enum class Kind { Move, Zoom, Focus, Iris, Stop, PresetAdd, PresetGo, PresetDelete, PresetList, Info };
     Kind kind = Kind::Info;
-    std::string word;     // the direction (move, zoom, focus, iris) or preset name
+    std::string word;        // the direction (move, zoom, focus, iris) or preset name
     uint32_t direction = 0;  // Move: the host's direction 0..9
     int speed = 8;
-    uint32_t forMs = 1000;   // motion: how long before the stop
+    uint32_t forMs = 1000;  // motion: how long before the stop
 };
 
 struct PtzScript {

@@ -13,6 +13,7 @@
 #include "driver/CIPVideoCapture.h"
 #include "io/CVistaIO.h"
 #include "platform/Process.h"
+#include "ptz/CBasePTZHandler.h"
 #include "web/HUtils.h"
 
 namespace dravnel {
@@ -102,9 +103,8 @@ bool CIPCaptureDriver::CreateCaptureIO() {
 }
 
 bool CIPCaptureDriver::CreatePTZDriver() {
-    // Placeholder until the PTZ driver exists: nothing to create, and Open
-    // goes on as if it had been created.
-    return true;
+    if (!ptzDriver_) ptzDriver_.reset(new (std::nothrow) CVistaPTZHandler(this, channelCount_));
+    return ptzDriver_ != nullptr;
 }
 
 ICameraChannel* CIPCaptureDriver::CreateChannel(unsigned channel, ipcapture::IHostChannelSink* hostSink) {

@@ -10,7 +10,7 @@ SimCamera::SimCamera(SimCameraOptions options)
       device_(web_),
       video_(web_, &rtsp_, options_.profile, options_.channels, options_.ntsc),
       identity_(web_, IdentityOf(options_)),
-      ptz_(web_, video_.Channels(), options_.ptz),
+      ptz_(web_, options_.channels),
       alarms_(web_, options_.inputs, options_.outputs) {
     if (options_.vistaMpeg) vistaMpeg_ = std::make_unique<VistaMpegDevice>(web_, &rtsp_, options_.ntsc);
     web_.SetAuth(options_.webAuth, options_.user, options_.password);

@@ -1,6 +1,7 @@
 // The whole simulated camera on 127.0.0.1: the web server with the device's
 // pages (WebDevice: "/system/user.php", "/config.txt"; VideoDevice: the video
-// and network pages) and the RTSP server, started and stopped together.
+// and network pages; PtzPages: the PTZ command and configuration pages) and
+// the RTSP server, started and stopped together.
 //
 // The web server runs behind a TcpGate from the first Start until the camera
 // is destroyed: Stop and Restart take the HTTP port (the gate) and the RTSP
@@ -28,7 +29,7 @@
 
 #include "sim/device/AlarmDevice.h"
 #include "sim/device/DeviceIdentity.h"
-#include "sim/device/PtzPage.h"
+#include "sim/device/PtzPages.h"
 #include "sim/device/TcpGate.h"
 #include "sim/device/VideoDevice.h"
 #include "sim/device/VistaMpegDevice.h"
@@ -97,7 +98,7 @@ public:
     VistaMpegDevice* VistaMpeg() { return vistaMpeg_.get(); }
     AlarmDevice& Alarms() { return alarms_; }
     DeviceIdentity& Identity() { return identity_; }
-    PtzPage& Ptz() { return ptz_; }
+    PtzPages& Ptz() { return ptz_; }
     const SimCameraOptions& Options() const { return options_; }
 
 private:
@@ -117,7 +118,7 @@ private:
     // Before the alarm device: its alarm pages answer the probe too, and
     // replace the identity's plain ones.
     DeviceIdentity identity_;
-    PtzPage ptz_;
+    PtzPages ptz_;
     AlarmDevice alarms_;
     TcpGate gate_;
 

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -100,4 +101,36 @@ TEST(Cli, StreamFromAnUnreachableDeviceEndsWithoutFrames) {
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("0 frames"), std::string::npos) << run.output;
     std::remove("/tmp/quarnel-unreachable.h264");
+}
+
+// quarnel ptz against its own simulated camera: each request's outcome, the
+// camera moving and coming back to a preset, and presets in the named file;
+// words it does not know get one clear line.
+TEST(Cli, PtzDrivesTheSimulatedCamera) {
+    char directory[] = "/tmp/quarnel-cli-ptz-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string file = std::string(directory) + "/cam.preset";
+    auto run = Cli("ptz --sim --param 8=" + file +
+                   " preset add Home move right --speed 8 --for 200 preset add Door preset go Home preset list"
+                   " zoom out");
+    EXPECT_EQ(run.status, 0) << run.output;
+    for (const char* line : {"AddPreset(\"Home\") -> PTZ_OK", "Move(right, 8) -> PTZ_OK\nStop() -> PTZ_OK",
+                             "GoToPreset(\"Home\") -> PTZ_OK\n  camera: pan 0.0, tilt 0.0, zoom 1.0x",
+                             "presets: 2\n  0  Home  (current)\n  1  Door\n", "ZoomOut(8) -> PTZ_OK"})
+        EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+    FILE* saved = fopen(file.c_str(), "r");
+    ASSERT_NE(saved, nullptr);
+    fclose(saved);
+    unlink(file.c_str());
+    rmdir(directory);
+
+    for (const char* bad : {"ptz move sideways", "ptz --speed 3", "ptz preset rename X", "ptz"}) {
+        auto refused = Cli(bad);
+        EXPECT_EQ(refused.status, 2) << bad;
+        EXPECT_EQ(refused.output.rfind("quarnel ptz: ", 0), 0u) << refused.output;
+        EXPECT_EQ(std::count(refused.output.begin(), refused.output.end(), '\n'), 1) << refused.output;
+    }
+    auto noFile = Cli("ptz --param 2=0 --param 7=Pan=1 info");
+    EXPECT_EQ(noFile.status, 1);
+    EXPECT_NE(noFile.output.find("gives no PTZ control"), std::string::npos) << noFile.output;
 }

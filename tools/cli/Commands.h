@@ -10,5 +10,6 @@ int RunStreamCommand(const std::vector<std::string>& args);
 int RunDemoCommand(const std::vector<std::string>& args);
 int RunIOCommand(const std::vector<std::string>& args);
 int RunProbeCommand(const std::vector<std::string>& args);
+int RunPtzCommand(const std::vector<std::string>& args);
 
 }  // namespace quarnel::cli

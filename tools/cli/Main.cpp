@@ -23,6 +23,7 @@ const char* kUsage =
     "  stream   stream live video from a device into files, with live figures\n"
     "  io       watch a device's alarm inputs and switch its relay outputs\n"
     "  probe    ask a device what it is (the capability query), save it for --device\n"
+    "  ptz      move, zoom, focus and stop a device's PTZ, keep named presets\n"
     "  sim      run the simulated camera on 127.0.0.1 until interrupted\n"
     "  demo     stream H.264 from the simulated camera over UDP and interleaved,\n"
     "           and check the files with FFmpeg\n"
@@ -94,6 +95,7 @@ int Main(int argc, char** argv) {
     if (command == "demo") return RunDemoCommand(args);
     if (command == "io") return RunIOCommand(args);
     if (command == "probe") return RunProbeCommand(args);
+    if (command == "ptz") return RunPtzCommand(args);
     std::fprintf(stderr, "quarnel: unknown command '%s'\n\n%s", command.c_str(), kUsage);
     return 2;
 }

@@ -163,6 +163,7 @@ bool Socket::SendAll(const std::string& text) {
 static IoStatus StatusOfErrno() {
     if (errno == EAGAIN || errno == EWOULDBLOCK) return IoStatus::Timeout;
     if (errno == ECONNRESET || errno == EPIPE || errno == ENOTCONN) return IoStatus::Closed;
+    if (errno == EBADF || errno == ENOTSOCK) return IoStatus::Closed;  // the descriptor is gone
     return IoStatus::Error;
 }
 

@@ -78,7 +78,10 @@ public:
     IoResult ReceiveFrom(std::span<uint8_t> buffer, sockaddr_in& from);
     bool SendTo(const sockaddr_in& to, std::span<const uint8_t> data);
 
-    // Waits until readable, the abort event is set, or the time-out.
+    // Waits until readable, the abort event is set, or the time-out. Closed
+    // without a descriptor; Error when the wait itself failed (it may be
+    // repeated). A descriptor closed under the wait shows as readable, and
+    // the read then reports Closed.
     IoStatus WaitReadable(uint32_t timeoutMs, Event* abort = nullptr);
 
 private:

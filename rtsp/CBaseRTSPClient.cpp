@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <cstdio>
 #include <optional>
+#include <random>
 
 #include "platform/Clock.h"
 #include "rtsp/CRTSPStreamParser.h"
@@ -20,6 +22,15 @@ constexpr uint32_t kStoppingReadWaitMs = 100;
 constexpr size_t kMaxUnanswered = 8;
 constexpr size_t kReplyChunk = 2048;
 constexpr size_t kInterleavedBlock = 8192;
+
+// 16 hexadecimal digits from the system's random source (RFC 7616 asks the
+// cnonce to be unpredictable).
+std::string NewClientNonce() {
+    std::random_device random;
+    char text[17];
+    std::snprintf(text, sizeof text, "%08x%08x", static_cast<unsigned>(random()), static_cast<unsigned>(random()));
+    return text;
+}
 
 // Signed distance from now to a MonotonicMs deadline, wrap-around safe.
 int32_t MsUntil(uint32_t deadlineMs) { return static_cast<int32_t>(deadlineMs - platform::MonotonicMs()); }
@@ -56,6 +67,8 @@ bool CBaseRTSPClient::StartClient(const RTSPConnectionSettings& settings, IRTPRe
     interleavedPlaying_ = false;
     sentCSeq_ = 0;
     unanswered_.clear();
+    countedNonce_.clear();
+    nonceCount_ = 0;
     stopReadStarted_ = false;
     if (!Connect(abort) || !StartThread("RTSP Client Thread")) {
         StopClient();
@@ -341,13 +354,24 @@ bool CBaseRTSPClient::RunInterleaved() {
     }
 }
 
-std::string CBaseRTSPClient::BuildAuthorization(RTSPMethod method, const std::string& uri) const {
+std::string CBaseRTSPClient::BuildAuthorization(RTSPMethod method, const std::string& uri) {
     AuthorizationInputs inputs;
     inputs.scheme = settings_.authScheme;
     inputs.userName = settings_.userName;
     inputs.password = settings_.password;
     inputs.realm = response_.realm;
     inputs.nonce = response_.nonce;
+    inputs.algorithm = response_.algorithm;
+    inputs.qop = response_.qop;
+    inputs.opaque = response_.opaque;
+    if (inputs.scheme == AuthScheme::Digest && !inputs.qop.empty()) {
+        if (countedNonce_ != inputs.nonce) {
+            countedNonce_ = inputs.nonce;
+            nonceCount_ = 0;
+        }
+        inputs.nonceCount = ++nonceCount_;
+        inputs.cnonce = NewClientNonce();
+    }
     return dravnel::BuildAuthorization(inputs, method, uri);
 }
 

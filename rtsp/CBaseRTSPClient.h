@@ -78,7 +78,7 @@ protected:
     bool SendRequest(RTSPMethod method);
     bool ReceiveResponse(std::string& reply);
     void KeepAlive();
-    std::string BuildAuthorization(RTSPMethod method, const std::string& uri) const;
+    std::string BuildAuthorization(RTSPMethod method, const std::string& uri);
 
     std::string BaseUrl() const;
     std::string SetupUrl() const;
@@ -118,6 +118,9 @@ private:
     uint32_t sentCSeq_ = 0;
     std::vector<uint32_t> unanswered_;
     bool shortReplyLogged_ = false;
+    // Digest with qop: requests made with the current nonce.
+    std::string countedNonce_;
+    uint32_t nonceCount_ = 0;
 
     // Reading once stopping: the bound, and what is left of it.
     uint32_t stopReadMs_ = kStopReadMs;

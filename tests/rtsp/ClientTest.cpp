@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <regex>
+#include <set>
 
 #include "ClientFixture.h"
 #include "rtsp/Md5.h"
+#include "rtsp/RTSPAuthorization.h"
 
 using namespace dravnel;
 using namespace quarnel::test;
@@ -244,6 +247,46 @@ TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {
         EXPECT_EQ(s.Methods(), Writes(c.describes, "DESCRIBE"));
         EXPECT_TRUE(s.user.configs.empty()) << "DESCRIBE passed";
     }
+}
+
+// A camera that asks for Digest with qop=auth and SHA-256 (RFC 7616): the
+// retry answers in kind, and so does every later request, nc counting up and
+// a new cnonce each time. The camera checks every response and refuses a
+// wrong one, which would end the session before PLAY.
+TEST(Client, DigestChallengeWithQopAndSha256IsAnsweredInKind) {
+    const auto param = [](const std::string& header, const std::string& name) {
+        std::smatch m;
+        return std::regex_search(header, m, std::regex(name + "=\"?([^\",]*)")) ? m[1].str() : std::string();
+    };
+    std::atomic<int> refused{0};
+    ScriptedCamera s([&](const Request& r) -> Writes {
+        const std::string header = r.Header("Authorization");
+        if (header.empty())
+            return Challenge(r, "Digest realm=\"cam\", nonce=\"n1\", qop=\"auth,auth-int\", algorithm=SHA-256, "
+                                "opaque=\"op\"");
+        AuthorizationInputs in{AuthScheme::Digest, "admin", "secret", "cam", "n1", "SHA-256", "auth", "op",
+                               static_cast<uint32_t>(std::stoul(param(header, "nc"), nullptr, 16)),
+                               param(header, "cnonce")};
+        if (param(header, "response") != DigestResponse(in, r.method, param(header, "uri")) ||
+            param(header, "algorithm") != "SHA-256" || param(header, "opaque") != "op") {
+            ++refused;
+            return Challenge(r, "Digest realm=\"cam\", nonce=\"n1\"");
+        }
+        return CameraAnswer(r);
+    });
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(s.WaitFor("PLAY", 1, 3000));
+    s.client.StopClient();
+    EXPECT_EQ(refused.load(), 0);
+    const auto requests = s.Requests();
+    ASSERT_GE(requests.size(), 4u);
+    std::set<std::string> cnonces;
+    for (size_t i = 1; i < 4; ++i) {
+        const std::string header = requests[i].Header("Authorization");
+        EXPECT_EQ(param(header, "nc"), "0000000" + std::to_string(i)) << header;
+        cnonces.insert(param(header, "cnonce"));
+    }
+    EXPECT_EQ(cnonces.size(), 3u);
 }
 
 // A description whose Content-Length announces 2 bytes more than come: at

@@ -219,6 +219,18 @@ TEST(Client, ConnectingAndStoppingNeverWaitLong) {
     EXPECT_LT(platform::MonotonicMs() - start, 500u);
 }
 
+// Host texts that would carry a request line or header of their own, or
+// change the URL, never connect: the camera sees no request.
+TEST(Client, HostsThatCouldInjectNeverConnect) {
+    ScriptedCamera s([](const Request& r) { return CameraAnswer(r); });
+    for (const std::string host : {"127.0.0.1 RTSP/1.0\r\nX-Injected: 1\r\n", "127.0.0.1 ", "admin@127.0.0.1",
+                                   "127.0.0.1/x", "127.0.0.1\"", "127.0.0.1%n", "h\xC3\xB6st"}) {
+        s.settings.host = host;
+        EXPECT_FALSE(s.Start()) << host;
+    }
+    EXPECT_TRUE(s.Requests().empty());
+}
+
 // Each ends the session after DESCRIBE, promptly, without waiting out the
 // receive time-out and without a TEARDOWN.
 TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {

@@ -70,6 +70,10 @@ bool CBaseRTSPClient::StartClient(const RTSPConnectionSettings& settings, IRTPRe
     countedNonce_.clear();
     nonceCount_ = 0;
     stopReadStarted_ = false;
+    {
+        std::lock_guard<std::mutex> guard(failureMutex_);
+        failure_.reset();
+    }
     if (!Connect(abort) || !StartThread("RTSP Client Thread")) {
         StopClient();
         return false;
@@ -100,10 +104,28 @@ bool CBaseRTSPClient::Connect(CEvent* abort) {
     return true;
 }
 
+std::optional<CBaseRTSPClient::Failure> CBaseRTSPClient::LastFailure() const {
+    std::lock_guard<std::mutex> guard(failureMutex_);
+    return failure_;
+}
+
+void CBaseRTSPClient::NoteFailure(RTSPMethod method) {
+    if (StopRequested()) return;
+    std::lock_guard<std::mutex> guard(failureMutex_);
+    failure_ = Failure{method, response_.statusCode};
+}
+
 uint32_t CBaseRTSPClient::Run() {
-    if (!Request(RTSPMethod::Describe)) return 0;
+    if (!Request(RTSPMethod::Describe)) {
+        NoteFailure(RTSPMethod::Describe);
+        return 0;
+    }
     if (user_) user_->OnSessionDescription(&response_.codecConfig);
-    if (Request(RTSPMethod::Setup) && Request(RTSPMethod::Play)) {
+    if (!Request(RTSPMethod::Setup)) {
+        NoteFailure(RTSPMethod::Setup);
+    } else if (!Request(RTSPMethod::Play)) {
+        NoteFailure(RTSPMethod::Play);
+    } else {
         while (!stopEvent_.Wait(keepAliveCheckMs_)) KeepAlive();
     }
     if (SendRequest(RTSPMethod::Teardown) && RetryWithNewScheme()) SendRequest(RTSPMethod::Teardown);
@@ -130,6 +152,7 @@ bool CBaseRTSPClient::Send(RTSPMethod method) {
     if (!socket_.IsOpen()) return false;
     const std::string text = BuildRequest(method);
     sentCSeq_ = response_.cseq;
+    response_.statusCode = 0;  // until a reply to this request says otherwise
     return !text.empty() && socket_.SendAll(text);
 }
 

@@ -29,6 +29,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <string>
@@ -67,6 +69,15 @@ public:
     void StopClient();
     bool IsConnected() const { return socket_.IsOpen(); }
 
+    // The request that ended the last session, with the status of its reply
+    // (0: no reply); none while DESCRIBE, SETUP and PLAY went through or the
+    // session was stopped. May be read from any thread.
+    struct Failure {
+        RTSPMethod method;
+        uint32_t status;
+    };
+    std::optional<Failure> LastFailure() const;
+
     // The time source of the keep-alive rule (FILETIME units) and the period
     // of its check; for tests. Set before StartClient.
     void SetClock(std::function<uint64_t()> fileTimeNow, uint32_t keepAliveCheckMs);
@@ -85,6 +96,7 @@ protected:
     std::string TransportLine() const;
 
 private:
+    void NoteFailure(RTSPMethod method);
     bool Connect(CEvent* abort);
     bool Send(RTSPMethod method);
     bool KeepAliveDue() const;
@@ -128,6 +140,9 @@ private:
     bool stopReadStarted_ = false;
     uint32_t stopReadDeadline_ = 0;  // MonotonicMs
     size_t stopReadLeft_ = 0;
+
+    mutable std::mutex failureMutex_;  // guards failure_
+    std::optional<Failure> failure_;
 
     std::function<uint64_t()> now_;
     uint32_t keepAliveCheckMs_ = 1000;

@@ -273,6 +273,40 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
         << CountEntries("/proc/self/fd") << " descriptors, " << descriptors << " before";
 }
 
+// A camera whose RTSP side fails in one way or another: each pass logs why,
+// at level 2, and the same reason again only through the throttle.
+TEST_F(LiveChannel, AChannelWithoutVideoSaysWhy) {
+    using quarnel::test::ScriptedCamera;
+    const struct { const char* describe; bool play; const char* why; } cases[] = {
+        {"401 Unauthorized", true, "login refused (RTSP DESCRIBE answered 401)"},
+        {"404 Not Found", true, "RTSP DESCRIBE refused (status 404)"},
+        {"200 OK", false, "RTSP SETUP refused (status 461)"},
+        {"200 OK", true, "no RTP arriving"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ScriptedCamera rtsp([&](const ScriptedCamera::Request& r) -> ScriptedCamera::Writes {
+            if (r.method == "DESCRIBE")
+                return {ScriptedCamera::Reply(r, c.describe, "Content-Type: application/sdp\r\n",
+                                              quarnel::test::kCameraSdp)};
+            if (r.method == "SETUP" && !c.play) return {ScriptedCamera::Reply(r, "461 Unsupported Transport")};
+            return {ScriptedCamera::Reply(r, "200 OK", "Session: 77;timeout=60\r\n")};
+        });
+        StartCamera(DeviceProfile::Standard, false);
+        driver.device.HttpTimeout = 500;
+        camera->Web().SetPageText("/system/network.php",
+                                  "res=200&rtsp_port=" + std::to_string(rtsp.settings.serverPort));
+        ASSERT_TRUE(channel->Start(Params()));
+        const std::string line = "dravnel::CBaseRTSPChannel::ReportNoVideo: Camera 127.0.0.1 gets no video: ";
+        EXPECT_TRUE(driver.WaitFor(line + c.why, 10s));
+        channel->Stop();
+        EXPECT_EQ(driver.CountContaining("gets no video"), driver.CountContaining(line + c.why));
+        channel.reset();
+        camera.reset();
+        driver.ClearLines();
+    }
+}
+
 // PrepareStream alone, against a standard device: it sends what differs and
 // nothing when all matches, asks for a frame rate the device lists, keeps the
 // device's resolution for a size without a name, and fails with the device's

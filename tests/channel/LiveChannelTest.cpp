@@ -264,7 +264,7 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
     silence.Now();
     stopper.Join();
     ASSERT_TRUE(returned) << "the stop waited on while the camera streamed";
-    EXPECT_TRUE(rtsp.WaitFor("TEARDOWN", 1, 0));
+    EXPECT_TRUE(rtsp.WaitFor("TEARDOWN", 1, 3000));
     EXPECT_EQ(driver.CountContaining("will be terminated"), 0u);
     channel.reset();
     EXPECT_TRUE(WaitUntil([&] { return CountEntries("/proc/self/task") == threads; }, 5s))

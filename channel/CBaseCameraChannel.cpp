@@ -216,10 +216,16 @@ uint32_t CBaseCameraChannel::RunCaptureLoop() {
             SetChannelState(kChannelStopped);
             StopStreaming();
             streamStarted_.Reset();
-            if (PrepareStream() && StartStreaming()) {
-                if (platform::WaitAny(std::span<platform::Event* const>(stopOrStarted, 2), device.HttpTimeout) == 1)
+            const bool prepared = PrepareStream();
+            if (prepared && StartStreaming()) {
+                const int got =
+                    platform::WaitAny(std::span<platform::Event* const>(stopOrStarted, 2), device.HttpTimeout);
+                if (got == 1)
                     SetChannelState(kChannelStreaming);
+                else if (got == platform::kWaitTimeout)
+                    ReportNoVideo(NoVideoStage::FirstFrame);
             } else {
+                if (!StopRequested()) ReportNoVideo(prepared ? NoVideoStage::Start : NoVideoStage::Prepare);
                 SetChannelState(kChannelStopped);
                 StopStreaming();
             }

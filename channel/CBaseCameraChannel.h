@@ -84,6 +84,11 @@ protected:
     virtual bool PrepareStream() = 0;
     virtual bool ApplyUpdate() = 0;
     virtual void OnPeriodic() {}
+    // A connect pass that brought no video: its stream could not be prepared
+    // or started, or no frame came within the wait for the first one. The
+    // stream channel says why (not while stopping).
+    enum class NoVideoStage { Prepare, Start, FirstFrame };
+    virtual void ReportNoVideo(NoVideoStage) {}
 
     // The first frame of a session ends the loop's wait for it.
     void SignalStreamStarted() { streamStarted_.Set(); }

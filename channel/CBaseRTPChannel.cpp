@@ -45,6 +45,7 @@ void CBaseRTPChannel::StopStreaming() {
 
 void CBaseRTPChannel::OnRTPPacket(const sockaddr_in* from, CRTPPacket* packet) {
     if (!from || !packet || from->sin_addr.s_addr != deviceAddress_) return;
+    ++packets_;
     packetArrived_.Set();
     rtcp_.UpdateSequence(packet->sequenceNumber);
     HandleRTPPacket(packet);
@@ -52,6 +53,7 @@ void CBaseRTPChannel::OnRTPPacket(const sockaddr_in* from, CRTPPacket* packet) {
 
 void CBaseRTPChannel::OnInterleavedPacket(CRTPPacket* packet, const std::vector<uint8_t>*) {
     if (!packet) return;
+    ++packets_;
     packetArrived_.Set();
     HandleRTPPacket(packet);
 }

@@ -45,6 +45,8 @@ public:
     // Ports of the current session; 0 when not bound.
     uint16_t RtpPort() { return receiver_.GetPort(); }
     uint16_t RtcpPort() { return rtcp_.GetPort(); }
+    // RTP packets of the device accepted since the count was reset.
+    uint32_t PacketCount() const { return packets_.load(); }
 
 protected:
     // Binds an even RTP port from firstPort_ (and the next one for RTCP) where
@@ -64,6 +66,8 @@ private:
     CRTCPHandler rtcp_;
     CManualEvent packetArrived_;
     std::atomic<uint32_t> deviceAddress_{0};  // IPv4, network order; 0 when unresolved
+protected:
+    std::atomic<uint32_t> packets_{0};
 };
 
 }  // namespace dravnel

@@ -1,5 +1,7 @@
 #include "channel/CBaseRTSPChannel.h"
 
+#include "web/HUtils.h"
+
 namespace dravnel {
 
 CBaseRTSPChannel::CBaseRTSPChannel(unsigned channel, IDriver* driver, ipcapture::IHostChannelSink* hostSink)
@@ -24,9 +26,45 @@ bool CBaseRTSPChannel::StartStreaming() {
     settings.clientRtcpPort = RtcpPort();
     settings.blockSize = RTPPacketSize > 0 ? static_cast<uint32_t>(RTPPacketSize) : 0;
     PrepareRTSPSettings(settings);
+    serverPort_ = settings.serverPort;
+    packets_ = 0;
 
     if (StopRequested()) return false;
     return client_.StartClient(settings, this, static_cast<RTSPTransportMode>(RTPMode), &stopEvent_);
+}
+
+std::string CBaseRTSPChannel::NoVideoReason(NoVideoStage stage) {
+    switch (stage) {
+        case NoVideoStage::Prepare:
+            return "its stream could not be configured";
+        case NoVideoStage::Start:
+            if (RTPMode == kRtpOverUdp && RtpPort() == 0) return "no UDP port pair is free for RTP";
+            return HUtils::Format("RTSP port %u is unreachable or refuses the connection",
+                                  static_cast<unsigned>(serverPort_));
+        case NoVideoStage::FirstFrame:
+            break;
+    }
+    if (const auto failure = client_.LastFailure()) {
+        const char* method = MethodName(failure->method);
+        if (failure->status == 401) return HUtils::Format("login refused (RTSP %s answered 401)", method);
+        if (failure->status == 0) return HUtils::Format("RTSP %s not answered", method);
+        if (failure->status / 100 == 2) return "the RTSP session ended";
+        return HUtils::Format("RTSP %s refused (status %u)", method, failure->status);
+    }
+    const uint32_t packets = PacketCount();
+    if (packets == 0) return "no RTP arriving";
+    return HUtils::Format("stream not decodable (%u RTP packets, no frame)", packets);
+}
+
+void CBaseRTSPChannel::ReportNoVideo(NoVideoStage stage) {
+    const std::string reason = NoVideoReason(stage);
+    if (reason != lastNoVideo_) {
+        lastNoVideo_ = reason;
+        noVideoThrottle_ = CLogThrottle();
+    }
+    if (!noVideoThrottle_.Advance()) return;
+    Driver()->DebugMessage(kLevelWarning, "%s: %s gets no video: %s", "dravnel::CBaseRTSPChannel::ReportNoVideo",
+                           CameraName(false).c_str(), reason.c_str());
 }
 
 void CBaseRTSPChannel::StopStreaming() {

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "channel/CBaseRTPChannel.h"
+#include "channel/CLogThrottle.h"
 #include "driver/DeviceSettings.h"
 #include "rtsp/CBaseRTSPClient.h"
 #include "rtsp/RTSPConnectionSettings.h"
@@ -26,6 +28,12 @@ protected:
     void StopStreaming() override;
     // The codec channel completes the settings (stream path, port, media).
     virtual void PrepareRTSPSettings(RTSPConnectionSettings& settings) = 0;
+    // Logs why a connect pass brought no video, at level 2, the same reason
+    // through a throttle.
+    void ReportNoVideo(NoVideoStage stage) override;
+    // The reason, in a few words; a channel that prepares its stream over
+    // HTTP says why that failed.
+    virtual std::string NoVideoReason(NoVideoStage stage);
 
     // From the device settings file, read before every connect.
     int32_t RTPMode = kRtpOverUdp;
@@ -33,6 +41,9 @@ protected:
 
 private:
     CBaseRTSPClient client_;
+    uint16_t serverPort_ = 0;  // of the last session
+    std::string lastNoVideo_;
+    CLogThrottle noVideoThrottle_;
 };
 
 }  // namespace dravnel

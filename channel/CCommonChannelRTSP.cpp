@@ -27,6 +27,7 @@ void CCommonChannelRTSP::OnStopThread() { sender_.CloseRequest(); }
 std::string CCommonChannelRTSP::Prefix(unsigned stream) const { return StreamPrefix(ChannelNumber(), stream); }
 
 bool CCommonChannelRTSP::PrepareStream() {
+    requestFailure_.clear();
     const DeviceSettings settings = ReadDeviceSettings(Driver());
     RTPMode = settings.RTPMode;
     RTPPacketSize = settings.RTPPacketSize;
@@ -69,6 +70,14 @@ bool CCommonChannelRTSP::RequestGet(const std::string& path, std::string& text, 
 
     std::vector<uint8_t> reply;
     CResultDef result = HUtils::RequestGetRD(path, reply, sender_, true);
+    const uint32_t status = sender_.StatusCode();
+    if (status == 401)
+        requestFailure_ = "login refused (HTTP 401)";
+    else if (result.code == CResultDef::kNotSent)
+        requestFailure_ = HUtils::Format("the device is unreachable or refuses the connection (HTTP port %u)",
+                                         static_cast<unsigned>(Driver()->GetDeviceInfo()->Port));
+    else if (!result.Succeeded())
+        requestFailure_ = HUtils::Format("its web page answered status %u", status);
     if (result.Succeeded()) {
         if (reply.empty()) {
             if (lenient) return true;
@@ -77,6 +86,7 @@ bool CCommonChannelRTSP::RequestGet(const std::string& path, std::string& text, 
             text.assign(reply.begin(), reply.end());
             const std::string res = HUtils::GetValue(text, "res", "=", kTerminators);
             if (res == "200" || (res.empty() && lenient)) return true;
+            requestFailure_ = "the device refused the stream settings (result code " + res + ")";
             result = CResultDef(kLevelError, CResultDef::kBadResult,
                                 HUtils::Format("%s: Device %s unable to process request \"%s\", result code = %s",
                                                kRequestGet, Driver()->GetAddressText().c_str(), path.c_str(),
@@ -86,6 +96,11 @@ bool CCommonChannelRTSP::RequestGet(const std::string& path, std::string& text, 
     LogThrottled(result);
     text.clear();
     return false;
+}
+
+std::string CCommonChannelRTSP::NoVideoReason(NoVideoStage stage) {
+    if (stage == NoVideoStage::Prepare && !requestFailure_.empty()) return requestFailure_;
+    return CBaseRTSPChannel::NoVideoReason(stage);
 }
 
 std::string CCommonChannelRTSP::BitrateForQuality(const std::string& maxbr) {

@@ -56,6 +56,7 @@ protected:
     std::string BitrateForQuality(const std::string& maxbr);
     // Logs a failure's message when the throttle allows it.
     void LogThrottled(const CResultDef& result);
+    std::string NoVideoReason(NoVideoStage stage) override;
 
     // "ch<n>_strm<stream>_" of this channel.
     std::string Prefix(unsigned stream) const;
@@ -68,6 +69,7 @@ protected:
 
 private:
     CLogThrottle logThrottle_;
+    std::string requestFailure_;  // why the last CGI request failed, in a few words
     bool unnamedSizeLogged_ = false;
 };
 

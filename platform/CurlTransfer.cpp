@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/Clock.h"
+#include "platform/Socket.h"
 
 namespace platform {
 
@@ -144,6 +145,9 @@ CURLcode CurlTransfer::SetHeaders(const std::vector<std::string>& headers, bool 
 CURLcode CurlTransfer::Configure(const HttpTransferSpec& spec) {
     std::string target = spec.target;
     if (target.empty() || target.front() != '/') target.insert(target.begin(), '/');
+    // The host goes into the URL as it is: one that could change the URL's
+    // meaning (credentials before '@', a path, a second request) is refused.
+    if (!IsHostText(spec.host, true)) return CURLE_URL_MALFORMAT;
     const bool literalIPv6 = spec.host.find(':') != std::string::npos;
     url_ = (spec.secure ? "https://" : "http://") + (literalIPv6 ? "[" + spec.host + "]" : spec.host);
     if (spec.port != 0) url_ += ":" + std::to_string(spec.port);
@@ -174,6 +178,8 @@ CURLcode CurlTransfer::Configure(const HttpTransferSpec& spec) {
     set(curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, 0L));  // an event stream may last for hours
     set(curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, spec.followRedirects ? 1L : 0L));
     set(curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L));
+    // A redirect to another host (or port or scheme) goes without credentials.
+    set(curl_easy_setopt(e, CURLOPT_UNRESTRICTED_AUTH, 0L));
     set(curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, spec.ignoreCertErrors ? 0L : 1L));
     set(curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, spec.ignoreCertErrors ? 0L : 2L));
     set(curl_easy_setopt(e, CURLOPT_HTTPHEADER, headerList_));

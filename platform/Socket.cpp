@@ -12,8 +12,18 @@
 
 namespace platform {
 
+bool IsHostText(std::string_view host, bool ipv6) {
+    if (host.empty() || host.size() > 253) return false;
+    for (const char c : host) {
+        const bool name = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                          c == '-' || c == '_';
+        if (!name && !(ipv6 && c == ':')) return false;
+    }
+    return true;
+}
+
 std::optional<uint32_t> ResolveIPv4(const std::string& host) {
-    if (host.empty()) return std::nullopt;
+    if (!IsHostText(host)) return std::nullopt;
     in_addr literal{};
     if (inet_pton(AF_INET, host.c_str(), &literal) == 1) return literal.s_addr;
     addrinfo hints{};
@@ -163,6 +173,7 @@ bool Socket::SendAll(const std::string& text) {
 static IoStatus StatusOfErrno() {
     if (errno == EAGAIN || errno == EWOULDBLOCK) return IoStatus::Timeout;
     if (errno == ECONNRESET || errno == EPIPE || errno == ENOTCONN) return IoStatus::Closed;
+    if (errno == EBADF || errno == ENOTSOCK) return IoStatus::Closed;  // the descriptor is gone
     return IoStatus::Error;
 }
 

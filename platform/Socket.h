@@ -14,12 +14,21 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/Event.h"
 
 namespace platform {
 
-// First IPv4 address of a host name or dotted address, network order.
+// A device address as it may stand in a URL's host part and a request line:
+// a host name or dotted address (letters, digits, '.', '-', '_'), or with
+// `ipv6` also an IPv6 literal (hexadecimal digits, ':' and '.'), 253
+// characters at most. Anything else (blanks, CR LF, quotes, '%', '@', '/',
+// non-ASCII) could carry a request of its own and is refused.
+bool IsHostText(std::string_view host, bool ipv6 = false);
+
+// First IPv4 address of a host name or dotted address, network order; none
+// for a host that IsHostText refuses.
 std::optional<uint32_t> ResolveIPv4(const std::string& host);
 std::string FormatIPv4(uint32_t networkOrder);
 
@@ -78,7 +87,10 @@ public:
     IoResult ReceiveFrom(std::span<uint8_t> buffer, sockaddr_in& from);
     bool SendTo(const sockaddr_in& to, std::span<const uint8_t> data);
 
-    // Waits until readable, the abort event is set, or the time-out.
+    // Waits until readable, the abort event is set, or the time-out. Closed
+    // without a descriptor; Error when the wait itself failed (it may be
+    // repeated). A descriptor closed under the wait shows as readable, and
+    // the read then reports Closed.
     IoStatus WaitReadable(uint32_t timeoutMs, Event* abort = nullptr);
 
 private:

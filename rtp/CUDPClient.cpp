@@ -13,6 +13,7 @@ constexpr uint32_t kSendTimeoutMs = 4000;
 constexpr unsigned kReceiveSizeStep = 1024;
 constexpr int kMaxDrained = 100;
 constexpr size_t kDrainBytes = 1500;
+constexpr uint32_t kWaitRetryPauseMs = 10;
 
 }  // namespace
 
@@ -91,17 +92,29 @@ bool CUDPClient::IsOpen() {
     return socket_.IsOpen() && port_.load() != 0;
 }
 
+platform::IoStatus CUDPClient::WaitSocket(uint32_t timeoutMs) {
+    return socket_.WaitReadable(timeoutMs, stopEvent_.Handle());
+}
+
+// A failed wait (out of memory, say) is repeated after a short pause, so that
+// a lasting failure does not spin; only a closed socket ends the thread.
 bool CUDPClient::WaitReadable() {
     for (;;) {
-        const platform::IoStatus status = socket_.WaitReadable(selectTimeoutMs_.load(), stopEvent_.Handle());
+        const platform::IoStatus status = WaitSocket(selectTimeoutMs_.load());
         if (status == platform::IoStatus::Aborted || StopRequested()) return false;
-        if (status == platform::IoStatus::Ok) return true;
-        if (status == platform::IoStatus::Timeout) {
-            if (user_) user_->OnTimeout(this);
-            continue;
+        switch (status) {
+            case platform::IoStatus::Ok:
+                return true;
+            case platform::IoStatus::Timeout:
+                if (user_) user_->OnTimeout(this);
+                break;
+            case platform::IoStatus::Closed:
+                if (user_) user_->OnClosed(this);
+                return false;
+            default:
+                if (stopEvent_.Wait(kWaitRetryPauseMs)) return false;
+                break;
         }
-        if (user_) user_->OnClosed(this);
-        return false;
     }
 }
 
@@ -126,6 +139,9 @@ uint32_t CUDPClient::Run() {
                 receiveSize_ = std::min(std::max(size + kReceiveSizeStep, needed), kMaxReceiveSize);
                 break;
             }
+            case platform::IoStatus::Closed:
+                if (user_) user_->OnClosed(this);
+                return 0;
             default:
                 // Nothing pending, or a failed read: wait for the next datagram.
                 wait = true;

@@ -48,8 +48,13 @@ public:
 
     uint32_t Run() override;
 
+protected:
+    // One wait for readiness of the socket, watching the stop event; a seam
+    // for tests of failing waits.
+    virtual platform::IoStatus WaitSocket(uint32_t timeoutMs);
+
 private:
-    // Until readable (true), or stopped or failed (false).
+    // Until readable (true), or stopped or the socket closed (false).
     bool WaitReadable();
 
     CLock lock_;

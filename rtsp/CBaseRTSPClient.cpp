@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <cstdio>
 #include <optional>
+#include <random>
 
 #include "platform/Clock.h"
 #include "rtsp/CRTSPStreamParser.h"
@@ -15,9 +17,23 @@ namespace dravnel {
 namespace {
 
 constexpr uint32_t kConnectRoundMs = 100;
-constexpr uint32_t kStoppingReplyWaitMs = 100;  // for the TEARDOWN reply once stopping
+// Once stopping, the longest silence of one read.
+constexpr uint32_t kStoppingReadWaitMs = 100;
+constexpr size_t kMaxUnanswered = 8;
 constexpr size_t kReplyChunk = 2048;
 constexpr size_t kInterleavedBlock = 8192;
+
+// 16 hexadecimal digits from the system's random source (RFC 7616 asks the
+// cnonce to be unpredictable).
+std::string NewClientNonce() {
+    std::random_device random;
+    char text[17];
+    std::snprintf(text, sizeof text, "%08x%08x", static_cast<unsigned>(random()), static_cast<unsigned>(random()));
+    return text;
+}
+
+// Signed distance from now to a MonotonicMs deadline, wrap-around safe.
+int32_t MsUntil(uint32_t deadlineMs) { return static_cast<int32_t>(deadlineMs - platform::MonotonicMs()); }
 
 constexpr const char* kVersion = "RTSP/1.0\r\n";
 constexpr const char* kUserAgent = "User-Agent: Dravnel\r\n";
@@ -35,6 +51,11 @@ void CBaseRTSPClient::SetClock(std::function<uint64_t()> fileTimeNow, uint32_t k
     keepAliveCheckMs_ = keepAliveCheckMs;
 }
 
+void CBaseRTSPClient::SetStopReadBound(uint32_t ms, size_t bytes) {
+    stopReadMs_ = ms;
+    stopReadBytes_ = bytes;
+}
+
 bool CBaseRTSPClient::StartClient(const RTSPConnectionSettings& settings, IRTPReceiverUser* user,
                                   RTSPTransportMode mode, CEvent* abort) {
     StopClient();
@@ -44,7 +65,15 @@ bool CBaseRTSPClient::StartClient(const RTSPConnectionSettings& settings, IRTPRe
     mode_ = mode;
     pending_.clear();
     interleavedPlaying_ = false;
-    unansweredReplies_ = 0;
+    sentCSeq_ = 0;
+    unanswered_.clear();
+    countedNonce_.clear();
+    nonceCount_ = 0;
+    stopReadStarted_ = false;
+    {
+        std::lock_guard<std::mutex> guard(failureMutex_);
+        failure_.reset();
+    }
     if (!Connect(abort) || !StartThread("RTSP Client Thread")) {
         StopClient();
         return false;
@@ -75,10 +104,28 @@ bool CBaseRTSPClient::Connect(CEvent* abort) {
     return true;
 }
 
+std::optional<CBaseRTSPClient::Failure> CBaseRTSPClient::LastFailure() const {
+    std::lock_guard<std::mutex> guard(failureMutex_);
+    return failure_;
+}
+
+void CBaseRTSPClient::NoteFailure(RTSPMethod method) {
+    if (StopRequested()) return;
+    std::lock_guard<std::mutex> guard(failureMutex_);
+    failure_ = Failure{method, response_.statusCode};
+}
+
 uint32_t CBaseRTSPClient::Run() {
-    if (!Request(RTSPMethod::Describe)) return 0;
+    if (!Request(RTSPMethod::Describe)) {
+        NoteFailure(RTSPMethod::Describe);
+        return 0;
+    }
     if (user_) user_->OnSessionDescription(&response_.codecConfig);
-    if (Request(RTSPMethod::Setup) && Request(RTSPMethod::Play)) {
+    if (!Request(RTSPMethod::Setup)) {
+        NoteFailure(RTSPMethod::Setup);
+    } else if (!Request(RTSPMethod::Play)) {
+        NoteFailure(RTSPMethod::Play);
+    } else {
         while (!stopEvent_.Wait(keepAliveCheckMs_)) KeepAlive();
     }
     if (SendRequest(RTSPMethod::Teardown) && RetryWithNewScheme()) SendRequest(RTSPMethod::Teardown);
@@ -104,6 +151,8 @@ bool CBaseRTSPClient::Request(RTSPMethod method) {
 bool CBaseRTSPClient::Send(RTSPMethod method) {
     if (!socket_.IsOpen()) return false;
     const std::string text = BuildRequest(method);
+    sentCSeq_ = response_.cseq;
+    response_.statusCode = 0;  // until a reply to this request says otherwise
     return !text.empty() && socket_.SendAll(text);
 }
 
@@ -114,7 +163,10 @@ bool CBaseRTSPClient::SendRequest(RTSPMethod method) {
         return RunInterleaved();
     }
     std::string reply;
-    if (!ReceiveResponse(reply) || reply.empty()) return false;
+    if (!ReceiveResponse(reply) || reply.empty()) {
+        NoteUnanswered(sentCSeq_);
+        return false;
+    }
     return response_.Parse(reply, method);
 }
 
@@ -132,13 +184,26 @@ bool CBaseRTSPClient::KeepAliveDue() const {
     return (now - lastKeepAlive_) / platform::kFileTimePerMs > seconds * 1000 / 2;
 }
 
-platform::IoResult CBaseRTSPClient::ReceiveSome(std::span<uint8_t> buffer) {
+platform::IoResult CBaseRTSPClient::ReceiveSome(std::span<uint8_t> buffer, uint32_t deadlineMs) {
     const bool stopping = StopRequested();
-    const uint32_t wait =
-        stopping ? std::min(settings_.receiveTimeoutMs, kStoppingReplyWaitMs) : settings_.receiveTimeoutMs;
-    const platform::IoStatus ready = socket_.WaitReadable(wait, stopping ? nullptr : stopEvent_.Handle());
+    int32_t left = MsUntil(deadlineMs);
+    if (stopping) {
+        if (!stopReadStarted_) {
+            stopReadStarted_ = true;
+            stopReadDeadline_ = platform::MonotonicMs() + stopReadMs_;
+            stopReadLeft_ = stopReadBytes_;
+        }
+        left = std::min({left, MsUntil(stopReadDeadline_), static_cast<int32_t>(kStoppingReadWaitMs)});
+        if (stopReadLeft_ == 0) return {platform::IoStatus::Timeout, 0};
+        buffer = buffer.first(std::min(buffer.size(), stopReadLeft_));
+    }
+    if (left <= 0) return {platform::IoStatus::Timeout, 0};
+    const platform::IoStatus ready =
+        socket_.WaitReadable(static_cast<uint32_t>(left), stopping ? nullptr : stopEvent_.Handle());
     if (ready != platform::IoStatus::Ok) return {ready, 0};
-    return socket_.Receive(buffer);
+    const platform::IoResult got = socket_.Receive(buffer);
+    if (stopping && got) stopReadLeft_ -= got.bytes;
+    return got;
 }
 
 bool CBaseRTSPClient::ReceiveResponse(std::string& reply) {
@@ -146,19 +211,55 @@ bool CBaseRTSPClient::ReceiveResponse(std::string& reply) {
     return interleavedPlaying_ ? ReceiveInterleavedResponse(reply) : ReceivePlainResponse(reply);
 }
 
-// Reads exactly one reply: the header block to its empty line, then the
-// announced body. Bytes read beyond it are kept for the next read. A reply
-// above kMaxReplyBytes is refused and the connection shut, so that its rest
-// is never taken for the next reply; a reply cut short by a time-out stays
-// pending and completes on the next read.
+void CBaseRTSPClient::NoteUnanswered(uint32_t cseq) {
+    if (unanswered_.size() == kMaxUnanswered) unanswered_.erase(unanswered_.begin());
+    unanswered_.push_back(cseq);
+}
+
+bool CBaseRTSPClient::IsLateReply(std::string_view reply) {
+    const std::optional<uint32_t> cseq = ReplyCSeq(reply);
+    if (!cseq || *cseq == sentCSeq_) return false;
+    const auto late = std::find(unanswered_.begin(), unanswered_.end(), *cseq);
+    if (late == unanswered_.end()) return false;
+    unanswered_.erase(late);
+    return true;
+}
+
+void CBaseRTSPClient::NoteShortReply(size_t arrived, size_t announced) {
+    if (shortReplyLogged_ || !Logger()) return;
+    shortReplyLogged_ = true;
+    Logger()->DebugMessage(kLevelWarning,
+                           "%s: A reply of %s:%u carried %zu of the %zu body bytes its Content-Length announced "
+                           "within the receive time-out; what arrived is used",
+                           "dravnel::CBaseRTSPClient::ReceiveResponse", settings_.host.c_str(),
+                           static_cast<unsigned>(settings_.serverPort), arrived, announced);
+}
+
+// The reply to the request just sent, within the receive time-out; replies
+// that come late for earlier requests are passed over.
 bool CBaseRTSPClient::ReceivePlainResponse(std::string& reply) {
+    const uint32_t deadline = platform::MonotonicMs() + settings_.receiveTimeoutMs;
+    do {
+        if (!ReadReply(reply, deadline)) return false;
+    } while (IsLateReply(reply));
+    return true;
+}
+
+// Reads one reply: the header block to its empty line, then the announced
+// body. Bytes read beyond it are kept for the next read. A reply above
+// kMaxReplyBytes is refused and the connection shut, so that its rest is
+// never taken for the next reply. At the deadline, a reply whose header block
+// is complete is taken with as much of its body as arrived; a header block
+// cut short stays pending (it may complete and prove late on the next read).
+bool CBaseRTSPClient::ReadReply(std::string& reply, uint32_t deadlineMs) {
     std::string text = std::move(pending_);
     pending_.clear();
+    size_t header = std::string::npos;
     size_t expected = std::string::npos;
     uint8_t chunk[kReplyChunk];
     for (;;) {
         if (expected == std::string::npos) {
-            const size_t header = HeaderBlockLength(text);
+            header = HeaderBlockLength(text);
             const size_t body = header == std::string::npos ? 0 : AnnouncedContentLength(text.substr(0, header));
             if ((header == std::string::npos && text.size() > kMaxReplyBytes) ||
                 (header != std::string::npos && (header > kMaxReplyBytes || body > kMaxReplyBytes - header))) {
@@ -174,8 +275,13 @@ bool CBaseRTSPClient::ReceivePlainResponse(std::string& reply) {
             return true;
         }
         const size_t ask = expected == std::string::npos ? sizeof chunk : std::min(sizeof chunk, expected - text.size());
-        const platform::IoResult got = ReceiveSome(std::span<uint8_t>(chunk, ask));
+        const platform::IoResult got = ReceiveSome(std::span<uint8_t>(chunk, ask), deadlineMs);
         if (!got) {
+            if (got.status == platform::IoStatus::Timeout && expected != std::string::npos) {
+                NoteShortReply(text.size() - header, expected - header);
+                reply = std::move(text);
+                return true;
+            }
             if (got.status == platform::IoStatus::Timeout || got.status == platform::IoStatus::Aborted)
                 pending_ = std::move(text);
             return false;
@@ -192,22 +298,19 @@ void CBaseRTSPClient::ParsePending(CRTSPStreamParser& stream) {
 }
 
 // After PLAY in interleaved mode replies come between RTP frames: the frames
-// are passed over (the session is ending) and replies still due to earlier
-// requests are skipped.
+// are passed over (the session is ending) and replies that come late for
+// earlier requests are skipped.
 bool CBaseRTSPClient::ReceiveInterleavedResponse(std::string& reply) {
     std::optional<std::string> answer;
     CRTSPStreamParser stream(nullptr, [&](std::string_view text, bool complete) {
-        if (answer) return;
-        if (unansweredReplies_ > 0) {
-            --unansweredReplies_;
-            return;
-        }
+        if (answer || IsLateReply(text)) return;
         answer = complete ? std::string(text) : std::string();
     });
     ParsePending(stream);
+    const uint32_t deadline = platform::MonotonicMs() + settings_.receiveTimeoutMs;
     std::vector<uint8_t> block(kInterleavedBlock);
     while (!answer) {
-        const platform::IoResult got = ReceiveSome(block);
+        const platform::IoResult got = ReceiveSome(block, deadline);
         if (!got) return false;
         stream.Parse(std::span<const uint8_t>(block.data(), got.bytes));
     }
@@ -223,23 +326,29 @@ bool CBaseRTSPClient::RunInterleaved() {
     struct Due {
         RTSPMethod method;
         bool retried;
+        uint32_t cseq;
     };
-    std::deque<Due> due{{RTSPMethod::Play, false}};
+    std::deque<Due> due{{RTSPMethod::Play, false, sentCSeq_}};
     bool playRefused = false;
 
+    // A reply answers the request its CSeq names; one without a CSeq, or
+    // naming none that is due, answers the oldest.
     CRTSPStreamParser stream(user_, [&](std::string_view text, bool complete) {
         if (due.empty()) return;  // unsolicited
-        const Due request = due.front();
-        due.pop_front();
+        const std::optional<uint32_t> cseq = ReplyCSeq(text);
+        auto answered = std::find_if(due.begin(), due.end(), [&](const Due& d) { return cseq && d.cseq == *cseq; });
+        if (answered == due.end()) answered = due.begin();
+        const Due request = *answered;
+        due.erase(answered);
         const bool ok = complete && response_.Parse(text, request.method);
         if (ok && !request.retried && RetryWithNewScheme()) {
-            if (Send(request.method)) due.push_back({request.method, true});
+            if (Send(request.method)) due.push_back({request.method, true, sentCSeq_});
             return;
         }
         if (request.method == RTSPMethod::Play && !(ok && response_.statusCode / 100 == 2)) playRefused = true;
     });
     const auto finish = [&](bool result) {
-        unansweredReplies_ = due.size();
+        for (const Due& d : due) NoteUnanswered(d.cseq);
         return result;
     };
 
@@ -262,19 +371,30 @@ bool CBaseRTSPClient::RunInterleaved() {
         }
         if (playRefused) return finish(false);
         if (KeepAliveDue() && !StopRequested()) {
-            if (Send(RTSPMethod::Options)) due.push_back({RTSPMethod::Options, false});
+            if (Send(RTSPMethod::Options)) due.push_back({RTSPMethod::Options, false, sentCSeq_});
             lastKeepAlive_ = now_();
         }
     }
 }
 
-std::string CBaseRTSPClient::BuildAuthorization(RTSPMethod method, const std::string& uri) const {
+std::string CBaseRTSPClient::BuildAuthorization(RTSPMethod method, const std::string& uri) {
     AuthorizationInputs inputs;
     inputs.scheme = settings_.authScheme;
     inputs.userName = settings_.userName;
     inputs.password = settings_.password;
     inputs.realm = response_.realm;
     inputs.nonce = response_.nonce;
+    inputs.algorithm = response_.algorithm;
+    inputs.qop = response_.qop;
+    inputs.opaque = response_.opaque;
+    if (inputs.scheme == AuthScheme::Digest && !inputs.qop.empty()) {
+        if (countedNonce_ != inputs.nonce) {
+            countedNonce_ = inputs.nonce;
+            nonceCount_ = 0;
+        }
+        inputs.nonceCount = ++nonceCount_;
+        inputs.cnonce = NewClientNonce();
+    }
     return dravnel::BuildAuthorization(inputs, method, uri);
 }
 

@@ -96,6 +96,45 @@ std::string WithoutQuotes(std::string text) {
     return text;
 }
 
+// The value of one parameter of a challenge (RFC 7235 auth-param: name "="
+// token or quoted-string, the pairs separated by commas), the name in any
+// case; empty when absent.
+std::string ChallengeParameter(std::string_view params, std::string_view wanted) {
+    size_t i = 0;
+    const auto skip = [&](std::string_view chars) {
+        while (i < params.size() && chars.find(params[i]) != std::string_view::npos) ++i;
+    };
+    while (i < params.size()) {
+        skip(" \t,");
+        const size_t nameStart = i;
+        while (i < params.size() && params[i] != '=' && params[i] != ',' && params[i] != ' ' && params[i] != '\t') ++i;
+        const std::string name = HUtils::ToLower(params.substr(nameStart, i - nameStart));
+        skip(" \t");
+        if (i >= params.size() || params[i] != '=') continue;
+        ++i;
+        skip(" \t");
+        std::string value;
+        if (i < params.size() && params[i] == '"') {
+            for (++i; i < params.size() && params[i] != '"'; ++i) {
+                if (params[i] == '\\' && i + 1 < params.size()) ++i;
+                value += params[i];
+            }
+            ++i;
+        } else {
+            while (i < params.size() && params[i] != ',' && params[i] != ' ' && params[i] != '\t') value += params[i++];
+        }
+        if (name == HUtils::ToLower(wanted)) return value;
+    }
+    return {};
+}
+
+// "auth" when the offered list holds it (RFC 2617 qop-options), else empty.
+std::string OfferedQop(const std::string& options) {
+    for (const std::string& option : HUtils::Split(options, ','))
+        if (HUtils::Trim(option) == "auth") return "auth";
+    return {};
+}
+
 }  // namespace
 
 void CRTSPResponseParser::Clear() { *this = CRTSPResponseParser(); }
@@ -212,10 +251,13 @@ bool CRTSPResponseParser::OnSession(std::string_view line) {
     return !sessionId.empty();
 }
 
-// WWW-Authenticate: Digest realm="<realm>", nonce="<nonce>"
+// WWW-Authenticate: Digest realm="<realm>", nonce="<nonce>"[, qop="auth", algorithm=SHA-256, opaque="<o>"]
 // WWW-Authenticate: Basic realm="<realm>"
 bool CRTSPResponseParser::OnWwwAuthenticate(std::string_view line) {
     authScheme = AuthScheme::None;
+    algorithm.clear();
+    qop.clear();
+    opaque.clear();
     static constexpr std::string_view kName = "WWW-Authenticate: ";
     const size_t at = line.find(kName);
     if (at == std::string_view::npos) return false;
@@ -232,6 +274,11 @@ bool CRTSPResponseParser::OnWwwAuthenticate(std::string_view line) {
     const std::string_view rest = line.substr(end + 1);
     realm = WithoutQuotes(HUtils::Trim(HUtils::GetValue(rest, "realm", "=", ",\r\n")));
     nonce = WithoutQuotes(HUtils::Trim(HUtils::GetValue(rest, "nonce", "=", ",\r\n")));
+    if (authScheme == AuthScheme::Digest) {
+        algorithm = ChallengeParameter(rest, "algorithm");
+        qop = OfferedQop(ChallengeParameter(rest, "qop"));
+        opaque = ChallengeParameter(rest, "opaque");
+    }
     return authScheme == AuthScheme::Basic || (!realm.empty() && !nonce.empty());
 }
 

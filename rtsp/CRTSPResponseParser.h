@@ -65,6 +65,11 @@ public:
     AuthScheme authScheme = AuthScheme::None;
     std::string realm;  // quotes removed
     std::string nonce;
+    // Further parameters of the last Digest challenge; empty when it gave
+    // none. qop is "auth" when the challenge offers it, else empty.
+    std::string algorithm;
+    std::string qop;
+    std::string opaque;
 
 private:
     bool OnCSeq(std::string_view line);

@@ -24,4 +24,18 @@ size_t AnnouncedContentLength(std::string_view headerBlock) {
     return length;
 }
 
+std::optional<uint32_t> ReplyCSeq(std::string_view headerBlock) {
+    const size_t end = HeaderBlockLength(headerBlock);
+    const std::string head = HUtils::ToLower(headerBlock.substr(0, end == std::string_view::npos ? headerBlock.size() : end));
+    const std::string value = HUtils::Trim(HUtils::GetValue(head, "cseq", ":", "\r\n"));
+    if (value.empty() || value.size() > 10) return std::nullopt;
+    uint64_t number = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (number > UINT32_MAX) return std::nullopt;
+    return static_cast<uint32_t>(number);
+}
+
 }  // namespace dravnel

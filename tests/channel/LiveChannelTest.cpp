@@ -11,6 +11,7 @@
 #include "channel/CH264ChannelRTSP.h"
 #include "platform/Socket.h"
 #include "sim/device/SimCamera.h"
+#include "tests/rtsp/ClientFixture.h"
 #include "tests/support/DecodeH264.h"
 #include "tests/support/FakeDriver.h"
 #include "tests/support/WaitUntil.h"
@@ -209,6 +210,101 @@ TEST_F(LiveChannel, ModelBInterleavedStreamDecodesAndSurvivesADroppedConnectionA
     frames = sink.FrameCount();
     EXPECT_TRUE(sink.WaitForFrames(frames + 10, 20s)) << "after the restart";
     EXPECT_TRUE(WaitUntil([&] { return Streaming(); }, 5s));
+}
+
+// A hostile camera: its web pages are the simulated camera's, but its RTSP
+// port is a scripted one that, once playing, streams interleaved RTP without
+// pause and answers nothing, TEARDOWN included. The stop still returns within
+// about a second and leaves no thread or descriptor behind. It runs on a
+// thread of its own, so a stop that never returns fails the test instead of
+// hanging it: the camera then falls silent and lets it end.
+TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardown) {
+    using quarnel::test::ScriptedCamera;
+    ScriptedCamera rtsp([](const ScriptedCamera::Request& r) -> ScriptedCamera::Writes {
+        if (r.method == "DESCRIBE")
+            return {ScriptedCamera::Reply(r, "200 OK", "Content-Type: application/sdp\r\n", quarnel::test::kCameraSdp)};
+        if (r.method == "SETUP") return {ScriptedCamera::Reply(r, "200 OK", "Session: 77;timeout=60\r\n")};
+        return {};
+    });
+    StartCamera(DeviceProfile::Standard, true);
+    camera->Web().SetPageText("/system/network.php",
+                              "res=200&rtsp_port=" + std::to_string(rtsp.settings.serverPort));
+    platform::Event stopped(platform::Event::Mode::Manual);
+    channel.reset();
+    const size_t threads = SettledCount("/proc/self/task");
+    const size_t descriptors = SettledCount("/proc/self/fd");
+    std::atomic<bool> streaming{true};
+    platform::Thread pusher;
+    pusher.Start([&] {
+        const auto frame = quarnel::test::Interleaved(0, quarnel::test::RtpPacket(1, std::string(1000, 'p')));
+        const std::string bytes(frame.begin(), frame.end());
+        while (streaming)
+            if (rtsp.Methods().empty() || rtsp.Methods().back() == "DESCRIBE" || !rtsp.Push(bytes))
+                std::this_thread::sleep_for(1ms);
+    });
+    struct Silence {  // ends the stream, also when an ASSERT leaves early
+        std::atomic<bool>& streaming;
+        platform::Thread& pusher;
+        void Now() {
+            streaming = false;
+            pusher.Join();
+        }
+        ~Silence() { Now(); }
+    } silence{streaming, pusher};
+    channel = std::make_unique<TestChannel>(driver, &sink);
+    ASSERT_TRUE(channel->Start(Params()));
+    ASSERT_TRUE(WaitUntil([&] { return channel->handled.load() > 100; }, 15s)) << channel->handled.load();
+
+    platform::Thread stopper;
+    stopper.Start([&] {
+        channel->Stop();
+        stopped.Set();
+    });
+    const bool returned = stopped.Wait(3000);
+    silence.Now();
+    stopper.Join();
+    ASSERT_TRUE(returned) << "the stop waited on while the camera streamed";
+    EXPECT_TRUE(rtsp.WaitFor("TEARDOWN", 1, 3000));
+    EXPECT_EQ(driver.CountContaining("will be terminated"), 0u);
+    channel.reset();
+    EXPECT_TRUE(WaitUntil([&] { return CountEntries("/proc/self/task") == threads; }, 5s))
+        << CountEntries("/proc/self/task") << " threads, " << threads << " before";
+    EXPECT_TRUE(WaitUntil([&] { return CountEntries("/proc/self/fd") == descriptors; }, 5s))
+        << CountEntries("/proc/self/fd") << " descriptors, " << descriptors << " before";
+}
+
+// A camera whose RTSP side fails in one way or another: each pass logs why,
+// at level 2, and the same reason again only through the throttle.
+TEST_F(LiveChannel, AChannelWithoutVideoSaysWhy) {
+    using quarnel::test::ScriptedCamera;
+    const struct { const char* describe; bool play; const char* why; } cases[] = {
+        {"401 Unauthorized", true, "login refused (RTSP DESCRIBE answered 401)"},
+        {"404 Not Found", true, "RTSP DESCRIBE refused (status 404)"},
+        {"200 OK", false, "RTSP SETUP refused (status 461)"},
+        {"200 OK", true, "no RTP arriving"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ScriptedCamera rtsp([&](const ScriptedCamera::Request& r) -> ScriptedCamera::Writes {
+            if (r.method == "DESCRIBE")
+                return {ScriptedCamera::Reply(r, c.describe, "Content-Type: application/sdp\r\n",
+                                              quarnel::test::kCameraSdp)};
+            if (r.method == "SETUP" && !c.play) return {ScriptedCamera::Reply(r, "461 Unsupported Transport")};
+            return {ScriptedCamera::Reply(r, "200 OK", "Session: 77;timeout=60\r\n")};
+        });
+        StartCamera(DeviceProfile::Standard, false);
+        driver.device.HttpTimeout = 500;
+        camera->Web().SetPageText("/system/network.php",
+                                  "res=200&rtsp_port=" + std::to_string(rtsp.settings.serverPort));
+        ASSERT_TRUE(channel->Start(Params()));
+        const std::string line = "dravnel::CBaseRTSPChannel::ReportNoVideo: Camera 127.0.0.1 gets no video: ";
+        EXPECT_TRUE(driver.WaitFor(line + c.why, 10s));
+        channel->Stop();
+        EXPECT_EQ(driver.CountContaining("gets no video"), driver.CountContaining(line + c.why));
+        channel.reset();
+        camera.reset();
+        driver.ClearLines();
+    }
 }
 
 // PrepareStream alone, against a standard device: it sends what differs and

@@ -6,7 +6,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
+
+#include "rtsp/Base64.h"
+#include "sim/device/SimCamera.h"
 
 namespace {
 
@@ -95,11 +100,14 @@ TEST(Cli, StreamRefusesBadOptionsClearly) {
     EXPECT_NE(help.output.find("Quarnel.xml"), std::string::npos);
 }
 
-TEST(Cli, StreamFromAnUnreachableDeviceEndsWithoutFrames) {
+TEST(Cli, StreamFromAnUnreachableDeviceEndsWithoutFramesAndSaysWhy) {
     // Nothing listens on port 9 of loopback: the channel keeps trying until the time is up.
     auto run = Cli("stream --port 9 --seconds 2 --out /tmp/quarnel-unreachable.h264");
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("0 frames"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("[ch 0] no frames: the device is unreachable or refuses the connection (HTTP port 9)"),
+              std::string::npos)
+        << run.output;
     std::remove("/tmp/quarnel-unreachable.h264");
 }
 
@@ -133,4 +141,46 @@ TEST(Cli, PtzDrivesTheSimulatedCamera) {
     auto noFile = Cli("ptz --param 2=0 --param 7=Pan=1 info");
     EXPECT_EQ(noFile.status, 1);
     EXPECT_NE(noFile.output.find("gives no PTZ control"), std::string::npos) << noFile.output;
+}
+
+// Streams from the simulated camera with Basic and with Digest on its web
+// pages and RTSP, and once with a wrong password: the password never shows
+// in the output (nor its Basic form) or in the file written, and the refused
+// login ends the run with its reason and a non-zero status.
+TEST(Cli, StreamKeepsThePasswordToItselfAndSaysWhyALoginFails) {
+    using quarnel::sim::RtspServer;
+    using quarnel::sim::WebAuth;
+    const std::string password = "Pw9-uniq%s";
+    const struct { WebAuth web; RtspServer::Auth rtsp; std::string given; const char* why; } cases[] = {
+        {WebAuth::Basic, RtspServer::Auth::Basic, password, nullptr},
+        {WebAuth::Digest, RtspServer::Auth::Digest, password, nullptr},
+        {WebAuth::Digest, RtspServer::Auth::Digest, "Wrong7-pass", "[ch 0] no frames: login refused (HTTP 401)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.given + (c.web == WebAuth::Basic ? " Basic" : " Digest"));
+        quarnel::sim::SimCameraOptions options;
+        options.webAuth = c.web;
+        options.rtspAuth = c.rtsp;
+        options.password = password;
+        quarnel::sim::SimCamera camera(options);
+        ASSERT_TRUE(camera.Start()) << camera.LastError();
+        const std::string out = "/tmp/quarnel-cli-login-" + std::to_string(getpid()) + ".h264";
+        const auto run = Cli("stream --port " + std::to_string(camera.WebPort()) + " --user admin --password '" +
+                             c.given + "' --seconds 3 --out " + out);
+        std::ifstream file(out, std::ios::binary);
+        std::stringstream written;
+        written << file.rdbuf();
+        std::remove(out.c_str());
+        for (const std::string& secret : {c.given, dravnel::Base64EncodeLine("admin:" + c.given)}) {
+            EXPECT_EQ(run.output.find(secret), std::string::npos) << run.output;
+            EXPECT_EQ(written.str().find(secret), std::string::npos);
+        }
+        if (c.why) {
+            EXPECT_EQ(run.status, 1) << run.output;
+            EXPECT_NE(run.output.find(c.why), std::string::npos) << run.output;
+        } else {
+            EXPECT_EQ(run.status, 0) << run.output;
+            EXPECT_GT(written.str().size(), 1000u);
+        }
+    }
 }

@@ -30,7 +30,7 @@ pc="$(dirname "$(find "$stage" -name quarnel.pc)")"
 include="$(PKG_CONFIG_PATH="$pc" pkg-config --cflags-only-I quarnel | sed 's/^-I//; s/ *$//')"
 [ "$(realpath "$include")" = "$(realpath "$stage/include")" ] && test -f "$include/quarnel/Version.h"
 
-"$stage/bin/quarnel" sim --seconds 60 >"$work/sim.log" 2>&1 &
+"$stage/bin/quarnel" sim --ptz --seconds 60 >"$work/sim.log" 2>&1 &
 sim=$!
 port=""
 for _ in $(seq 1 300); do
@@ -49,3 +49,11 @@ for mode in find_package pkg-config; do
   echo "$mode: $frames frames decode"
   [ "${frames:-0}" -gt 0 ]
 done
+
+# The capability query through the exports, then the device opened with the
+# nine properties it wrote, and one PTZ move.
+"$work/example-find_package/probe_host" 127.0.0.1 "$port" admin admin >"$work/probe.txt" 2>"$work/probe.log" ||
+  { cat "$work/probe.txt" "$work/probe.log"; exit 1; }
+cat "$work/probe.txt"
+grep -q "PTZ Capabilities *Pan=1" "$work/probe.txt"
+grep -q "^PTZ: move right queued, stop queued$" "$work/probe.txt"

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <iterator>
+#include <mutex>
 #include <thread>
 #include <tuple>
 
@@ -114,10 +115,10 @@ TEST_F(UDPReception, Client) {
         source->Close();
     };
     client.SetSelectTimeout(0, 20);
+    const auto opened = std::chrono::steady_clock::now();
     ASSERT_TRUE(client.Open(&user, 0));
-    std::this_thread::sleep_for(150ms);
-    EXPECT_GE(user.timeouts.load(), 3);
-    EXPECT_LE(user.timeouts.load(), 8);
+    ASSERT_TRUE(WaitUntil([&] { return user.timeouts.load() >= 3; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - opened, 60ms);  // not sooner than three waits
     ASSERT_TRUE(peer.SendTo(client.GetPort(), {9}));
     ASSERT_TRUE(user.WaitCount(expected.size() + 1));
     std::thread closer([&] { client.Close(); });
@@ -126,6 +127,52 @@ TEST_F(UDPReception, Client) {
     closer.join();
     EXPECT_FALSE(client.IsRunning());
     EXPECT_EQ(user.closed.load(), 2);
+}
+
+// A packet source whose readiness waits report what the test queues first.
+class FailingWaitClient : public dravnel::CUDPClient {
+public:
+    FailingWaitClient() : CUDPClient(nullptr) {}
+    ~FailingWaitClient() override { Close(); }
+    void Queue(std::initializer_list<platform::IoStatus> statuses) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        queued_.insert(queued_.end(), statuses);
+    }
+
+protected:
+    platform::IoStatus WaitSocket(uint32_t timeoutMs) override {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (!queued_.empty()) {
+                const platform::IoStatus status = queued_.front();
+                queued_.erase(queued_.begin());
+                return status;
+            }
+        }
+        return CUDPClient::WaitSocket(timeoutMs);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<platform::IoStatus> queued_;
+};
+
+// Failed waits are retried: the datagram after them still arrives and the
+// user hears no close. A closed socket ends the thread, telling the user once.
+TEST_F(UDPReception, FailedWaitsAreRetriedAndOnlyAClosedSocketEndsTheThread) {
+    FailingWaitClient client;
+    client.Queue({platform::IoStatus::Error, platform::IoStatus::Error, platform::IoStatus::Error});
+    ASSERT_TRUE(client.Open(&user, 0));
+    ASSERT_TRUE(peer.SendTo(client.GetPort(), {1}));
+    ASSERT_TRUE(user.WaitCount(1));
+    EXPECT_EQ(user.closed.load(), 0);
+    EXPECT_TRUE(client.IsRunning());
+
+    client.Queue({platform::IoStatus::Closed});
+    ASSERT_TRUE(peer.SendTo(client.GetPort(), {2}));  // wakes the thread into its next wait
+    ASSERT_TRUE(WaitUntil([&] { return !client.IsRunning(); }));
+    EXPECT_EQ(user.closed.load(), 1);
+    EXPECT_EQ(user.datagrams, (std::vector<Bytes>{{1}, {2}}));
 }
 
 class RTPReceiver : public UDPReception {

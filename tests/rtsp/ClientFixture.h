@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -21,6 +22,7 @@
 #include "rtp/ByteReader.h"
 #include "rtp/IRTPClient.h"
 #include "rtsp/CBaseRTSPClient.h"
+#include "tests/support/RecordingLog.h"
 #include "tests/support/WaitUntil.h"
 #include "web/HUtils.h"
 
@@ -103,6 +105,29 @@ inline std::function<uint64_t()> FastClock(uint64_t scale) {
     };
 }
 
+// A wall clock (FILETIME units) that moves only when the test moves it, and
+// counts its readings, so a test knows when a reader has seen a new time.
+// Thread-safety: any thread may read, move or wait.
+class ManualClock {
+public:
+    std::function<uint64_t()> Function() {
+        return [this] {
+            ++reads_;
+            return now_.load();
+        };
+    }
+    void AdvanceMs(uint64_t ms) { now_ += ms * platform::kFileTimePerMs; }
+    // Until the clock has been read `count` more times than before the call.
+    bool WaitReads(uint64_t count, int timeoutMs = 5000) {
+        const uint64_t target = reads_.load() + count;
+        return WaitUntil([&] { return reads_.load() >= target; }, std::chrono::milliseconds(timeoutMs));
+    }
+
+private:
+    std::atomic<uint64_t> now_{133000000000000000ull};
+    std::atomic<uint64_t> reads_{0};
+};
+
 // Credentials go out only when the settings name a scheme or a camera asks.
 inline dravnel::RTSPConnectionSettings LocalSettings(uint16_t port) {
     return {.serverPort = port, .clientRtpPort = 5000, .clientRtcpPort = 5001, .host = "127.0.0.1",
@@ -116,7 +141,7 @@ inline dravnel::RTSPConnectionSettings LocalSettings(uint16_t port) {
 // or a hang-up. Tests may also push bytes of their own (interleaved frames)
 // at any time; pushes and answers never interleave inside each other. The
 // client starts with settings for this camera and hands what it gets to a
-// recording user.
+// recording user and logs to a recording log.
 //
 // Thread-safety: every public operation may be called from any thread; the
 // script runs on the camera's thread.
@@ -128,7 +153,6 @@ public:
         std::string method;     // first word
         std::string url;        // second word
         size_t connection = 0;  // 1 for the first connection
-        uint32_t atMs = 0;      // platform::MonotonicMs on arrival
         // The value after "name: ", empty when absent.
         std::string Header(const std::string& name) const {
             return dravnel::HUtils::GetValue(text, name, ": ", "\r\n");
@@ -192,7 +216,8 @@ public:
 
     dravnel::RTSPConnectionSettings settings;
     RecordingUser user;
-    dravnel::CBaseRTSPClient client;
+    RecordingLog log;  // what the client logs
+    dravnel::CBaseRTSPClient client{&log};
 
 private:
     void Run() {
@@ -218,7 +243,7 @@ private:
             if (!got) return;
             buffer.append(reinterpret_cast<const char*>(chunk), got.bytes);
             for (size_t end; (end = buffer.find("\r\n\r\n")) != std::string::npos;) {
-                Request request{buffer.substr(0, end + 4), "", "", number, platform::MonotonicMs()};
+                Request request{buffer.substr(0, end + 4), "", "", number};
                 buffer.erase(0, end + 4);
                 std::istringstream(request.text) >> request.method >> request.url;
                 {

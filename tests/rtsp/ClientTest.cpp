@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <regex>
+#include <set>
 
 #include "ClientFixture.h"
 #include "rtsp/Md5.h"
+#include "rtsp/RTSPAuthorization.h"
 
 using namespace dravnel;
 using namespace quarnel::test;
@@ -141,29 +145,33 @@ TEST(Client, SetupRequest) {
     }
 }
 
-// Session time-out 20 s: OPTIONS whenever more than 10 s have passed, checked
-// each tick; without a time-out, half the default 60 s. The clock runs 200
-// times faster than real time, so 10 s take 50 ms.
+// Session time-out 20 s: OPTIONS once more than 10 s have passed since the
+// last one, checked each tick; without a time-out, half the default 60 s. The
+// clock moves only when the test moves it: at the interval exactly, ticks see
+// the new time and send nothing; a millisecond later OPTIONS goes out.
 TEST(Client, KeepAliveAtHalfTheSessionTimeout) {
-    const struct { const char* session; uint32_t intervalMs; } cases[] = {{"1234;timeout=20", 50}, {"1234", 150}};
+    const struct { const char* session; uint64_t intervalMs; } cases[] = {{"1234;timeout=20", 10000}, {"1234", 30000}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.session);
+        ManualClock clock;
         ScriptedCamera s([&](const Request& r) { return CameraAnswer(r, c.session); });
-        s.client.SetClock(FastClock(200), 5);
+        s.client.SetClock(clock.Function(), 5);
         ASSERT_TRUE(s.Start());
-        ASSERT_TRUE(s.WaitFor("OPTIONS", 5, 5000)) << c.session;
-        s.client.StopClient();
-
-        std::vector<uint32_t> at;
-        for (const auto& r : s.Requests()) {
-            if (r.method != "OPTIONS") continue;
-            at.push_back(r.atMs);
-            EXPECT_EQ(r.Header("Session"), "1234");
+        ASSERT_TRUE(s.WaitFor("OPTIONS", 1, 5000));  // at the first tick
+        for (size_t sent = 1; sent <= 3; ++sent) {
+            ASSERT_TRUE(clock.WaitReads(2));  // the time of the last one is taken
+            clock.AdvanceMs(c.intervalMs);
+            ASSERT_TRUE(clock.WaitReads(2));
+            EXPECT_FALSE(s.WaitFor("OPTIONS", sent + 1, 0)) << "early after " << sent;
+            clock.AdvanceMs(1);
+            ASSERT_TRUE(s.WaitFor("OPTIONS", sent + 1, 5000)) << "none after " << sent;
         }
-        std::vector<uint32_t> gaps;
-        for (size_t i = 1; i < at.size(); ++i) gaps.push_back(at[i] - at[i - 1]);
-        std::sort(gaps.begin(), gaps.end());
-        EXPECT_GE(gaps.front(), c.intervalMs - 2) << c.session;
-        EXPECT_LT(gaps[gaps.size() / 2], c.intervalMs * 3 / 2) << c.session;
+        s.client.StopClient();
+        for (const auto& r : s.Requests()) {
+            if (r.method == "OPTIONS") {
+                EXPECT_EQ(r.Header("Session"), "1234");
+            }
+        }
     }
 }
 
@@ -211,6 +219,18 @@ TEST(Client, ConnectingAndStoppingNeverWaitLong) {
     EXPECT_LT(platform::MonotonicMs() - start, 500u);
 }
 
+// Host texts that would carry a request line or header of their own, or
+// change the URL, never connect: the camera sees no request.
+TEST(Client, HostsThatCouldInjectNeverConnect) {
+    ScriptedCamera s([](const Request& r) { return CameraAnswer(r); });
+    for (const std::string host : {"127.0.0.1 RTSP/1.0\r\nX-Injected: 1\r\n", "127.0.0.1 ", "admin@127.0.0.1",
+                                   "127.0.0.1/x", "127.0.0.1\"", "127.0.0.1%n", "h\xC3\xB6st"}) {
+        s.settings.host = host;
+        EXPECT_FALSE(s.Start()) << host;
+    }
+    EXPECT_TRUE(s.Requests().empty());
+}
+
 // Each ends the session after DESCRIBE, promptly, without waiting out the
 // receive time-out and without a TEARDOWN.
 TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {
@@ -239,6 +259,106 @@ TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {
         EXPECT_EQ(s.Methods(), Writes(c.describes, "DESCRIBE"));
         EXPECT_TRUE(s.user.configs.empty()) << "DESCRIBE passed";
     }
+}
+
+// A camera that asks for Digest with qop=auth and SHA-256 (RFC 7616): the
+// retry answers in kind, and so does every later request, nc counting up and
+// a new cnonce each time. The camera checks every response and refuses a
+// wrong one, which would end the session before PLAY.
+TEST(Client, DigestChallengeWithQopAndSha256IsAnsweredInKind) {
+    const auto param = [](const std::string& header, const std::string& name) {
+        std::smatch m;
+        return std::regex_search(header, m, std::regex(name + "=\"?([^\",]*)")) ? m[1].str() : std::string();
+    };
+    std::atomic<int> refused{0};
+    ScriptedCamera s([&](const Request& r) -> Writes {
+        const std::string header = r.Header("Authorization");
+        if (header.empty())
+            return Challenge(r, "Digest realm=\"cam\", nonce=\"n1\", qop=\"auth,auth-int\", algorithm=SHA-256, "
+                                "opaque=\"op\"");
+        AuthorizationInputs in{AuthScheme::Digest, "admin", "secret", "cam", "n1", "SHA-256", "auth", "op",
+                               static_cast<uint32_t>(std::stoul(param(header, "nc"), nullptr, 16)),
+                               param(header, "cnonce")};
+        if (param(header, "response") != DigestResponse(in, r.method, param(header, "uri")) ||
+            param(header, "algorithm") != "SHA-256" || param(header, "opaque") != "op") {
+            ++refused;
+            return Challenge(r, "Digest realm=\"cam\", nonce=\"n1\"");
+        }
+        return CameraAnswer(r);
+    });
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(s.WaitFor("PLAY", 1, 3000));
+    s.client.StopClient();
+    EXPECT_EQ(refused.load(), 0);
+    const auto requests = s.Requests();
+    ASSERT_GE(requests.size(), 4u);
+    std::set<std::string> cnonces;
+    for (size_t i = 1; i < 4; ++i) {
+        const std::string header = requests[i].Header("Authorization");
+        EXPECT_EQ(param(header, "nc"), "0000000" + std::to_string(i)) << header;
+        cnonces.insert(param(header, "cnonce"));
+    }
+    EXPECT_EQ(cnonces.size(), 3u);
+}
+
+// A description whose Content-Length announces 2 bytes more than come: at
+// the receive time-out the reply is parsed as it arrived and the session goes
+// on to SETUP and PLAY. The shortfall is logged at level 2, once for the
+// client however often it recurs.
+TEST(Client, ReplyShorterThanItsContentLengthIsParsedAsItArrived) {
+    ScriptedCamera s([](const Request& r) -> Writes {
+        if (r.method != "DESCRIBE") return CameraAnswer(r);
+        const std::string reply = ScriptedCamera::Reply(r, "200 OK", "", kCameraSdp);
+        const std::string length = "Content-Length: " + std::to_string(kCameraSdp.size());
+        std::string overstated = reply;
+        overstated.replace(reply.find(length), length.size(), "Content-Length: " + std::to_string(kCameraSdp.size() + 2));
+        return {overstated};
+    });
+    s.settings.receiveTimeoutMs = 200;
+    for (size_t session = 1; session <= 2; ++session) {
+        ASSERT_TRUE(s.Start());
+        ASSERT_TRUE(s.WaitFor("PLAY", session, 3000)) << session;
+        s.client.StopClient();
+    }
+    EXPECT_EQ(s.user.configs.size(), 2u);
+    const auto lines = s.log.Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].level, kLevelWarning);
+    EXPECT_EQ(lines[0].text, "dravnel::CBaseRTSPClient::ReceiveResponse: A reply of 127.0.0.1:" +
+                                 std::to_string(s.settings.serverPort) + " carried " +
+                                 std::to_string(kCameraSdp.size()) + " of the " +
+                                 std::to_string(kCameraSdp.size() + 2) +
+                                 " body bytes its Content-Length announced within the receive time-out; what "
+                                 "arrived is used");
+}
+
+// The first keep-alive is answered only after the client gave up on it, with
+// another session id. That late reply must not answer the next OPTIONS: it is
+// passed over by its CSeq, so the CSeq numbers go on rising and TEARDOWN
+// keeps the session's own id.
+TEST(Client, LateKeepAliveReplyIsNotTakenForTheNextOne) {
+    ManualClock clock;
+    platform::Event givenUp(platform::Event::Mode::Manual);
+    ScriptedCamera s([&](const Request& r) -> Writes {
+        if (r.method != "OPTIONS" || r.Header("CSeq") != "4") return CameraAnswer(r);
+        givenUp.Wait(5000);
+        return {ScriptedCamera::Reply(r, "200 OK", "Session: 9999\r\n")};
+    });
+    s.settings.receiveTimeoutMs = 200;
+    s.client.SetClock(clock.Function(), 5);
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(s.WaitFor("OPTIONS", 1, 3000));
+    ASSERT_TRUE(clock.WaitReads(2));  // the keep-alive's time is taken: it has ended
+    givenUp.Set();
+    clock.AdvanceMs(30001);
+    ASSERT_TRUE(s.WaitFor("OPTIONS", 2, 3000));
+    ASSERT_TRUE(clock.WaitReads(2));
+    s.client.StopClient();
+    ASSERT_TRUE(s.WaitFor("TEARDOWN", 1, 1000));
+    const auto requests = s.Requests();
+    ASSERT_EQ(s.Methods(), (Writes{"DESCRIBE", "SETUP", "PLAY", "OPTIONS", "OPTIONS", "TEARDOWN"}));
+    for (size_t i = 0; i < requests.size(); ++i) EXPECT_EQ(requests[i].Header("CSeq"), std::to_string(i + 1));
+    EXPECT_EQ(requests.back().Header("Session"), "1234");
 }
 
 // Interleaved sessions. PLAY comes with frame 0 and brings the keep-alive; a
@@ -283,5 +403,48 @@ TEST(ClientInterleaved, Sessions) {
         EXPECT_TRUE(s.WaitFor("OPTIONS", 7, 0));
         ASSERT_TRUE(s.WaitFor("TEARDOWN", 1, 1000));
         EXPECT_EQ(s.Methods().back() + " " + s.Requests().back().Header("Session"), "TEARDOWN 1234");
+    }
+}
+
+// A camera that streams without pause and answers nothing after PLAY, not
+// even TEARDOWN: the stop reads for the TEARDOWN reply within a bound of time
+// and a bound of bytes, whichever runs out first, then closes. The flood row
+// would take its 10 s time bound; only its byte bound ends it in time. The
+// stop runs on a thread of its own, so a stop that never returns fails the
+// test instead of hanging it: the camera then falls silent and lets it end.
+TEST(ClientInterleaved, StopReturnsWhileTheCameraStreamsAndIgnoresTeardown) {
+    const struct { const char* name; uint32_t boundMs; size_t boundBytes; size_t payload; uint32_t pauseMs; } cases[] = {
+        {"trickle", 300, size_t(1) << 30, 200, 5},
+        {"flood", 10000, 64 * 1024, 1400, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedCamera s([](const Request& r) { return r.method == "TEARDOWN" ? Writes{} : CameraAnswer(r); });
+        s.client.SetStopReadBound(c.boundMs, c.boundBytes);
+        ASSERT_TRUE(s.Start(RTSPTransportMode::Interleaved));
+        ASSERT_TRUE(s.WaitFor("PLAY", 1, 3000));
+        std::atomic<bool> streaming{true};
+        platform::Thread camera;
+        camera.Start([&] {
+            const auto frame = Interleaved(0, RtpPacket(1, std::string(c.payload, 'p')));
+            const std::string bytes(frame.begin(), frame.end());
+            while (streaming) {
+                if (!s.Push(bytes) || c.pauseMs) std::this_thread::sleep_for(std::chrono::milliseconds(c.pauseMs + 1));
+            }
+        });
+        ASSERT_TRUE(s.user.WaitForPackets(5, 3000));
+        platform::Event stopped(platform::Event::Mode::Manual);
+        platform::Thread stopper;
+        stopper.Start([&] {
+            s.client.StopClient();
+            stopped.Set();
+        });
+        const bool returned = stopped.Wait(3000);
+        streaming = false;
+        stopper.Join();
+        camera.Join();
+        EXPECT_TRUE(returned) << "StopClient waited on while the camera streamed";
+        EXPECT_FALSE(s.client.IsConnected());
+        EXPECT_TRUE(s.WaitFor("TEARDOWN", 1, 3000));
     }
 }

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -39,35 +40,47 @@ TEST(Event, AutoResetWakesOnceManualResetStaysSetAndWaitAnyCoversEventsAndASocke
     close(fds[1]);
 }
 
-// The lock is held three deep while four threads queue for it; they run only
-// after the third unlock, and then exclude each other, each locking twice.
+// The lock is held three deep while four threads queue for it; none of them
+// gets it before the third unlock (each notes whether the owner had let go
+// when it first got in), and then they exclude each other, each locking twice.
 TEST(Lock, RecursiveLockIsFreedAfterMatchingUnlocksAndThenExcludesItsWaiters) {
     dravnel::CLock lock;
     lock.Lock();
     lock.Lock();
     EXPECT_TRUE(lock.TryLock());  // the owner may always lock again
-    bool otherGot = true;
-    std::thread([&] { otherGot = lock.TryLock(); }).join();
-    EXPECT_FALSE(otherGot);  // no one else, though
+    const auto otherGets = [&] {
+        bool got = true;
+        std::thread([&] {
+            got = lock.TryLock();
+            if (got) lock.Unlock();
+        }).join();
+        return got;
+    };
+    EXPECT_FALSE(otherGets());  // no one else, though
 
     long counter = 0;
+    std::atomic<int> queued{0}, early{0};
+    std::atomic<bool> released{false};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&] {
+            ++queued;
             for (int i = 0; i < 20000; ++i) {
                 dravnel::CScopedLock guard(lock);
                 dravnel::CScopedLock again(lock);
+                if (i == 0 && !released) ++early;
                 ++counter;
             }
         });
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    while (queued < 4) std::this_thread::yield();
     lock.Unlock();
     lock.Unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(counter, 0);  // still held once
+    EXPECT_FALSE(otherGets());  // still held once
+    released = true;
     lock.Unlock();
     for (auto& t : threads) t.join();
+    EXPECT_EQ(early.load(), 0);
     EXPECT_EQ(counter, 80000);
     EXPECT_TRUE(lock.TryLock());
     lock.Unlock();

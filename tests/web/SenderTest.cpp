@@ -13,6 +13,7 @@
 #include "web/CHttpRequest.h"
 #include "web/CHttpSender.h"
 #include "web/CWinInetSender.h"
+#include "web/HUtils.h"
 #include "web/HttpRequests.h"
 
 namespace quarnel::test {
@@ -254,6 +255,29 @@ TEST_P(SenderTest, TimeOutsEndStalledReadsAndSilentRequests) {
     EXPECT_LT(ElapsedMs([&] { server.Stop(); }), 1500);
 }
 
+// Device addresses that would change the URL or the request: credentials
+// before '@', a path, a second line, a blank, a quote, '%', non-ASCII. No
+// request is made; the caller hears that it could not be sent.
+TEST_P(SenderTest, AddressesThatCouldInjectAreRefused) {
+    server.SetPageText("/a", "res=200\r\n");
+    const std::string port = std::to_string(server.Port());
+    for (const std::string address :
+         {"admin@127.0.0.1", "127.0.0.1/x?", "127.0.0.1\r\nX-Injected: 1", "127.0.0.1 ", "127.0.0.1\"",
+          "127.0.0.1%25", "127.0.0.1#", "h\xC3\xB6st"}) {
+        SCOPED_TRACE(address);
+        dravnel::DEVICE_INFO device = Device("admin", "s3cret");
+        device.Address = address;
+        std::unique_ptr<CBaseHttpSender> sender;
+        if (GetParam())
+            sender = std::make_unique<CWinInetSender>(device);
+        else
+            sender = std::make_unique<CHttpSender>(device);
+        std::vector<uint8_t> reply;
+        EXPECT_EQ(RequestGetRD("/a", reply, *sender, true).code, 9u);
+    }
+    EXPECT_TRUE(server.Log().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Web, SenderTest, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "WinInetSender" : "HttpSender"); });
 
@@ -289,6 +313,28 @@ TEST_F(WinInetSenderTest, AnswersTheChallengedSchemeAndRetriesARefusalOnANewConn
     EXPECT_EQ(log[1].authScheme, "Basic");
     EXPECT_EQ(log.back().authScheme, "Basic");
     EXPECT_NE(log[2].clientPort, log[1].clientPort);
+}
+
+// A redirect to another server (here another port) follows without the
+// credentials: only the device that asked for them gets them.
+TEST_F(WinInetSenderTest, RedirectsElsewhereCarryNoCredentials) {
+    sim::WebServer elsewhere;
+    ASSERT_TRUE(elsewhere.Start());
+    elsewhere.SetPageText("/new", "res=200\r\n");
+    server.SetAuth(sim::WebAuth::Basic, "admin", "s3cret");
+    const std::string location = "http://127.0.0.1:" + std::to_string(elsewhere.Port()) + "/new";
+    server.SetPage("/old", [location](const sim::WebPageRequest&) {
+        return sim::WebPageReply{.status = 302, .body = "moved", .headers = {{"Location", location}}, .stream = {}};
+    });
+    CWinInetSender sender(Device("admin", "s3cret"));
+    std::vector<uint8_t> reply;
+    EXPECT_EQ(RequestGetRD("/old", reply, sender, true).code, 0u);
+    EXPECT_EQ(server.Log().back().authScheme, "Basic");
+    const auto log = elsewhere.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].target, "/new");
+    EXPECT_EQ(log[0].authScheme, "");
+    for (const auto& [name, value] : log[0].headers) EXPECT_NE(dravnel::HUtils::ToLower(name), "authorization");
 }
 
 using HttpSenderTest = WebSimTest;

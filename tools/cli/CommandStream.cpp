@@ -129,7 +129,7 @@ int RunStreamCommand(const std::vector<std::string>& args) {
         return 1;
     }
     std::printf("\nstream ended after %.1f s\n", result.seconds);
-    bool anyFrames = false;
+    bool allFrames = true;
     for (const auto& channel : result.channels) {
         const double fps = result.seconds > 0 ? channel.figures.frames / result.seconds : 0;
         std::printf("%s\n  -> %s\n", FormatChannelLine(channel, channel.started ? "stopped" : "not started", fps,
@@ -138,9 +138,16 @@ int RunStreamCommand(const std::vector<std::string>& args) {
                                                                           : 0)
                                           .c_str(),
                     channel.path.c_str());
-        anyFrames = anyFrames || channel.figures.frames > 0;
+        if (channel.figures.frames == 0) {
+            allFrames = false;
+            const std::string why = NoVideoReason(result.diagnostics, channel.index);
+            std::printf("[ch %u] no frames: %s\n", channel.index,
+                        !channel.started ? "the channel could not be started"
+                        : why.empty()    ? "the driver reported no reason"
+                                         : why.c_str());
+        }
     }
-    return anyFrames ? 0 : 1;
+    return allFrames ? 0 : 1;
 }
 
 }  // namespace quarnel::cli

@@ -35,6 +35,20 @@ std::string StreamFileExtension(int codec) {
     return ".h264";
 }
 
+std::string NoVideoReason(const std::vector<host::DebugLine>& diagnostics, unsigned index) {
+    static const std::string kMark = " gets no video: ";
+    const std::string channel = "(channel " + std::to_string(index) + ")";
+    for (auto line = diagnostics.rbegin(); line != diagnostics.rend(); ++line) {
+        const size_t at = line->text.find(kMark);
+        if (at == std::string::npos) continue;
+        // Lines of a device with several channels name theirs.
+        const bool named = line->text.find("(channel ") < at;
+        if (named && line->text.find(channel) > at) continue;
+        return line->text.substr(at + kMark.size());
+    }
+    return {};
+}
+
 StreamResult RunStream(const StreamSettings& settings, FILE* out) {
     StreamResult result;
     StatusBoard board(out);

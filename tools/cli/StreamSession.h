@@ -54,6 +54,10 @@ std::string StreamFileExtension(int codec);
 
 StreamResult RunStream(const StreamSettings& settings, FILE* out);
 
+// Why a channel got no video, from the driver's last "gets no video" line
+// for it; empty when the driver said nothing.
+std::string NoVideoReason(const std::vector<host::DebugLine>& diagnostics, unsigned index);
+
 // "[ch 0] streaming  250 frames  25.0 fps  1024 kbit/s  10 key  0 reconnects"
 std::string FormatChannelLine(const ChannelResult& channel, const char* state, double fps, double kbps);
 

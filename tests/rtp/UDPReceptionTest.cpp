@@ -128,6 +128,49 @@ TEST_F(UDPReception, Client) {
     EXPECT_EQ(user.closed.load(), 2);
 }
 
+// A key frame leaves many cameras in one burst. With the client's thread
+// held inside the first datagram's call until the burst is out, the rest of
+// it waits in the socket's receive buffer: at the receiver's size, every
+// datagram of a burst four times the old 64 KB buffer arrives and the kernel
+// drops none; at the old size it drops some, and the client counts exactly
+// the ones it never got (told by the next datagram that arrives).
+TEST_F(UDPReception, KeyFrameBurst) {
+    constexpr size_t kBurst = 190;  // 1400-byte datagrams: 266 000 bytes
+    const struct {
+        const char* name;
+        int socketBuffer;
+        bool lossless;
+    } kCases[] = {
+        {"the old 64 KB buffer", 65535, false},
+        {"the receiver's buffer", dravnel::CRTPReceiver::kSocketBuffer, true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        quarnel::test::Recorder recorder;
+        dravnel::CManualEvent burstSent;
+        std::atomic<bool> held{false};
+        recorder.onPacket = [&](dravnel::IRTPClient*) {
+            if (!held.exchange(true)) burstSent.Wait(platform::kInfinite);
+        };
+        dravnel::CUDPClient client(nullptr);
+        client.SetSocketBuffer(c.socketBuffer);
+        ASSERT_TRUE(client.Open(&recorder, 0));
+        if (c.lossless && client.SocketBufferGranted() < c.socketBuffer)
+            GTEST_SKIP() << "the system grants only " << client.SocketBufferGranted() << " bytes";
+        for (size_t i = 0; i < kBurst; ++i) ASSERT_TRUE(peer.SendTo(client.GetPort(), RtpPacket(uint16_t(i), 1388)));
+        ASSERT_TRUE(WaitUntil([&] { return held.load(); }));
+        burstSent.Set();
+        ASSERT_TRUE(peer.SendTo(client.GetPort(), RtpPacket(kBurst, 1388)));
+        ASSERT_TRUE(WaitUntil([&] { return recorder.Count() + client.KernelDrops() == kBurst + 1; }))
+            << recorder.Count() << " received, " << client.KernelDrops() << " dropped";
+        if (c.lossless)
+            EXPECT_EQ(client.KernelDrops(), 0u);
+        else
+            EXPECT_GT(client.KernelDrops(), 0u);
+        client.Close();
+    }
+}
+
 class RTPReceiver : public UDPReception {
 protected:
     RTPReceiver() { receiver.SetUser(&user); }
@@ -149,10 +192,13 @@ protected:
 // taken port fails and leaves the receiver stopped. It starts again, and over
 // loopback UDP delivers well-formed packets with their sender; malformed ones
 // (header only, version 1), and anything from a source other than its own,
-// are dropped.
+// are dropped. Its socket asks for a buffer that holds key-frame bursts, or
+// the size it was told.
 TEST_F(RTPReceiver, StopStartAndDeliver) {
     user.onRtpPacket = [](dravnel::CRTPPacket*) { std::this_thread::sleep_for(5ms); };
     ASSERT_TRUE(receiver.Start(0));
+    EXPECT_EQ(static_cast<dravnel::CUDPClient*>(receiver.Source())->SocketBufferAsked(),
+              dravnel::CRTPReceiver::kSocketBuffer);
     for (uint16_t seq = 0; seq < 50; ++seq) Inject(RtpPacket(seq));
     ASSERT_TRUE(user.WaitCount(2));
     receiver.Stop();
@@ -170,7 +216,9 @@ TEST_F(RTPReceiver, StopStartAndDeliver) {
     EXPECT_EQ(receiver.Source(), nullptr);
     EXPECT_FALSE(receiver.IsRunning());
 
+    receiver.SetSocketBuffer(1 << 20);
     ASSERT_TRUE(receiver.Start(0));
+    EXPECT_EQ(static_cast<dravnel::CUDPClient*>(receiver.Source())->SocketBufferAsked(), 1 << 20);
     dravnel::CUDPClient other(nullptr);
     Inject(RtpPacket(5), &other);
     receiver.OnTimeout(&other);

@@ -1,5 +1,7 @@
 #include "channel/CBaseRTPChannel.h"
 
+#include <cstdio>
+
 #include "platform/Socket.h"
 
 namespace dravnel {
@@ -62,6 +64,17 @@ bool CBaseRTPChannel::OnFrame(ipcapture::IHostFrame* frame) {
     if (!sink || !sink->DeliverFrame(frame)) return false;
     OnFrameAccepted();
     return true;
+}
+
+void CBaseRTPChannel::DescribeStatus(char* text, unsigned textSize) {
+    if (!text || textSize == 0) return;
+    const auto kernel = static_cast<unsigned long long>(KernelDrops());
+    const auto gaps = static_cast<unsigned long long>(SequenceGaps());
+    const auto queue = static_cast<unsigned long long>(QueueDrops());
+    if (queue == 0)
+        std::snprintf(text, textSize, "kernel drops %llu, sequence gaps %llu", kernel, gaps);
+    else
+        std::snprintf(text, textSize, "kernel drops %llu, sequence gaps %llu, queue drops %llu", kernel, gaps, queue);
 }
 
 std::pair<uint32_t, uint32_t> CBaseRTPChannel::GetFrameSize() {

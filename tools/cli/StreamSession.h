@@ -35,6 +35,7 @@ struct ChannelResult {
     std::string path;
     StreamFigures figures;
     uint32_t reconnects = 0;  // times the stream was lost after it had run
+    std::string loss;         // the driver's status text: kernel drops, sequence gaps
 };
 
 struct StreamResult {
@@ -51,7 +52,8 @@ std::string ChannelOutputPath(const std::string& out, unsigned index, bool sever
 
 StreamResult RunStream(const StreamSettings& settings, FILE* out);
 
-// "[ch 0] streaming  250 frames  25.0 fps  1024 kbit/s  10 key  0 reconnects"
+// "[ch 0] streaming  250 frames  25.0 fps  1024 kbit/s  10 key  0 reconnects  704x576
+//  kernel drops 0, sequence gaps 0"
 std::string FormatChannelLine(const ChannelResult& channel, const char* state, double fps, double kbps);
 
 }  // namespace quarnel::cli

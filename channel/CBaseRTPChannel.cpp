@@ -27,15 +27,33 @@ bool CBaseRTPChannel::StartStreaming() {
     for (uint32_t port = firstPort_; port < portLimit_; port += 2) {
         if (StopRequested()) return false;
         packetArrived_.Reset();
-        if (!receiver_.Start(static_cast<uint16_t>(port))) continue;
+        if (!receiver_.Start(static_cast<uint16_t>(port))) {
+            // Every other port would fail alike.
+            if (receiver_.OutOfDescriptors()) return ReportNoDescriptor("RTP");
+            continue;
+        }
         // Silence on the new port means no earlier stream still arrives there.
         platform::Event* events[2] = {stopEvent_.Handle(), packetArrived_.Handle()};
         const int got = platform::WaitAny(std::span<platform::Event* const>(events, 2), staleProbeMs_);
-        if (got == platform::kWaitTimeout && rtcp_.Start(deviceAddress_, static_cast<uint16_t>(port + 1)))
+        if (got == platform::kWaitTimeout && rtcp_.Start(deviceAddress_, static_cast<uint16_t>(port + 1))) {
+            noDescriptorReported_ = false;
             return true;
+        }
         receiver_.Stop();
         rtcp_.Stop();
         if (got == 0) return false;
+        if (rtcp_.OutOfDescriptors()) return ReportNoDescriptor("RTCP");
+    }
+    return false;
+}
+
+// Once until the channel binds again: the capture loop retries every pass.
+bool CBaseRTPChannel::ReportNoDescriptor(const char* socket) {
+    if (!noDescriptorReported_) {
+        noDescriptorReported_ = true;
+        Driver()->DebugMessage(kLevelError,
+                               "%s: No file descriptor is left for the %s socket of %s; the channel tries again",
+                               "dravnel::CBaseRTPChannel::StartStreaming", socket, CameraName(true).c_str());
     }
     return false;
 }

@@ -72,11 +72,15 @@ protected:
     uint32_t staleProbeMs_ = 500;
 
 private:
+    // Logs that the process ran out of descriptors (once per spell); false.
+    bool ReportNoDescriptor(const char* socket);
+
     CRTPReceiver receiver_;
     CRTCPHandler rtcp_;
     CManualEvent packetArrived_;
     std::atomic<uint32_t> deviceAddress_{0};  // IPv4, network order; 0 when unresolved
     std::atomic<uint64_t> sequenceGaps_{0};
+    bool noDescriptorReported_ = false;  // the capture thread's
 };
 
 }  // namespace dravnel

@@ -48,6 +48,7 @@ bool Socket::Create(Kind kind) {
     Close();
     fd_ = socket(AF_INET, (kind == Kind::Tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC,
                  kind == Kind::Tcp ? IPPROTO_TCP : IPPROTO_UDP);
+    createError_ = fd_ >= 0 ? 0 : errno;
     return fd_ >= 0;
 }
 

@@ -87,6 +87,8 @@ public:
     Socket& operator=(const Socket&) = delete;
 
     bool Create(Kind kind);
+    // The errno of the last Create that failed; 0 after one that succeeded.
+    int CreateError() const { return createError_; }
     bool IsOpen() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
     void Close();
@@ -139,6 +141,7 @@ public:
 
 private:
     int fd_ = -1;
+    int createError_ = 0;
 };
 
 }  // namespace platform

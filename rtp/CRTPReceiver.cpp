@@ -34,6 +34,7 @@ bool CRTPReceiver::Start(uint16_t port) {
     client->SetSocketBuffer(socketBuffer_);
     client->CountDropsInto(&kernelDrops_);
     const bool opened = client->Open(this, port);
+    outOfDescriptors_ = client->OutOfDescriptors();
     client->SetReceiveSize(kReceiveSize);
     client->SetSelectTimeout(kReadinessSeconds, 0);
     if (opened) {

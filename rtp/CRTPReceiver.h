@@ -64,6 +64,8 @@ public:
 
     // Packets dropped because the queue was full, since construction.
     uint64_t DroppedPackets() const { return dropped_.load(); }
+    // The last Start failed for want of a descriptor.
+    bool OutOfDescriptors() const { return outOfDescriptors_; }
     // Datagrams the kernel dropped on the receiver's sockets, since construction.
     uint64_t KernelDrops() const { return kernelDrops_.load(); }
 
@@ -95,6 +97,7 @@ private:
     std::atomic<bool> stopping_{true};
     int socketBuffer_ = kSocketBuffer;
     int warnedBuffer_ = 0;  // the size asked when the last warning was given
+    bool outOfDescriptors_ = false;
 
     CLock queueLock_;
     std::vector<ItemPtr> queue_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/Process.h"
+
 namespace dravnel {
 
 namespace {
@@ -30,7 +32,9 @@ bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) {
         // The socket is read without blocking: a wait for readiness comes
         // first whenever nothing is pending, so a flood is read back to back.
         int granted = 0;
-        const bool ready = socket.Create(platform::Socket::Kind::Udp) &&
+        const bool created = socket.Create(platform::Socket::Kind::Udp);
+        outOfDescriptors_ = !created && platform::IsDescriptorShortage(socket.CreateError());
+        const bool ready = created &&
                            (granted = socket.SetReceiveBufferAtLeast(socketBuffer_.load())) > 0 &&
                            socket.SetReceiveTimeout(kReceiveTimeoutMs) && socket.SetSendTimeout(kSendTimeoutMs) &&
                            socket.SetNonBlocking(true) && socket.Bind(port);

@@ -49,6 +49,10 @@ public:
     bool SendTo(const sockaddr_in& to, std::span<const uint8_t> bytes);
     bool IsOpen();
 
+    // The last Open failed for want of a descriptor (the process or the
+    // system had none left).
+    bool OutOfDescriptors() const { return outOfDescriptors_.load(); }
+
     // The socket receive buffer the next Open asks for, in bytes.
     void SetSocketBuffer(int bytes) { socketBuffer_ = bytes > 0 ? bytes : kDefaultSocketBuffer; }
     int SocketBufferAsked() const { return socketBuffer_.load(); }
@@ -80,6 +84,7 @@ private:
     std::atomic<unsigned> selectTimeoutMs_{2000};
     std::atomic<int> socketBuffer_{kDefaultSocketBuffer};
     std::atomic<int> socketBufferGranted_{0};
+    std::atomic<bool> outOfDescriptors_{false};
     std::atomic<uint64_t> kernelDrops_{0};
     std::atomic<uint64_t>* dropTotal_ = nullptr;
     // The client thread's.

@@ -3,6 +3,8 @@
 // receiver with its queue, its delivery thread and its stop; RTCP sender
 // reports, and the RTCP handler with a test clock and a fixed SSRC.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -169,6 +171,32 @@ TEST_F(UDPReception, KeyFrameBurst) {
             EXPECT_GT(client.KernelDrops(), 0u);
         client.Close();
     }
+}
+
+// With every descriptor of the process taken the client fails to open and
+// says why; one descriptor freed, it opens: a socket is all it needs.
+TEST_F(UDPReception, ClientOutOfDescriptors) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int probe = dup(0);
+    ASSERT_GE(probe, 0);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(probe) + 4;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> taken{probe};
+    for (int fd; (fd = dup(0)) >= 0;) taken.push_back(fd);
+
+    dravnel::CUDPClient client(nullptr);
+    EXPECT_FALSE(client.Open(&user, 0));
+    EXPECT_TRUE(client.OutOfDescriptors());
+    close(taken.back());
+    taken.pop_back();
+    EXPECT_TRUE(client.Open(&user, 0));
+    EXPECT_FALSE(client.OutOfDescriptors());
+    client.Close();
+
+    for (int fd : taken) close(fd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
 }
 
 class RTPReceiver : public UDPReception {

@@ -71,9 +71,12 @@ protected:
     uint16_t portLimit_ = 4556;  // exclusive
     uint32_t staleProbeMs_ = 500;
 
-private:
-    // Logs that the process ran out of descriptors (once per spell); false.
+    // Logs that the process ran out of descriptors for a socket (once until
+    // a session starts again); false.
     bool ReportNoDescriptor(const char* socket);
+    void SessionStarted() { noDescriptorReported_ = false; }
+
+private:
 
     CRTPReceiver receiver_;
     CRTCPHandler rtcp_;

@@ -26,7 +26,11 @@ bool CBaseRTSPChannel::StartStreaming() {
     PrepareRTSPSettings(settings);
 
     if (StopRequested()) return false;
-    return client_.StartClient(settings, this, static_cast<RTSPTransportMode>(RTPMode), &stopEvent_);
+    if (client_.StartClient(settings, this, static_cast<RTSPTransportMode>(RTPMode), &stopEvent_)) {
+        SessionStarted();
+        return true;
+    }
+    return client_.OutOfDescriptors() ? ReportNoDescriptor("RTSP") : false;
 }
 
 void CBaseRTSPChannel::StopStreaming() {

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Process.h"
 #include "platform/Socket.h"
 #include "rtp/IRTPClient.h"
 #include "rtsp/CRTSPResponseParser.h"
@@ -51,6 +52,8 @@ public:
     // Stops the session (sending TEARDOWN) and closes the connection.
     void StopClient();
     bool IsConnected() const { return socket_.IsOpen(); }
+    // The last StartClient could not make its socket for want of a descriptor.
+    bool OutOfDescriptors() const { return platform::IsDescriptorShortage(socket_.CreateError()); }
 
     // The time source of the keep-alive rule (FILETIME units) and the period
     // of its check; for tests. Set before StartClient.

@@ -94,6 +94,9 @@ Event::~Event() {
 }
 
 void Event::Set() {
+    // Every waiter of a set manual event has been woken or finds it set: a
+    // packet that marks activity pays no lock.
+    if (kind_ == Mode::Manual && set_.load(std::memory_order_acquire)) return;
     std::lock_guard<std::mutex> guard(mutex_);
     if (!set_) {
         set_ = true;
@@ -125,20 +128,20 @@ void Event::Reset() {
 }
 
 bool Event::TryConsume() {
+    // A waiter looks before it sleeps, registered, so a Set it misses here
+    // still wakes it.
+    if (!set_.load(std::memory_order_acquire)) return false;
     std::lock_guard<std::mutex> guard(mutex_);
     if (!set_) return false;
     if (kind_ == Mode::Auto) ClearLocked();
     return true;
 }
 
-bool Event::IsSet() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return set_;
-}
+bool Event::IsSet() const { return set_.load(std::memory_order_acquire); }
 
 int Event::Fd() {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (fd_ < 0) fd_ = eventfd(set_ ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd_ < 0) fd_ = eventfd(set_.load() ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
     return fd_;
 }
 

@@ -13,6 +13,7 @@
 // thread at once. An auto-reset event wakes exactly one waiter per Set.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <initializer_list>
@@ -66,7 +67,9 @@ private:
     void ClearLocked();
 
     mutable std::mutex mutex_;
-    bool set_;
+    // Changed under mutex_ only; read without it where a stale answer is as
+    // good as a fresh one (IsSet, Set of a manual event already set).
+    std::atomic<bool> set_;
     const Mode kind_;
     int fd_ = -1;
     std::vector<Waiter*> waiters_;

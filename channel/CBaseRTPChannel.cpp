@@ -1,5 +1,7 @@
 #include "channel/CBaseRTPChannel.h"
 
+#include <cstdio>
+
 #include "platform/Socket.h"
 
 namespace dravnel {
@@ -25,7 +27,11 @@ bool CBaseRTPChannel::StartStreaming() {
     for (uint32_t port = firstPort_; port < portLimit_; port += 2) {
         if (StopRequested()) return false;
         packetArrived_.Reset();
-        if (!receiver_.Start(static_cast<uint16_t>(port))) continue;
+        if (!receiver_.Start(static_cast<uint16_t>(port))) {
+            // Every other port would fail alike.
+            if (receiver_.OutOfDescriptors()) return ReportNoDescriptor("RTP");
+            continue;
+        }
         // Silence on the new port means no earlier stream still arrives there.
         platform::Event* events[2] = {stopEvent_.Handle(), packetArrived_.Handle()};
         const int got = platform::WaitAny(std::span<platform::Event* const>(events, 2), staleProbeMs_);
@@ -34,6 +40,18 @@ bool CBaseRTPChannel::StartStreaming() {
         receiver_.Stop();
         rtcp_.Stop();
         if (got == 0) return false;
+        if (rtcp_.OutOfDescriptors()) return ReportNoDescriptor("RTCP");
+    }
+    return false;
+}
+
+// The capture loop retries every pass: said once per spell.
+bool CBaseRTPChannel::ReportNoDescriptor(const char* socket) {
+    if (!noDescriptorReported_) {
+        noDescriptorReported_ = true;
+        Driver()->DebugMessage(kLevelError,
+                               "%s: No file descriptor is left for the %s socket of %s; the channel tries again",
+                               "dravnel::CBaseRTPChannel::StartStreaming", socket, CameraName(true).c_str());
     }
     return false;
 }
@@ -64,6 +82,17 @@ bool CBaseRTPChannel::OnFrame(ipcapture::IHostFrame* frame) {
     if (!sink || !sink->DeliverFrame(frame)) return false;
     OnFrameAccepted();
     return true;
+}
+
+void CBaseRTPChannel::DescribeStatus(char* text, unsigned textSize) {
+    if (!text || textSize == 0) return;
+    const auto kernel = static_cast<unsigned long long>(KernelDrops());
+    const auto gaps = static_cast<unsigned long long>(SequenceGaps());
+    const auto queue = static_cast<unsigned long long>(QueueDrops());
+    if (queue == 0)
+        std::snprintf(text, textSize, "kernel drops %llu, sequence gaps %llu", kernel, gaps);
+    else
+        std::snprintf(text, textSize, "kernel drops %llu, sequence gaps %llu, queue drops %llu", kernel, gaps, queue);
 }
 
 std::pair<uint32_t, uint32_t> CBaseRTPChannel::GetFrameSize() {

@@ -30,7 +30,11 @@ bool CBaseRTSPChannel::StartStreaming() {
     packets_ = 0;
 
     if (StopRequested()) return false;
-    return client_.StartClient(settings, this, static_cast<RTSPTransportMode>(RTPMode), &stopEvent_);
+    if (client_.StartClient(settings, this, static_cast<RTSPTransportMode>(RTPMode), &stopEvent_)) {
+        SessionStarted();
+        return true;
+    }
+    return client_.OutOfDescriptors() ? ReportNoDescriptor("RTSP") : false;
 }
 
 std::string CBaseRTSPChannel::NoVideoReason(NoVideoStage stage) {

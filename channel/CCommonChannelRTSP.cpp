@@ -31,6 +31,7 @@ bool CCommonChannelRTSP::PrepareStream() {
     const DeviceSettings settings = ReadDeviceSettings(Driver());
     RTPMode = settings.RTPMode;
     RTPPacketSize = settings.RTPPacketSize;
+    SetRTPReceiveBuffer(settings.RTPReceiveBuffer);
 
     bool ok;
     if (deviceKind_ == 1 || deviceKind_ == 3)

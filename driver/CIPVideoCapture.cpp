@@ -111,6 +111,7 @@ bool CIPVideoCapture::GetChannelStatus(unsigned index, int* state, int* detail, 
     if (!channel) return false;
     const int current = channel->GetChannelState();
     if (state) *state = current == kChannelStopped ? kChannelSignalLost : current;
+    if (text && textSize) channel->DescribeStatus(text, textSize);
     return true;
 }
 

@@ -16,8 +16,8 @@ int32_t ModeFromText(const std::string& text) {
 }
 
 // Digits only. A number too large for 32 bits is as unusable as a malformed
-// one and gives 0 rather than a wrapped block size.
-int32_t PacketSizeFromText(const std::string& text) {
+// one and gives 0 rather than a wrapped size.
+int32_t NumberFromText(const std::string& text) {
     if (text.empty()) return 0;
     uint64_t value = 0;
     for (char c : text) {
@@ -25,7 +25,17 @@ int32_t PacketSizeFromText(const std::string& text) {
         value = value * 10 + static_cast<uint64_t>(c - '0');
         if (value > INT32_MAX) return 0;
     }
-    return value > 100 ? static_cast<int32_t>(value) : 0;
+    return static_cast<int32_t>(value);
+}
+
+int32_t PacketSizeFromText(const std::string& text) {
+    const int32_t value = NumberFromText(text);
+    return value > 100 ? value : 0;
+}
+
+int32_t ReceiveBufferFromText(const std::string& text) {
+    const int32_t value = NumberFromText(text);
+    return value >= kMinRTPReceiveBuffer ? value : 0;
 }
 
 }  // namespace
@@ -52,6 +62,7 @@ DeviceSettings ReadDeviceSettings(CXMLParser& file, const std::string& address, 
     DeviceSettings settings;
     settings.RTPMode = ModeFromText(file.GetText(section + "/RTPMode"));
     settings.RTPPacketSize = PacketSizeFromText(file.GetText(section + "/RTPPacketSize"));
+    settings.RTPReceiveBuffer = ReceiveBufferFromText(file.GetText(section + "/RTPReceiveBuffer"));
     return settings;
 }
 

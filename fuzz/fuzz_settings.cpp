@@ -1,6 +1,6 @@
 // The settings file loader over arbitrary file contents: whatever the file
-// holds, the reader gives a valid mode and either no block size or one above
-// 100.
+// holds, the reader gives a valid mode, either no block size or one above
+// 100, and either no receive buffer or one of a usable size.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const dravnel::DeviceSettings s = dravnel::ReadDeviceSettings(file, address, 80);
         if (s.RTPMode < dravnel::kRtpOverUdp || s.RTPMode > dravnel::kRtpOverHttp) __builtin_trap();
         if (s.RTPPacketSize != 0 && s.RTPPacketSize <= 100) __builtin_trap();
+        if (s.RTPReceiveBuffer != 0 && s.RTPReceiveBuffer < dravnel::kMinRTPReceiveBuffer) __builtin_trap();
     }
     file.GetText("//*");
     file.NodeExists("/Configuration/Device/@address");

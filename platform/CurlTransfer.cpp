@@ -35,8 +35,8 @@ long CurlAuthOf(uint32_t schemes) {
 CurlTransfer::CurlTransfer(std::string userAgent, uint32_t connectTimeoutMs, uint32_t idleTimeoutMs)
     : userAgent_(std::move(userAgent)), connectTimeoutMs_(connectTimeoutMs), idleTimeoutMs_(idleTimeoutMs) {
     const CURLcode init = GlobalInit();
-    if (init != CURLE_OK || !wake_.Valid()) {
-        lastError_ = init != CURLE_OK ? init : CURLE_FAILED_INIT;
+    if (init != CURLE_OK) {
+        lastError_ = init;
         return;
     }
     easy_ = curl_easy_init();
@@ -45,6 +45,7 @@ CurlTransfer::CurlTransfer(std::string userAgent, uint32_t connectTimeoutMs, uin
 
 CurlTransfer::~CurlTransfer() {
     CloseRequest();
+    std::lock_guard<std::mutex> guard(multiMutex_);
     if (multi_) curl_multi_cleanup(multi_);
     if (easy_) curl_easy_cleanup(easy_);
     curl_slist_free_all(headerList_);
@@ -59,7 +60,10 @@ bool CurlTransfer::CreateMulti() {
 
 void CurlTransfer::SignalClose() {
     ++closeCount_;
-    wake_.Set();
+    // Wakes the current poll, or else the next one. The lock keeps the
+    // multi handle from being replaced meanwhile.
+    std::lock_guard<std::mutex> guard(multiMutex_);
+    if (multi_) curl_multi_wakeup(multi_);
 }
 
 void CurlTransfer::Touch() { lastActivity_ = MonotonicMs(); }
@@ -255,14 +259,12 @@ HttpResult CurlTransfer::Drive(Ready ready) {
             if (idle >= idleTimeoutMs_) return HttpResult::Timeout;
             wait = std::min(wait, idleTimeoutMs_ - idle);
         }
-        curl_waitfd extra{wake_.Fd(), CURL_WAIT_POLLIN, 0};
-        curl_multi_poll(multi_, &extra, 1, static_cast<int>(wait), nullptr);
+        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(wait), nullptr);
     }
 }
 
 HttpResult CurlTransfer::Open(const HttpTransferSpec& spec, uint32_t epoch) {
     CloseRequest();
-    wake_.Reset();
     requestEpoch_ = epoch;
     head_.Reset(spec.followRedirects);
     noHead_ = false;
@@ -345,6 +347,7 @@ void CurlTransfer::CloseRequest() {
 
 void CurlTransfer::DropConnections() {
     CloseRequest();
+    std::lock_guard<std::mutex> guard(multiMutex_);
     if (multi_) curl_multi_cleanup(multi_);
     if (!CreateMulti()) lastError_ = CURLE_FAILED_INIT;
 }

@@ -13,13 +13,13 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/Event.h"
 #include "platform/HttpClient.h"
 #include "platform/HttpHead.h"
 
@@ -82,15 +82,15 @@ private:
     std::string userAgent_;
     uint32_t connectTimeoutMs_;
     uint32_t idleTimeoutMs_;
+    std::mutex multiMutex_;  // guards replacing multi_ against SignalClose
     CURLM* multi_ = nullptr;
     CURL* easy_ = nullptr;
     std::atomic<int> lastError_{0};
 
     // Every Close counts; a request is aborted once the count moved past
-    // what it was when its Open began. The event wakes the poll.
+    // what it was when its Open began. curl_multi_wakeup wakes the poll.
     std::atomic<uint32_t> closeCount_{0};
     uint32_t requestEpoch_ = 0;
-    Event wake_{Event::Mode::Manual};
     std::atomic<bool> open_{false};  // the easy handle is in the multi handle
 
     // The current request.

@@ -4,43 +4,160 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <vector>
 
 namespace platform {
 
-Event::Event(Mode kind, bool initiallySet) : kind_(kind) {
-    fd_ = eventfd(initiallySet ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Without a descriptor for an event, a wait with a socket looks at the
+// events this often.
+constexpr int kFallbackRoundMs = 10;
+// Waits with a socket on up to this many events need no allocation.
+constexpr size_t kStackPollFds = 8;
+
+int FirstConsumed(std::span<Event* const> events) {
+    for (size_t i = 0; i < events.size(); ++i) {
+        if (events[i] && events[i]->TryConsume()) return static_cast<int>(i);
+    }
+    return kWaitTimeout;
 }
+
+// Milliseconds left for poll: -1 without a limit.
+int PollWait(uint32_t timeoutMs, Clock::time_point deadline) {
+    if (timeoutMs == kInfinite) return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(std::min<int64_t>(left, INT32_MAX)) : 0;
+}
+
+bool Expired(uint32_t timeoutMs, Clock::time_point deadline) {
+    return timeoutMs != kInfinite && Clock::now() >= deadline;
+}
+
+int WaitEvents(std::span<Event* const> events, uint32_t timeoutMs, Clock::time_point deadline) {
+    Event::Waiter waiter;
+    for (Event* e : events) {
+        if (e) e->AddWaiter(&waiter);
+    }
+    int result = kWaitTimeout;
+    for (;;) {
+        // Registered before looking, so a Set after the look still wakes us.
+        result = FirstConsumed(events);
+        if (result != kWaitTimeout) break;
+        std::unique_lock<std::mutex> lock(waiter.mutex);
+        const auto signalled = [&] { return waiter.signalled; };
+        if (timeoutMs == kInfinite) {
+            waiter.woken.wait(lock, signalled);
+        } else if (!waiter.woken.wait_until(lock, deadline, signalled)) {
+            lock.unlock();
+            result = FirstConsumed(events);
+            break;
+        }
+        // Another waiter may take an auto-reset signal first: look again.
+        waiter.signalled = false;
+    }
+    for (Event* e : events) {
+        if (e) e->RemoveWaiter(&waiter);
+    }
+    return result;
+}
+
+// The socket in short rounds, the events between them: for a process out of
+// descriptors.
+int WaitSocketInRounds(std::span<Event* const> events, uint32_t timeoutMs, Clock::time_point deadline, int socketFd,
+                       short socketEvents) {
+    for (;;) {
+        const int set = FirstConsumed(events);
+        if (set != kWaitTimeout) return set;
+        const int left = PollWait(timeoutMs, deadline);
+        pollfd p{socketFd, socketEvents, 0};
+        const int n = poll(&p, 1, left < 0 ? kFallbackRoundMs : std::min(left, kFallbackRoundMs));
+        if (n < 0 && errno != EINTR) return kWaitFailed;
+        if (n > 0 && p.revents) {
+            const int first = FirstConsumed(events);  // events come before the socket
+            return first != kWaitTimeout ? first : static_cast<int>(events.size());
+        }
+        if (Expired(timeoutMs, deadline)) return FirstConsumed(events);
+    }
+}
+
+}  // namespace
+
+Event::Event(Mode kind, bool initiallySet) : set_(initiallySet), kind_(kind) {}
 
 Event::~Event() {
     if (fd_ >= 0) close(fd_);
 }
 
 void Event::Set() {
-    if (fd_ < 0) return;
-    uint64_t one = 1;
-    // A full counter (never reached in practice) still leaves the event set.
-    (void)!write(fd_, &one, sizeof one);
+    // Every waiter of a set manual event has been woken or finds it set: a
+    // packet that marks activity pays no lock.
+    if (kind_ == Mode::Manual && set_.load(std::memory_order_acquire)) return;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!set_) {
+        set_ = true;
+        if (fd_ >= 0) {
+            uint64_t one = 1;
+            (void)!write(fd_, &one, sizeof one);
+        }
+    }
+    // A waiter leaves only under mutex_, so it is alive here.
+    for (Waiter* waiter : waiters_) {
+        std::lock_guard<std::mutex> lock(waiter->mutex);
+        waiter->signalled = true;
+        waiter->woken.notify_one();
+    }
+}
+
+void Event::ClearLocked() {
+    if (!set_) return;
+    set_ = false;
+    if (fd_ >= 0) {
+        uint64_t value;
+        (void)!read(fd_, &value, sizeof value);
+    }
 }
 
 void Event::Reset() {
-    if (fd_ < 0) return;
-    uint64_t value;
-    (void)!read(fd_, &value, sizeof value);
+    std::lock_guard<std::mutex> guard(mutex_);
+    ClearLocked();
 }
 
 bool Event::TryConsume() {
-    if (kind_ == Mode::Manual) return IsSet();
-    uint64_t value;
-    return read(fd_, &value, sizeof value) == static_cast<ssize_t>(sizeof value);
+    // A waiter looks before it sleeps, registered, so a Set it misses here
+    // still wakes it.
+    if (!set_.load(std::memory_order_acquire)) return false;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!set_) return false;
+    if (kind_ == Mode::Auto) ClearLocked();
+    return true;
 }
 
-bool Event::IsSet() const {
-    if (fd_ < 0) return false;
-    pollfd p{fd_, POLLIN, 0};
-    return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+bool Event::IsSet() const { return set_.load(std::memory_order_acquire); }
+
+int Event::Fd() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (fd_ < 0) fd_ = eventfd(set_.load() ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return fd_;
+}
+
+bool Event::HasFd() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return fd_ >= 0;
+}
+
+void Event::AddWaiter(Waiter* waiter) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    waiters_.push_back(waiter);
+}
+
+void Event::RemoveWaiter(Waiter* waiter) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::erase(waiters_, waiter);
 }
 
 bool Event::Wait(uint32_t timeoutMs) {
@@ -49,35 +166,40 @@ bool Event::Wait(uint32_t timeoutMs) {
 }
 
 int WaitAny(std::span<Event* const> events, uint32_t timeoutMs, int socketFd, short socketEvents) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::vector<pollfd> fds;
-    fds.reserve(events.size() + 1);
-    for (Event* e : events) fds.push_back(pollfd{e ? e->Fd() : -1, POLLIN, 0});
-    if (socketFd >= 0) fds.push_back(pollfd{socketFd, socketEvents, 0});
+    const int set = FirstConsumed(events);
+    if (set != kWaitTimeout) return set;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs == kInfinite ? 0 : timeoutMs);
+    if (socketFd < 0) return timeoutMs == 0 ? kWaitTimeout : WaitEvents(events, timeoutMs, deadline);
+
+    pollfd stackFds[kStackPollFds];
+    std::vector<pollfd> heapFds;
+    std::span<pollfd> fds(stackFds, events.size() + 1);
+    if (events.size() + 1 > kStackPollFds) {
+        heapFds.resize(events.size() + 1);
+        fds = heapFds;
+    }
+    for (size_t i = 0; i < events.size(); ++i) {
+        const int fd = events[i] ? events[i]->Fd() : -1;
+        if (events[i] && fd < 0) return WaitSocketInRounds(events, timeoutMs, deadline, socketFd, socketEvents);
+        fds[i] = pollfd{fd, POLLIN, 0};
+    }
+    fds.back() = pollfd{socketFd, socketEvents, 0};
 
     for (;;) {
-        int wait = -1;
-        if (timeoutMs != kInfinite) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            wait = left > 0 ? static_cast<int>(left) : 0;
-        }
         for (auto& p : fds) p.revents = 0;
-        int n = poll(fds.data(), fds.size(), wait);
+        const int n = poll(fds.data(), fds.size(), PollWait(timeoutMs, deadline));
         if (n < 0) {
             if (errno == EINTR) continue;
             return kWaitFailed;
         }
-        if (n == 0) {
-            if (timeoutMs != kInfinite && Clock::now() >= deadline) return kWaitTimeout;
-            continue;
+        if (n > 0) {
+            for (size_t i = 0; i < events.size(); ++i) {
+                if ((fds[i].revents & POLLIN) && events[i]->TryConsume()) return static_cast<int>(i);
+            }
+            if (fds.back().revents) return static_cast<int>(events.size());
+            // An auto-reset signal was taken by another waiter: wait on.
         }
-        for (size_t i = 0; i < events.size(); ++i) {
-            if ((fds[i].revents & POLLIN) && events[i]->TryConsume()) return static_cast<int>(i);
-        }
-        if (socketFd >= 0 && fds.back().revents) return static_cast<int>(events.size());
-        // An auto-reset signal was taken by another waiter: wait on.
-        if (timeoutMs != kInfinite && Clock::now() >= deadline) return kWaitTimeout;
+        if (Expired(timeoutMs, deadline)) return kWaitTimeout;
     }
 }
 

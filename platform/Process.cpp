@@ -1,11 +1,13 @@
 #include "platform/Process.h"
 
 #include <dlfcn.h>
+#include <sys/resource.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <random>
 
@@ -63,5 +65,18 @@ uint32_t RandomU32() {
         std::chrono::system_clock::now().time_since_epoch().count()));
     return fallback();
 }
+
+uint64_t RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    return limit.rlim_cur;
+}
+
+bool IsDescriptorShortage(int error) { return error == EMFILE || error == ENFILE; }
 
 }  // namespace platform

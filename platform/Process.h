@@ -25,4 +25,11 @@ std::array<uint16_t, 4> HostProductVersion();
 // A 32-bit value from the system's random source (for SSRCs and nonces).
 uint32_t RandomU32();
 
+// Raises the process's soft limit of open descriptors to its hard limit;
+// returns the soft limit in force afterwards (0 when it cannot be read).
+uint64_t RaiseDescriptorLimit();
+// Whether a failure's errno says that no descriptor was left (for the process
+// or for the system).
+bool IsDescriptorShortage(int error);
+
 }  // namespace platform

@@ -58,6 +58,7 @@ bool Socket::Create(Kind kind) {
     Close();
     fd_ = socket(AF_INET, (kind == Kind::Tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC,
                  kind == Kind::Tcp ? IPPROTO_TCP : IPPROTO_UDP);
+    createError_ = fd_ >= 0 ? 0 : errno;
     return fd_ >= 0;
 }
 
@@ -78,6 +79,29 @@ void Socket::ShutdownSend() {
 
 bool Socket::SetReceiveBuffer(int bytes) {
     return fd_ >= 0 && setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
+}
+
+int Socket::SetReceiveBufferAtLeast(int bytes) {
+    if (fd_ < 0 || bytes <= 0 || !SetReceiveBuffer(bytes)) return 0;
+    int granted = ReceiveBufferSize();
+    // Fails, changing nothing, without the right to pass the limit.
+    if (granted < bytes && setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0)
+        granted = ReceiveBufferSize();
+    return granted;
+}
+
+int Socket::ReceiveBufferSize() const {
+    int value = 0;
+    socklen_t len = sizeof value;
+    if (fd_ < 0 || getsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &value, &len) != 0) return 0;
+    // Linux reports twice what was asked: the second half pays for its
+    // bookkeeping of the datagrams.
+    return value / 2;
+}
+
+bool Socket::EnableDropCount() {
+    int on = 1;
+    return fd_ >= 0 && setsockopt(fd_, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) == 0;
 }
 
 static bool SetTimeout(int fd, int option, uint32_t ms) {
@@ -144,9 +168,10 @@ bool Socket::Connect(uint32_t addressNetworkOrder, uint16_t port, uint32_t round
     if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return SetNonBlocking(false);
     if (errno != EINPROGRESS) return false;
     for (uint32_t round = 0; round < rounds; ++round) {
-        Event* events[1] = {abort};
-        int got = WaitAny(std::span<Event* const>(events, abort ? 1 : 0), roundMs, fd_, POLLOUT);
-        if (got == 0 && abort) return false;
+        // The abort event is looked at between the rounds, which keeps it
+        // out of the poll (and so without a descriptor of its own).
+        if (abort && abort->IsSet()) return false;
+        const int got = WaitAny(std::span<Event* const>(), roundMs, fd_, POLLOUT);
         if (got == kWaitFailed) return false;
         if (got == kWaitTimeout) continue;
         int error = 0;
@@ -198,6 +223,58 @@ IoResult Socket::ReceiveFrom(std::span<uint8_t> buffer, sockaddr_in& from) {
     if (n < 0) return {StatusOfErrno(), 0};
     if (static_cast<size_t>(n) > buffer.size()) return {IoStatus::TooLong, static_cast<size_t>(n)};
     return {IoStatus::Ok, static_cast<size_t>(n)};
+}
+
+void DatagramBatch::Reserve(size_t count, size_t bytes) {
+    if (count == count_ && bytes == bytes_) return;
+    count_ = count;
+    bytes_ = bytes;
+    received_ = 0;
+    buffers_ = std::make_unique_for_overwrite<uint8_t[]>(count * bytes);
+    headers_ = std::make_unique<mmsghdr[]>(count);
+    iov_ = std::make_unique<iovec[]>(count);
+    from_ = std::make_unique<sockaddr_in[]>(count);
+    control_ = std::make_unique<Control[]>(count);
+    for (size_t i = 0; i < count; ++i) {
+        iov_[i] = iovec{buffers_.get() + i * bytes, bytes};
+        msghdr& m = headers_[i].msg_hdr;
+        m.msg_iov = &iov_[i];
+        m.msg_iovlen = 1;
+    }
+}
+
+IoResult Socket::ReceiveBatch(DatagramBatch& batch) {
+    batch.received_ = 0;
+    if (fd_ < 0) return {IoStatus::Closed, 0};
+    if (batch.count_ == 0) return {IoStatus::Error, 0};
+    for (size_t i = 0; i < batch.count_; ++i) {
+        msghdr& m = batch.headers_[i].msg_hdr;
+        m.msg_name = &batch.from_[i];
+        m.msg_namelen = sizeof(sockaddr_in);
+        m.msg_control = batch.control_[i].bytes;
+        m.msg_controllen = sizeof batch.control_[i].bytes;
+        m.msg_flags = 0;
+        batch.headers_[i].msg_len = 0;
+    }
+    int n;
+    do {
+        // MSG_TRUNC: a datagram's length is its real one, even when cut.
+        n = recvmmsg(fd_, batch.headers_.get(), static_cast<unsigned>(batch.count_), MSG_DONTWAIT | MSG_TRUNC,
+                     nullptr);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return {StatusOfErrno(), 0};
+    batch.received_ = static_cast<size_t>(n);
+    for (size_t i = 0; i < batch.received_; ++i) {
+        msghdr& m = batch.headers_[i].msg_hdr;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL && c->cmsg_len >= CMSG_LEN(sizeof(uint32_t))) {
+                uint32_t drops;
+                std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
+                batch.drops_ = drops;
+            }
+        }
+    }
+    return {IoStatus::Ok, batch.received_};
 }
 
 bool Socket::SendTo(const sockaddr_in& to, std::span<const uint8_t> data) {

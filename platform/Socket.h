@@ -8,9 +8,11 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -40,6 +42,48 @@ struct IoResult {
     explicit operator bool() const { return status == IoStatus::Ok; }
 };
 
+// Datagrams read by one call (recvmmsg), each in a buffer of its own, with
+// its sender and its real length (longer than the buffer when truncated).
+//
+// Thread-safety: one thread at a time.
+class DatagramBatch {
+public:
+    // `count` buffers of `bytes` each; keeps what it has when they match.
+    void Reserve(size_t count, size_t bytes);
+    size_t Capacity() const { return count_; }
+    size_t BufferBytes() const { return bytes_; }
+
+    // What the last ReceiveBatch read.
+    size_t Size() const { return received_; }
+    // The datagram's bytes as far as they fit its buffer.
+    const uint8_t* Data(size_t i) const { return buffers_.get() + i * bytes_; }
+    size_t Length(size_t i) const { return headers_[i].msg_len; }
+    bool Truncated(size_t i) const { return headers_[i].msg_len > bytes_; }
+    const sockaddr_in& From(size_t i) const { return from_[i]; }
+    // The socket's count of datagrams the kernel dropped, as the latest
+    // datagram that carried it told (see Socket::EnableDropCount); none before
+    // the first drop.
+    std::optional<uint32_t> DropCount() const { return drops_; }
+
+private:
+    friend class Socket;
+    // Room for the drop count's control message.
+    struct Control {
+        alignas(cmsghdr) unsigned char bytes[CMSG_SPACE(sizeof(uint32_t))];
+    };
+
+    size_t count_ = 0;
+    size_t bytes_ = 0;
+    size_t received_ = 0;
+    std::optional<uint32_t> drops_;
+    // Not zeroed: pages are touched only by datagrams that land in them.
+    std::unique_ptr<uint8_t[]> buffers_;
+    std::unique_ptr<mmsghdr[]> headers_;
+    std::unique_ptr<iovec[]> iov_;
+    std::unique_ptr<sockaddr_in[]> from_;
+    std::unique_ptr<Control[]> control_;
+};
+
 class Socket {
 public:
     enum class Kind { Tcp, Udp };
@@ -52,6 +96,8 @@ public:
     Socket& operator=(const Socket&) = delete;
 
     bool Create(Kind kind);
+    // The errno of the last Create that failed; 0 after one that succeeded.
+    int CreateError() const { return createError_; }
     bool IsOpen() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
     void Close();
@@ -62,6 +108,14 @@ public:
     void ShutdownSend();
 
     bool SetReceiveBuffer(int bytes);
+    // Asks for a receive buffer of `bytes`; a process allowed to (CAP_NET_ADMIN)
+    // gets it beyond the system's limit (net.core.rmem_max) too. Returns the
+    // size granted, counted as `bytes` is; 0 on failure.
+    int SetReceiveBufferAtLeast(int bytes);
+    int ReceiveBufferSize() const;
+    // UDP: datagrams then carry the kernel's count of the datagrams it dropped
+    // for this socket (SO_RXQ_OVFL), for ReceiveBatch to report.
+    bool EnableDropCount();
     bool SetReceiveTimeout(uint32_t ms);
     bool SetSendTimeout(uint32_t ms);
     bool SetReuseAddress(bool on);
@@ -74,7 +128,8 @@ public:
     Socket Accept(sockaddr_in* from = nullptr);
 
     // Non-blocking connect, then waits for writability in rounds of roundMs,
-    // at most `rounds` rounds; an abort event ends the wait early. The socket
+    // at most `rounds` rounds; an abort event set ends the wait after the
+    // round. The socket
     // is back in blocking mode on success.
     bool Connect(uint32_t addressNetworkOrder, uint16_t port, uint32_t rounds, uint32_t roundMs = 100,
                  Event* abort = nullptr);
@@ -86,6 +141,9 @@ public:
     // UDP: one datagram; TooLong when it did not fit into the buffer.
     IoResult ReceiveFrom(std::span<uint8_t> buffer, sockaddr_in& from);
     bool SendTo(const sockaddr_in& to, std::span<const uint8_t> data);
+    // UDP, never waiting: as many pending datagrams as the batch holds. Ok
+    // with `bytes` = the number read; Timeout when none is pending.
+    IoResult ReceiveBatch(DatagramBatch& batch);
 
     // Waits until readable, the abort event is set, or the time-out. Closed
     // without a descriptor; Error when the wait itself failed (it may be
@@ -95,6 +153,7 @@ public:
 
 private:
     int fd_ = -1;
+    int createError_ = 0;
 };
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -16,19 +17,22 @@
 namespace platform {
 
 namespace {
-Event& StopEvent() {
-    static Event event(Event::Mode::Manual);
-    return event;
+// A bare eventfd, written by the signal handler (async-signal-safe) and
+// never read: once set it stays set.
+int StopFd() {
+    static const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return fd;
 }
 std::atomic<int> stopFd{-1};
 
-void OnStopSignal(int) {
-    const int fd = stopFd.load();
+void SignalStop(int fd) {
     if (fd >= 0) {
         uint64_t one = 1;
-        (void)!write(fd, &one, sizeof one);  // async-signal-safe
+        (void)!write(fd, &one, sizeof one);
     }
 }
+
+void OnStopSignal(int) { SignalStop(stopFd.load()); }
 }  // namespace
 
 bool IsTerminal(FILE* stream) { return stream && isatty(fileno(stream)) == 1; }
@@ -40,7 +44,7 @@ int TerminalRows() {
 }
 
 void InstallStopRequest() {
-    stopFd = StopEvent().Fd();
+    stopFd = StopFd();
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -48,9 +52,11 @@ void InstallStopRequest() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool StopRequested() { return StopEvent().IsSet(); }
-bool WaitForStopRequest(uint32_t timeoutMs) { return StopEvent().Wait(timeoutMs); }
-void RequestStop() { StopEvent().Set(); }
+bool StopRequested() { return WaitForStopRequest(0); }
+bool WaitForStopRequest(uint32_t timeoutMs) {
+    return WaitAny(std::span<Event* const>(), timeoutMs, StopFd(), POLLIN) == 0;
+}
+void RequestStop() { SignalStop(StopFd()); }
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          uint32_t timeoutMs) {

@@ -21,7 +21,6 @@ Thread::~Thread() {
 bool Thread::Start(std::function<void()> body) {
     if (thread_.joinable()) return false;
     auto finished = std::make_shared<Event>(Event::Mode::Manual);
-    if (!finished->Valid()) return false;
     std::shared_ptr<Event> signal = finished;
     // The body waits until this object knows its thread, so that it may ask
     // IsCurrent() or Running() at once.

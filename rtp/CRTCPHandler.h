@@ -45,6 +45,8 @@ public:
     void UpdateSequence(uint16_t sequenceNumber);
 
     uint16_t GetPort() { return client_.GetPort(); }
+    // The last Start failed for want of a descriptor.
+    bool OutOfDescriptors() const { return client_.OutOfDescriptors(); }
     bool IsSynced();
     uint32_t ExtendedHighestSequence();
     rtcp::Ssrc OwnSsrc();

@@ -29,6 +29,10 @@ bool CRTPMediaParser::IsInSequence(const CRTPPacket* packet) {
     const bool inSequence = firstPacket_ || sequence == static_cast<uint16_t>(lastSequence_ + 1);
     firstPacket_ = false;
     lastSequence_ = sequence;
+    if (!inSequence) {
+        ++sequenceGaps_;
+        if (client_) client_->OnSequenceGap();
+    }
     return inSequence;
 }
 

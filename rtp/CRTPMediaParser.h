@@ -42,8 +42,10 @@ public:
     // False (and logged) when the frame buffer holds more than kMaxFrameBytes.
     bool CheckBufferSize();
     // The first packet, and every packet numbered one above the previous one
-    // (modulo 65536), is in sequence; nothing is reordered.
+    // (modulo 65536), is in sequence; nothing is reordered. A packet out of
+    // sequence is counted and told to the client.
     bool IsInSequence(const CRTPPacket* packet);
+    uint64_t SequenceGaps() const { return sequenceGaps_; }
     void SetClient(IMediaParserClient* client) { client_ = client; }
 
     CTimeStampConverter& FrameClock() { return clock_; }
@@ -78,6 +80,7 @@ protected:
 private:
     uint16_t lastSequence_ = 0;
     bool firstPacket_ = true;
+    uint64_t sequenceGaps_ = 0;
 };
 
 }  // namespace dravnel

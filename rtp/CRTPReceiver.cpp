@@ -31,10 +31,14 @@ bool CRTPReceiver::Start(uint16_t port) {
     auto* client = new CUDPClient(Logger());
     source_ = client;
     ownSource_ = client;
+    client->SetSocketBuffer(socketBuffer_);
+    client->CountDropsInto(&kernelDrops_);
     const bool opened = client->Open(this, port);
+    outOfDescriptors_ = client->OutOfDescriptors();
     client->SetReceiveSize(kReceiveSize);
     client->SetSelectTimeout(kReadinessSeconds, 0);
     if (opened) {
+        WarnOfSmallBuffer(*client);
         ClearQueue();
         queuedEvent_.Reset();
         char name[64];
@@ -44,6 +48,18 @@ bool CRTPReceiver::Start(uint16_t port) {
     }
     Stop();
     return false;
+}
+
+// Once per size asked: a channel that reconnects says it once.
+void CRTPReceiver::WarnOfSmallBuffer(CUDPClient& client) {
+    const int asked = client.SocketBufferAsked();
+    const int granted = client.SocketBufferGranted();
+    if (granted >= asked || warnedBuffer_ == asked || !Logger()) return;
+    warnedBuffer_ = asked;
+    Logger()->DebugMessage(kLevelWarning,
+                           "%s: UDP port %u has a receive buffer of %d bytes where %d were asked for; "
+                           "a key frame sent in one burst may be lost (raise net.core.rmem_max)",
+                           "dravnel::CRTPReceiver::Start", unsigned{client.GetPort()}, granted, asked);
 }
 
 void CRTPReceiver::Stop() {
@@ -63,71 +79,82 @@ void CRTPReceiver::Stop() {
 
 uint16_t CRTPReceiver::GetPort() { return source_ ? source_->GetPort() : 0; }
 
-CRTPReceiver::ItemPtr CRTPReceiver::TakeSpare() {
-    {
-        CScopedLock guard(queueLock_);
-        if (!spare_.empty()) {
-            ItemPtr item = std::move(spare_.back());
-            spare_.pop_back();
-            return item;
-        }
-    }
-    return std::make_unique<Item>();
-}
-
 void CRTPReceiver::KeepSpare(ItemPtr item) {
     if (spare_.size() < kMaxSpareItems) spare_.push_back(std::move(item));
 }
 
-void CRTPReceiver::Recycle(std::deque<ItemPtr>& items) {
-    CScopedLock guard(queueLock_);
-    for (ItemPtr& item : items) {
-        queuedBytes_ -= std::min(queuedBytes_, item->cost);
-        KeepSpare(std::move(item));
-    }
-    items.clear();
-}
-
+// Only while no source thread runs: the stash is that thread's.
 void CRTPReceiver::ClearQueue() {
     CScopedLock guard(queueLock_);
     queue_.clear();
     spare_.clear();
+    stash_.clear();
+    parsed_.clear();
     queuedBytes_ = 0;
     overflowing_ = false;
 }
 
 void CRTPReceiver::OnPacket(IRTPClient* source, const sockaddr_in* from, const uint8_t* data, unsigned length) {
-    if (!source || source != ownSource_.load()) return;
-    ItemPtr item = TakeSpare();
-    if (from) item->from = *from;
-    if (!item->packet.Parse(data, length) || stopping_.load()) {
-        CScopedLock guard(queueLock_);
-        KeepSpare(std::move(item));
-        return;
-    }
+    static const sockaddr_in kNoSender{};
+    const ReceivedDatagram datagram{from ? from : &kNoSender, data, length};
+    OnPacketBatch(source, std::span<const ReceivedDatagram>(&datagram, 1));
+}
 
+void CRTPReceiver::OnPacketBatch(IRTPClient* source, std::span<const ReceivedDatagram> datagrams) {
+    if (!source || source != ownSource_.load()) return;
+    for (const ReceivedDatagram& d : datagrams) {
+        ItemPtr item;
+        if (stash_.empty()) {
+            item = std::make_unique<Item>();
+        } else {
+            item = std::move(stash_.back());
+            stash_.pop_back();
+        }
+        if (!item->packet.Parse(d.data, d.length)) {
+            stash_.push_back(std::move(item));
+            continue;
+        }
+        item->from = *d.from;
+        item->cost = item->Cost();
+        parsed_.push_back(std::move(item));
+    }
+    if (parsed_.empty()) return;
+
+    bool wake = false;
     bool startedDropping = false;
     size_t queued = 0;
     {
         CScopedLock guard(queueLock_);
-        const size_t cost = item->Cost();
-        item->cost = cost;
-        if (queuedBytes_ + cost > queueLimit_) {
-            ++dropped_;
-            startedDropping = !overflowing_;
-            overflowing_ = true;
-            queued = queuedBytes_;
-            KeepSpare(std::move(item));
-        } else {
-            // The delivery thread drains the whole queue once woken, so only
-            // the first packet of a burst needs to wake it.
-            const bool wake = queue_.empty();
-            queuedBytes_ += cost;
+        if (stopping_.load()) {
+            for (ItemPtr& item : parsed_) KeepSpare(std::move(item));
+            parsed_.clear();
+            return;
+        }
+        // The delivery thread empties the whole queue once woken, so only a
+        // batch that finds it empty needs to wake it.
+        const bool wasEmpty = queue_.empty();
+        for (ItemPtr& item : parsed_) {
+            if (queuedBytes_ + item->cost > queueLimit_) {
+                ++dropped_;
+                startedDropping = startedDropping || !overflowing_;
+                overflowing_ = true;
+                queued = queuedBytes_;
+                stash_.push_back(std::move(item));
+                continue;
+            }
+            queuedBytes_ += item->cost;
             if (overflowing_ && queuedBytes_ < queueLimit_ / 2) overflowing_ = false;
             queue_.push_back(std::move(item));
-            if (wake) queuedEvent_.Set();
+        }
+        wake = wasEmpty && !queue_.empty();
+        // Items for the next batch, while the lock is held anyway.
+        while (stash_.size() < CUDPClient::kMaxBatch && !spare_.empty()) {
+            stash_.push_back(std::move(spare_.back()));
+            spare_.pop_back();
         }
     }
+    parsed_.clear();
+    if (wake) queuedEvent_.Set();
     if (startedDropping && Logger()) {
         Logger()->DebugMessage(kLevelWarning, "%s: Packet queue full (%zu bytes waiting), packets are dropped",
                                "dravnel::CRTPReceiver::OnPacket", queued);
@@ -145,24 +172,33 @@ void CRTPReceiver::OnClosed(IRTPClient* source) {
 }
 
 uint32_t CRTPReceiver::Run() {
-    std::deque<ItemPtr> batch;
-    bool foundEmpty = false;
-    for (;;) {
-        const int woken =
-            platform::WaitAny({stopEvent_.Handle(), queuedEvent_.Handle()}, foundEmpty ? kIdleWaitMs : 0);
-        if (woken == 0 || woken == platform::kWaitFailed) break;
+    std::vector<ItemPtr> batch;
+    while (!StopRequested()) {
         {
+            // One lock per round: the delivered items go back, the queue comes.
             CScopedLock guard(queueLock_);
+            for (ItemPtr& item : batch) {
+                queuedBytes_ -= std::min(queuedBytes_, item->cost);
+                KeepSpare(std::move(item));
+            }
+            batch.clear();
             batch.swap(queue_);
         }
-        foundEmpty = batch.empty();
+        if (batch.empty()) {
+            const int woken = platform::WaitAny({stopEvent_.Handle(), queuedEvent_.Handle()}, kIdleWaitMs);
+            if (woken == 0 || woken == platform::kWaitFailed) break;
+            continue;
+        }
         for (const ItemPtr& item : batch) {
             if (stopping_.load()) break;
             if (IRTPReceiverUser* user = user_.load()) user->OnRTPPacket(&item->from, &item->packet);
         }
-        Recycle(batch);
     }
-    Recycle(batch);
+    CScopedLock guard(queueLock_);
+    for (ItemPtr& item : batch) {
+        queuedBytes_ -= std::min(queuedBytes_, item->cost);
+        KeepSpare(std::move(item));
+    }
     return 0;
 }
 

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/Process.h"
+
 namespace dravnel {
 
 namespace {
 
-constexpr int kSocketReceiveBuffer = 65535;
+// Reads per call stay within this many buffer bytes.
+constexpr size_t kBatchBytes = 64 * 1024;
 constexpr uint32_t kReceiveTimeoutMs = 2000;
 constexpr uint32_t kSendTimeoutMs = 4000;
 constexpr unsigned kReceiveSizeStep = 1024;
@@ -29,11 +32,18 @@ bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) {
         platform::Socket socket;
         // The socket is read without blocking: a wait for readiness comes
         // first whenever nothing is pending, so a flood is read back to back.
-        const bool ready = socket.Create(platform::Socket::Kind::Udp) &&
-                           socket.SetReceiveBuffer(kSocketReceiveBuffer) &&
+        int granted = 0;
+        const bool created = socket.Create(platform::Socket::Kind::Udp);
+        outOfDescriptors_ = !created && platform::IsDescriptorShortage(socket.CreateError());
+        const bool ready = created &&
+                           (granted = socket.SetReceiveBufferAtLeast(socketBuffer_.load())) > 0 &&
                            socket.SetReceiveTimeout(kReceiveTimeoutMs) && socket.SetSendTimeout(kSendTimeoutMs) &&
                            socket.SetNonBlocking(true) && socket.Bind(port);
         if (ready) {
+            // Without it (an old kernel) drops go uncounted, nothing else changes.
+            socket.EnableDropCount();
+            socketBufferGranted_ = granted;
+            socketDropsSeen_ = 0;
             const uint16_t bound = socket.LocalPort();
             socket_ = std::move(socket);
             port_ = bound;
@@ -92,9 +102,9 @@ bool CUDPClient::IsOpen() {
     return socket_.IsOpen() && port_.load() != 0;
 }
 
-platform::IoStatus CUDPClient::WaitSocket(uint32_t timeoutMs) {
-    return socket_.WaitReadable(timeoutMs, stopEvent_.Handle());
-}
+// Close shuts the socket down, which ends the wait: the stop event need not be
+// in it (and so needs no descriptor).
+platform::IoStatus CUDPClient::WaitSocket(uint32_t timeoutMs) { return socket_.WaitReadable(timeoutMs); }
 
 // A failed wait (out of memory, say) is repeated after a short pause, so that
 // a lasting failure does not spin; only a closed socket ends the thread.
@@ -118,35 +128,51 @@ bool CUDPClient::WaitReadable() {
     }
 }
 
+void CUDPClient::NoteDrops(std::optional<uint32_t> socketDrops) {
+    // The kernel's count only grows (modulo 2^32) for the life of a socket.
+    if (!socketDrops || *socketDrops == socketDropsSeen_) return;
+    const uint32_t more = *socketDrops - socketDropsSeen_;
+    socketDropsSeen_ = *socketDrops;
+    kernelDrops_ += more;
+    if (dropTotal_) *dropTotal_ += more;
+}
+
+void CUDPClient::Deliver(const platform::DatagramBatch& batch, unsigned size) {
+    delivered_.clear();
+    for (size_t i = 0; i < batch.Size(); ++i) {
+        if (batch.Truncated(i)) {
+            // The datagram is lost; the next one of its size fits. Growing
+            // straight to its size loses one datagram, not one per 1024 bytes.
+            const unsigned needed = static_cast<unsigned>(std::min<size_t>(batch.Length(i), kMaxReceiveSize));
+            receiveSize_ = std::min(std::max(size + kReceiveSizeStep, needed), kMaxReceiveSize);
+            continue;
+        }
+        if (batch.Length(i) > 0)
+            delivered_.push_back({&batch.From(i), batch.Data(i), static_cast<unsigned>(batch.Length(i))});
+    }
+    if (!delivered_.empty() && user_) user_->OnPacketBatch(this, delivered_);
+}
+
 uint32_t CUDPClient::Run() {
+    platform::DatagramBatch batch;
+    delivered_.reserve(kMaxBatch);
     bool wait = true;
     while (!StopRequested()) {
         if (wait && !WaitReadable()) break;
         const unsigned size = std::min(receiveSize_.load(), kMaxReceiveSize);
-        if (buffer_.size() < size) buffer_.resize(size);
-        sockaddr_in from{};
-        const platform::IoResult r = socket_.ReceiveFrom(std::span<uint8_t>(buffer_.data(), size), from);
+        batch.Reserve(std::clamp<size_t>(kBatchBytes / size, 1, kMaxBatch), size);
+        const platform::IoResult r = socket_.ReceiveBatch(batch);
         if (StopRequested()) break;
-        wait = false;
-        switch (r.status) {
-            case platform::IoStatus::Ok:
-                if (r.bytes > 0 && user_) user_->OnPacket(this, &from, buffer_.data(), static_cast<unsigned>(r.bytes));
-                break;
-            case platform::IoStatus::TooLong: {
-                // The datagram is lost; the next one of its size fits. Growing
-                // straight to its size loses one datagram, not one per 1024 bytes.
-                const unsigned needed = static_cast<unsigned>(std::min<size_t>(r.bytes, kMaxReceiveSize));
-                receiveSize_ = std::min(std::max(size + kReceiveSizeStep, needed), kMaxReceiveSize);
-                break;
-            }
-            case platform::IoStatus::Closed:
-                if (user_) user_->OnClosed(this);
-                return 0;
-            default:
-                // Nothing pending, or a failed read: wait for the next datagram.
-                wait = true;
-                break;
+        if (r.status == platform::IoStatus::Closed) {
+            if (user_) user_->OnClosed(this);
+            return 0;
         }
+        // Nothing pending, or a failed read: wait for the next datagram. A
+        // batch that was not filled emptied the socket: the wait comes next.
+        wait = r.status != platform::IoStatus::Ok || batch.Size() < batch.Capacity();
+        if (r.status != platform::IoStatus::Ok) continue;
+        NoteDrops(batch.DropCount());
+        Deliver(batch, size);
     }
     return 0;
 }

@@ -1,6 +1,8 @@
 // A packet source on a bound UDP port: reads datagrams on a thread of its own
-// ("UDP client thread, port %u") and hands each one to its user. Sends for
-// the RTCP handler too.
+// ("UDP client thread, port %u"), as many at once as are pending (up to a
+// batch), and hands them to its user in arrival order. Counts the datagrams
+// the kernel dropped because the socket's buffer was full. Sends for the RTCP
+// handler too.
 //
 // Thread-safety: Open and Close are serialised by the client's lock and are
 // called by the owner; SendTo may be called from any thread while the client
@@ -10,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -24,6 +27,9 @@ class CUDPClient : public CBaseThread, public IRTPClient {
 public:
     static constexpr unsigned kDefaultReceiveSize = 8192;
     static constexpr unsigned kMaxReceiveSize = 65535;
+    static constexpr int kDefaultSocketBuffer = 65535;
+    // Datagrams read by one call at most.
+    static constexpr size_t kMaxBatch = 32;
 
     explicit CUDPClient(IDebugMessage* logger);
     ~CUDPClient() override;
@@ -43,6 +49,21 @@ public:
     bool SendTo(const sockaddr_in& to, std::span<const uint8_t> bytes);
     bool IsOpen();
 
+    // The last Open failed for want of a descriptor (the process or the
+    // system had none left).
+    bool OutOfDescriptors() const { return outOfDescriptors_.load(); }
+
+    // The socket receive buffer the next Open asks for, in bytes.
+    void SetSocketBuffer(int bytes) { socketBuffer_ = bytes > 0 ? bytes : kDefaultSocketBuffer; }
+    int SocketBufferAsked() const { return socketBuffer_.load(); }
+    // What the system granted at the last Open; 0 before.
+    int SocketBufferGranted() const { return socketBufferGranted_.load(); }
+    // Datagrams the kernel dropped on this client's sockets, since construction.
+    uint64_t KernelDrops() const { return kernelDrops_.load(); }
+    // Adds the kernel's drops to `total` (owned by the caller, outliving the
+    // client) as they become known; set before Open.
+    void CountDropsInto(std::atomic<uint64_t>* total) { dropTotal_ = total; }
+
     unsigned ReceiveSize() const { return receiveSize_.load(); }
     unsigned SelectTimeoutMs() const { return selectTimeoutMs_.load(); }
 
@@ -56,6 +77,9 @@ protected:
 private:
     // Until readable (true), or stopped or the socket closed (false).
     bool WaitReadable();
+    // The user gets the batch's whole datagrams; a cut one grows the buffer.
+    void Deliver(const platform::DatagramBatch& batch, unsigned size);
+    void NoteDrops(std::optional<uint32_t> socketDrops);
 
     CLock lock_;
     IRTPClientUser* user_ = nullptr;  // set while closed, read by the thread
@@ -63,7 +87,14 @@ private:
     std::atomic<uint16_t> port_{0};
     std::atomic<unsigned> receiveSize_{kDefaultReceiveSize};
     std::atomic<unsigned> selectTimeoutMs_{2000};
-    std::vector<uint8_t> buffer_;  // the client thread's
+    std::atomic<int> socketBuffer_{kDefaultSocketBuffer};
+    std::atomic<int> socketBufferGranted_{0};
+    std::atomic<bool> outOfDescriptors_{false};
+    std::atomic<uint64_t> kernelDrops_{0};
+    std::atomic<uint64_t>* dropTotal_ = nullptr;
+    // The client thread's.
+    uint32_t socketDropsSeen_ = 0;  // the current socket's count, as last told
+    std::vector<ReceivedDatagram> delivered_;
 };
 
 }  // namespace dravnel

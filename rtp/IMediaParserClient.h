@@ -18,6 +18,9 @@ public:
     virtual bool OnFrame(ipcapture::IHostFrame* frame) = 0;
     // Width and height the channel asked the device for.
     virtual std::pair<uint32_t, uint32_t> GetFrameSize() = 0;
+    // A packet did not follow the one before it: packets were lost (or came
+    // out of order), and with them the frame being assembled.
+    virtual void OnSequenceGap() {}
 
 protected:
     ~IMediaParserClient() = default;

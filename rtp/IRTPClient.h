@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "rtp/CRTPPacket.h"
@@ -17,6 +18,13 @@
 namespace dravnel {
 
 class IRTPClientUser;
+
+// One datagram of those a source read at once.
+struct ReceivedDatagram {
+    const sockaddr_in* from;
+    const uint8_t* data;
+    unsigned length;
+};
 
 // A packet source, such as a bound UDP socket.
 class IRTPClient {
@@ -36,6 +44,10 @@ public:
     virtual void OnPacket(IRTPClient* source, const sockaddr_in* from, const uint8_t* data, unsigned length) = 0;
     virtual void OnTimeout(IRTPClient* source) = 0;
     virtual void OnClosed(IRTPClient* source) = 0;  // the source closed, or its socket failed
+    // Datagrams read at once, in arrival order; by default one OnPacket each.
+    virtual void OnPacketBatch(IRTPClient* source, std::span<const ReceivedDatagram> datagrams) {
+        for (const ReceivedDatagram& d : datagrams) OnPacket(source, d.from, d.data, d.length);
+    }
 };
 
 // The channel: receives parsed RTP packets and the session's codec parameters.

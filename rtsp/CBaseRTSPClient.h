@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Process.h"
 #include "platform/Socket.h"
 #include "rtp/IRTPClient.h"
 #include "rtsp/CRTSPResponseParser.h"
@@ -68,6 +69,8 @@ public:
     // Stops the session (sending TEARDOWN) and closes the connection.
     void StopClient();
     bool IsConnected() const { return socket_.IsOpen(); }
+    // The last StartClient could not make its socket for want of a descriptor.
+    bool OutOfDescriptors() const { return platform::IsDescriptorShortage(socket_.CreateError()); }
 
     // The request that ended the last session, with the status of its reply
     // (0: no reply); none while DESCRIBE, SETUP and PLAY went through or the

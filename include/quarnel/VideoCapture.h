@@ -31,6 +31,11 @@ public:
     virtual bool IsReservedA() { return false; }
     virtual bool IsReservedB() { return false; }
     virtual int GetChannelState() = 0;
+    // The channel's figures for the host's status text (GetChannelStatus):
+    // a line of at most textSize - 1 characters; none by default.
+    virtual void DescribeStatus(char* text, unsigned textSize) {
+        if (text && textSize) text[0] = '\0';
+    }
 };
 
 namespace ipcapture {
@@ -43,7 +48,9 @@ public:
     virtual bool StopChannel(unsigned index) = 0;
     virtual bool UpdateChannel(unsigned index, IHostSize* size, unsigned frameInterval) = 0;
     virtual void* GetReservedC() = 0;
-    // state: 0 streaming, 2 signal lost or stopped; detail and text are cleared.
+    // state: 0 streaming, 2 signal lost or stopped; detail is cleared; text
+    // (when given) gets the channel's loss figures, for a status line:
+    // "kernel drops 0, sequence gaps 0".
     virtual bool GetChannelStatus(unsigned index, int* state, int* detail, char* text, unsigned textSize) = 0;
     virtual bool QueryReservedD(uint32_t a, uint32_t b, uint32_t c) = 0;
     virtual bool QueryReservedE(uint32_t a, uint32_t b, uint32_t c) = 0;

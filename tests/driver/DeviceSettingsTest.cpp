@@ -51,6 +51,7 @@ TEST_F(SettingsFile, GivesTheValuesOrTheDefaultsSilently) {
         int32_t packetSize;
         const char* address = "10.0.0.5";
         uint16_t port = 80;
+        int32_t receiveBuffer = 0;
     } cases[] = {
         {"NoFile", nullptr, 0, 0},
         // The device's own section is the only one consulted for it (its
@@ -75,6 +76,10 @@ TEST_F(SettingsFile, GivesTheValuesOrTheDefaultsSilently) {
         {"Size101", DEFAULT_SECTION("<RTPPacketSize>101</RTPPacketSize>"), 0, 101},
         {"SizeWithTrailingBlank", DEFAULT_SECTION("<RTPPacketSize>1400 </RTPPacketSize>"), 0, 0},
         {"SizeTooLarge", DEFAULT_SECTION("<RTPPacketSize>4294968696</RTPPacketSize>"), 0, 0},
+        {"ReceiveBuffer", DEFAULT_SECTION("<RTPReceiveBuffer>8388608</RTPReceiveBuffer>"), 0, 0, "10.0.0.5", 80,
+         8388608},
+        {"ReceiveBufferTooSmall", DEFAULT_SECTION("<RTPReceiveBuffer>4095</RTPReceiveBuffer>"), 0, 0},
+        {"ReceiveBufferNotANumber", DEFAULT_SECTION("<RTPReceiveBuffer>2M</RTPReceiveBuffer>"), 0, 0},
         {"Malformed", "<Configuration><Default><RTPMode>RTPoverTCP</RTPMode></Default>", 0, 0},
         {"Empty", "", 0, 0},
         {"OtherRoot", "<Settings><Default><RTPMode>RTPoverTCP</RTPMode></Default></Settings>", 0, 0},
@@ -87,6 +92,7 @@ TEST_F(SettingsFile, GivesTheValuesOrTheDefaultsSilently) {
         const auto s = ReadDeviceSettings(&driver);
         EXPECT_EQ(s.RTPMode, c.mode);
         EXPECT_EQ(s.RTPPacketSize, c.packetSize);
+        EXPECT_EQ(s.RTPReceiveBuffer, c.receiveBuffer);
     }
     EXPECT_TRUE(driver.Lines().empty());  // nothing is ever logged
 }

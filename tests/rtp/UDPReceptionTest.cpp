@@ -3,6 +3,8 @@
 // receiver with its queue, its delivery thread and its stop; RTCP sender
 // reports, and the RTCP handler with a test clock and a fixed SSRC.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -175,6 +177,84 @@ TEST_F(UDPReception, FailedWaitsAreRetriedAndOnlyAClosedSocketEndsTheThread) {
     EXPECT_EQ(user.datagrams, (std::vector<Bytes>{{1}, {2}}));
 }
 
+// A key frame leaves many cameras in one burst. With the client's thread
+// held inside the first datagram's call until the burst is out, the rest of
+// it waits in the socket's receive buffer: at the receiver's size, every
+// datagram of a burst four times the old 64 KB buffer arrives and the kernel
+// drops none; at the old size it drops some, and the client counts exactly
+// the ones it never got (told by the next datagram that arrives).
+TEST_F(UDPReception, KeyFrameBurst) {
+    constexpr size_t kBurst = 190;  // 1400-byte datagrams: 266 000 bytes
+    const struct {
+        const char* name;
+        int socketBuffer;
+        bool lossless;
+    } kCases[] = {
+        {"the old 64 KB buffer", 65535, false},
+        {"the receiver's buffer", dravnel::CRTPReceiver::kSocketBuffer, true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        quarnel::test::Recorder recorder;
+        dravnel::CManualEvent burstSent;
+        std::atomic<bool> held{false};
+        recorder.onPacket = [&](dravnel::IRTPClient*) {
+            if (!held.exchange(true)) burstSent.Wait(platform::kInfinite);
+        };
+        dravnel::CUDPClient client(nullptr);
+        client.SetSocketBuffer(c.socketBuffer);
+        ASSERT_TRUE(client.Open(&recorder, 0));
+        if (c.lossless && client.SocketBufferGranted() < c.socketBuffer)
+            GTEST_SKIP() << "the system grants only " << client.SocketBufferGranted() << " bytes";
+        for (size_t i = 0; i < kBurst; ++i) ASSERT_TRUE(peer.SendTo(client.GetPort(), RtpPacket(uint16_t(i), 1388)));
+        ASSERT_TRUE(WaitUntil([&] { return held.load(); }));
+        burstSent.Set();
+        // Until a datagram arrives that tells of the drops before it (one sent
+        // while the buffer is still full is dropped too), another is sent.
+        size_t sent = kBurst;
+        ASSERT_TRUE(WaitUntil([&] {
+            if (recorder.Count() + client.KernelDrops() == sent) return true;
+            peer.SendTo(client.GetPort(), RtpPacket(uint16_t(sent++), 1388));
+            return false;
+        })) << recorder.Count() << " received, " << client.KernelDrops() << " dropped of " << sent;
+        if (c.lossless)
+            EXPECT_EQ(client.KernelDrops(), 0u);
+        else
+            EXPECT_GT(client.KernelDrops(), 0u);
+        client.Close();
+    }
+}
+
+// With every descriptor of the process taken the client fails to open and
+// says why; one descriptor freed, it opens: a socket is all it needs. (It
+// opens once before, which also lets UBSan learn the types it checks while
+// it still has descriptors for that.)
+TEST_F(UDPReception, ClientOutOfDescriptors) {
+    dravnel::CUDPClient client(nullptr);
+    ASSERT_TRUE(client.Open(&user, 0));
+    client.Close();
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int probe = dup(0);
+    ASSERT_GE(probe, 0);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(probe) + 4;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> taken{probe};
+    for (int fd; (fd = dup(0)) >= 0;) taken.push_back(fd);
+
+    EXPECT_FALSE(client.Open(&user, 0));
+    EXPECT_TRUE(client.OutOfDescriptors());
+    close(taken.back());
+    taken.pop_back();
+    EXPECT_TRUE(client.Open(&user, 0));
+    EXPECT_FALSE(client.OutOfDescriptors());
+    client.Close();
+
+    for (int fd : taken) close(fd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+}
+
 class RTPReceiver : public UDPReception {
 protected:
     RTPReceiver() { receiver.SetUser(&user); }
@@ -196,10 +276,13 @@ protected:
 // taken port fails and leaves the receiver stopped. It starts again, and over
 // loopback UDP delivers well-formed packets with their sender; malformed ones
 // (header only, version 1), and anything from a source other than its own,
-// are dropped.
+// are dropped. Its socket asks for a buffer that holds key-frame bursts, or
+// the size it was told.
 TEST_F(RTPReceiver, StopStartAndDeliver) {
     user.onRtpPacket = [](dravnel::CRTPPacket*) { std::this_thread::sleep_for(5ms); };
     ASSERT_TRUE(receiver.Start(0));
+    EXPECT_EQ(static_cast<dravnel::CUDPClient*>(receiver.Source())->SocketBufferAsked(),
+              dravnel::CRTPReceiver::kSocketBuffer);
     for (uint16_t seq = 0; seq < 50; ++seq) Inject(RtpPacket(seq));
     ASSERT_TRUE(user.WaitCount(2));
     receiver.Stop();
@@ -217,7 +300,9 @@ TEST_F(RTPReceiver, StopStartAndDeliver) {
     EXPECT_EQ(receiver.Source(), nullptr);
     EXPECT_FALSE(receiver.IsRunning());
 
+    receiver.SetSocketBuffer(1 << 20);
     ASSERT_TRUE(receiver.Start(0));
+    EXPECT_EQ(static_cast<dravnel::CUDPClient*>(receiver.Source())->SocketBufferAsked(), 1 << 20);
     dravnel::CUDPClient other(nullptr);
     Inject(RtpPacket(5), &other);
     receiver.OnTimeout(&other);

@@ -40,6 +40,32 @@ TEST(Event, AutoResetWakesOnceManualResetStaysSetAndWaitAnyCoversEventsAndASocke
     close(fds[1]);
 }
 
+// An event holds no descriptor until a wait puts it beside a socket, and
+// keeps the one it gets then. Either way a Set from another thread ends the
+// wait, whichever comes first, the set or the wait.
+TEST(Event, HoldsADescriptorOnlyOnceWaitedBesideASocket) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    platform::Event plain, manual(platform::Event::Mode::Manual);
+    for (const bool besideSocket : {false, true}) {
+        SCOPED_TRACE(besideSocket ? "beside a socket" : "events alone");
+        for (const int delayMs : {0, 20}) {
+            std::thread setter([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+                manual.Set();
+            });
+            EXPECT_EQ(WaitAny({&plain, &manual}, platform::kInfinite, besideSocket ? fds[0] : -1, POLLIN), 1);
+            setter.join();
+            manual.Reset();
+        }
+        EXPECT_EQ(WaitAny({&plain, &manual}, 10, besideSocket ? fds[0] : -1, POLLIN), platform::kWaitTimeout);
+        EXPECT_EQ(plain.HasFd(), besideSocket);
+        EXPECT_EQ(manual.HasFd(), besideSocket);
+    }
+    close(fds[0]);
+    close(fds[1]);
+}
+
 // The lock is held three deep while four threads queue for it; none of them
 // gets it before the third unlock (each notes whether the owner had let go
 // when it first got in), and then they exclude each other, each locking twice.

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Process.h"
 #include "platform/Terminal.h"
 #include "quarnel/Version.h"
 #include "tools/cli/CommandSim.h"
@@ -87,6 +88,8 @@ int Main(int argc, char** argv) {
     if (args[0] == "--version" || args[0] == "version") return PrintVersion();
     // Ctrl-C and SIGTERM end a run cleanly instead of killing the process.
     platform::InstallStopRequest();
+    // Many channels (and their output files) need more than the usual 1024.
+    platform::RaiseDescriptorLimit();
     const std::string command = args[0];
     args.erase(args.begin());
     if (command == "open") return RunOpen(args);

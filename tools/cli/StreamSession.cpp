@@ -26,7 +26,7 @@ std::string FormatChannelLine(const ChannelResult& channel, const char* state, d
                   state, static_cast<unsigned long long>(channel.figures.frames), fps, kbps,
                   static_cast<unsigned long long>(channel.figures.keyFrames), channel.reconnects,
                   channel.figures.width, channel.figures.height);
-    return line;
+    return channel.loss.empty() ? std::string(line) : std::string(line) + "  " + channel.loss;
 }
 
 std::string StreamFileExtension(int codec) {
@@ -122,7 +122,9 @@ StreamResult RunStream(const StreamSettings& settings, FILE* out) {
         for (size_t i = 0; i < result.channels.size(); ++i) {
             auto& channel = result.channels[i];
             int state = 2, detail = 0;
-            const bool known = capture->GetChannelStatus(channel.index, &state, &detail, nullptr, 0);
+            char loss[128] = {};
+            const bool known = capture->GetChannelStatus(channel.index, &state, &detail, loss, sizeof loss);
+            if (known) channel.loss = loss;
             const bool streaming = known && state == 0;
             if (wasStreaming[i] && !streaming) ++channel.reconnects;
             wasStreaming[i] = streaming;

@@ -35,6 +35,7 @@ struct ChannelResult {
     std::string path;
     StreamFigures figures;
     uint32_t reconnects = 0;  // times the stream was lost after it had run
+    std::string loss;         // the driver's status text: kernel drops, sequence gaps
 };
 
 struct StreamResult {
@@ -58,7 +59,8 @@ StreamResult RunStream(const StreamSettings& settings, FILE* out);
 // for it; empty when the driver said nothing.
 std::string NoVideoReason(const std::vector<host::DebugLine>& diagnostics, unsigned index);
 
-// "[ch 0] streaming  250 frames  25.0 fps  1024 kbit/s  10 key  0 reconnects"
+// "[ch 0] streaming  250 frames  25.0 fps  1024 kbit/s  10 key  0 reconnects  704x576
+//  kernel drops 0, sequence gaps 0"
 std::string FormatChannelLine(const ChannelResult& channel, const char* state, double fps, double kbps);
 
 }  // namespace quarnel::cli

@@ -35,15 +35,15 @@ const std::string kJpegRecording = QUARNEL_BENCH_DATA_DIR "/jpeg_1080p.rtpstream
 const std::string kMpeg4Recording = QUARNEL_BENCH_DATA_DIR "/mpeg4_1080p.rtpstream";
 
 bool Exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && st.st_size > 0;
 }
 
 bool Record(const std::string& path, const std::string& encoder) {
     const std::string command =
         "gst-launch-1.0 -q videotestsrc num-buffers=50 pattern=smpte horizontal-speed=4 "
-        "! video/x-raw,width=1920,height=1080,framerate=25/1,format=I420 ! " + encoder +
-        " ! rtpstreampay ! filesink location='" + path + "'";
+        "! video/x-raw,width=1920,height=1080,framerate=25/1,format=I420 ! " +
+        encoder + " ! rtpstreampay ! filesink location='" + path + "'";
     std::fprintf(stderr, "recording %s\n", path.c_str());
     return std::system(command.c_str()) == 0 && Exists(path);
 }
@@ -185,7 +185,8 @@ public:
             const auto rate = run.counters.find("bytes_per_second");
             if (rate == run.counters.end()) continue;
             if (run.run_type == Run::RT_Iteration || run.aggregate_name == "mean") {
-                rates[run.run_name.function_name + "/" + run.run_name.args] = rate->second;  // DepacketizeJpeg/, MemcpyBaseline/Jpeg
+                rates[run.run_name.function_name + "/" + run.run_name.args] =
+                    rate->second;  // DepacketizeJpeg/, MemcpyBaseline/Jpeg
             }
         }
         ConsoleReporter::ReportRuns(runs);
@@ -198,8 +199,9 @@ public:
 int main(int argc, char** argv) {
     if ((!Exists(kJpegRecording) && !Record(kJpegRecording, "jpegenc ! rtpjpegpay mtu=1400")) ||
         (!Exists(kMpeg4Recording) &&
-         !Record(kMpeg4Recording, "avenc_mpeg4 bitrate=8000000 gop-size=25 max-bframes=0 ! rtpmp4vpay mtu=1400 "
-                                  "config-interval=-1"))) {
+         !Record(kMpeg4Recording,
+                 "avenc_mpeg4 bitrate=8000000 gop-size=25 max-bframes=0 ! rtpmp4vpay mtu=1400 "
+                 "config-interval=-1"))) {
         std::fprintf(stderr, "no recordings (gst-launch-1.0 with jpegenc and avenc_mpeg4 is needed)\n");
         return 1;
     }

@@ -117,8 +117,7 @@ void CBaseCameraChannel::SetCameraState(bool online) {
                               CameraName(false).c_str());
         break;
     default:
-        driver_->DebugMessage(kLevelError, "%s: %s is offline or failed", kSetCameraState,
-                              CameraName(false).c_str());
+        driver_->DebugMessage(kLevelError, "%s: %s is offline or failed", kSetCameraState, CameraName(false).c_str());
         break;
     }
 }
@@ -189,8 +188,9 @@ void CBaseCameraChannel::StopCaptureThread() {
         // The message keeps its traditional wording; a thread is never killed
         // here (its locks and sockets would be lost), so the wait goes on.
         if (driver_) {
-            driver_->DebugMessage(kLevelWarning, "%s: Video capture thread for %s cannot be stopped and will be "
-                                                 "terminated now",
+            driver_->DebugMessage(kLevelWarning,
+                                  "%s: Video capture thread for %s cannot be stopped and will be "
+                                  "terminated now",
                                   kStopThread, CameraName(true).c_str());
         }
         captureThread_.WaitFinished(platform::kInfinite);

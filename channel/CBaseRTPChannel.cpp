@@ -35,8 +35,7 @@ bool CBaseRTPChannel::StartStreaming() {
         // Silence on the new port means no earlier stream still arrives there.
         platform::Event* events[2] = {stopEvent_.Handle(), packetArrived_.Handle()};
         const int got = platform::WaitAny(std::span<platform::Event* const>(events, 2), staleProbeMs_);
-        if (got == platform::kWaitTimeout && rtcp_.Start(deviceAddress_, static_cast<uint16_t>(port + 1)))
-            return true;
+        if (got == platform::kWaitTimeout && rtcp_.Start(deviceAddress_, static_cast<uint16_t>(port + 1))) return true;
         receiver_.Stop();
         rtcp_.Stop();
         if (got == 0) return false;

@@ -79,7 +79,6 @@ protected:
     void SessionStarted() { noDescriptorReported_ = false; }
 
 private:
-
     CRTPReceiver receiver_;
     CRTCPHandler rtcp_;
     CManualEvent packetArrived_;

@@ -39,14 +39,14 @@ bool CBaseRTSPChannel::StartStreaming() {
 
 std::string CBaseRTSPChannel::NoVideoReason(NoVideoStage stage) {
     switch (stage) {
-        case NoVideoStage::Prepare:
-            return "its stream could not be configured";
-        case NoVideoStage::Start:
-            if (RTPMode == kRtpOverUdp && RtpPort() == 0) return "no UDP port pair is free for RTP";
-            return HUtils::Format("RTSP port %u is unreachable or refuses the connection",
-                                  static_cast<unsigned>(serverPort_));
-        case NoVideoStage::FirstFrame:
-            break;
+    case NoVideoStage::Prepare:
+        return "its stream could not be configured";
+    case NoVideoStage::Start:
+        if (RTPMode == kRtpOverUdp && RtpPort() == 0) return "no UDP port pair is free for RTP";
+        return HUtils::Format("RTSP port %u is unreachable or refuses the connection",
+                              static_cast<unsigned>(serverPort_));
+    case NoVideoStage::FirstFrame:
+        break;
     }
     if (const auto failure = client_.LastFailure()) {
         const char* method = MethodName(failure->method);

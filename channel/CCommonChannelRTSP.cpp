@@ -88,10 +88,10 @@ bool CCommonChannelRTSP::RequestGet(const std::string& path, std::string& text, 
             const std::string res = HUtils::GetValue(text, "res", "=", kTerminators);
             if (res == "200" || (res.empty() && lenient)) return true;
             requestFailure_ = "the device refused the stream settings (result code " + res + ")";
-            result = CResultDef(kLevelError, CResultDef::kBadResult,
-                                HUtils::Format("%s: Device %s unable to process request \"%s\", result code = %s",
-                                               kRequestGet, Driver()->GetAddressText().c_str(), path.c_str(),
-                                               res.c_str()));
+            result =
+                CResultDef(kLevelError, CResultDef::kBadResult,
+                           HUtils::Format("%s: Device %s unable to process request \"%s\", result code = %s",
+                                          kRequestGet, Driver()->GetAddressText().c_str(), path.c_str(), res.c_str()));
         }
     }
     LogThrottled(result);
@@ -134,12 +134,10 @@ bool CCommonChannelRTSP::UpdateMainStreamConfiguration(const std::string& codec)
     } else {
         changes.Change(prefix + "res", HUtils::ToUpper(name));
     }
-    changes.Change(prefix + "bitrate",
-                   BitrateForQuality(HUtils::GetValue(reply, prefix + "maxbr", "=", kTerminators)));
+    changes.Change(prefix + "bitrate", BitrateForQuality(HUtils::GetValue(reply, prefix + "maxbr", "=", kTerminators)));
     changes.Change(prefix + "ratecontrol", "cbr");
     if (params.FrameInterval != 0) {
-        const std::string rate = std::to_string(
-            DeviceFrameRate(reply, prefix, ChannelFrameRate(params.FrameInterval)));
+        const std::string rate = std::to_string(DeviceFrameRate(reply, prefix, ChannelFrameRate(params.FrameInterval)));
         changes.Change(prefix + "fps", rate);
         changes.Change(prefix + "gov", rate);
     }
@@ -185,13 +183,12 @@ bool CCommonChannelRTSP::UpdateMainStreamConfiguration_ModelB(const std::string&
         second.Append(prefix + "gov_struct", "1");
     }
     if (params.FrameInterval != 0) {
-        const std::string rate = std::to_string(
-            DeviceFrameRate(reply, prefix, ChannelFrameRate(params.FrameInterval), false));
+        const std::string rate =
+            std::to_string(DeviceFrameRate(reply, prefix, ChannelFrameRate(params.FrameInterval), false));
         second.Change(prefix + "fps", rate);
         second.Change(prefix + "gov", rate);
     }
-    second.Change(prefix + "bitrate",
-                  BitrateForQuality(HUtils::GetValue(reply, prefix + "maxbr", "=", kTerminators)));
+    second.Change(prefix + "bitrate", BitrateForQuality(HUtils::GetValue(reply, prefix + "maxbr", "=", kTerminators)));
     if (second.Empty()) return true;
     rtspPort_ = 0;
     return RequestGet(setPath + second.List(), answer, false);

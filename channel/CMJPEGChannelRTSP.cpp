@@ -82,14 +82,12 @@ bool CMJPEGChannelRTSP::SetHitronStreamParameters_ModelB() {
     changes.Change(prefix + "en", "1");
     changes.Change(prefix + "codec", "MJPEG");
     changes.Change(prefix + "res", HUtils::Format("%ux%u", params.Width, params.Height));
-    changes.Change(prefix + "bitrate",
-                   BitrateForQuality(HUtils::GetValue(reply, prefix + "maxbr", "=", kTerminators)));
+    changes.Change(prefix + "bitrate", BitrateForQuality(HUtils::GetValue(reply, prefix + "maxbr", "=", kTerminators)));
     changes.Change(prefix + "fps",
                    std::to_string(DeviceFrameRate(reply, prefix, ChannelFrameRate(params.FrameInterval), false)));
     if (changes.Empty()) return true;
     std::string answer;
-    return RequestGet(HUtils::Format("/video/video.php?app=set&ch=%u&strm=2", channel) + changes.List(), answer,
-                      false);
+    return RequestGet(HUtils::Format("/video/video.php?app=set&ch=%u&strm=2", channel) + changes.List(), answer, false);
 }
 
 }  // namespace dravnel

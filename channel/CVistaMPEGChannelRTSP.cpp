@@ -22,8 +22,8 @@ constexpr uint16_t kDefaultRtspPort = 554;
 
 }  // namespace
 
-CVistaMPEGChannelRTSP::CVistaMPEGChannelRTSP(unsigned channel, IDriver* driver,
-                                             ipcapture::IHostChannelSink* hostSink, CVistaIOCallback* alarmSink)
+CVistaMPEGChannelRTSP::CVistaMPEGChannelRTSP(unsigned channel, IDriver* driver, ipcapture::IHostChannelSink* hostSink,
+                                             CVistaIOCallback* alarmSink)
     : CBaseRTSPChannel(channel, driver, hostSink),
       sender_(*driver->GetDeviceInfo()),
       parser_(driver, driver->GetDriverName()),

@@ -119,10 +119,14 @@ ICameraChannel* CIPCaptureDriver::CreateChannel(unsigned channel, ipcapture::IHo
         return new (std::nothrow) CVistaMPEGChannelRTSP(channel, this, hostSink, ioCallback_);
     }
     switch (codec_) {
-    case kCodecMjpeg: return new (std::nothrow) CMJPEGChannelRTSP(channel, this, hostSink);
-    case kCodecMpeg4: return new (std::nothrow) CMPEG4ChannelRTSP(channel, this, hostSink);
-    case kCodecH264: return new (std::nothrow) CH264ChannelRTSP(channel, this, hostSink);
-    default: return nullptr;
+    case kCodecMjpeg:
+        return new (std::nothrow) CMJPEGChannelRTSP(channel, this, hostSink);
+    case kCodecMpeg4:
+        return new (std::nothrow) CMPEG4ChannelRTSP(channel, this, hostSink);
+    case kCodecH264:
+        return new (std::nothrow) CH264ChannelRTSP(channel, this, hostSink);
+    default:
+        return nullptr;
     }
 }
 
@@ -146,9 +150,7 @@ void CIPCaptureDriver::DebugMessage(int level, const char* format, ...) {
     sink_->OnDebugInfo(&info);
 }
 
-std::string CIPCaptureDriver::GetAddressText() {
-    return device_.Address + ":" + std::to_string(device_.Port);
-}
+std::string CIPCaptureDriver::GetAddressText() { return device_.Address + ":" + std::to_string(device_.Port); }
 
 std::string CIPCaptureDriver::GetParameterText(int number) {
     auto it = parameters_.find(number);

@@ -68,8 +68,7 @@ bool CIPVideoCapture::StartChannel(unsigned index, ipcapture::IHostChannelSink* 
     fresh.primary.reset(creator_ ? creator_->CreateChannel(index, sink) : nullptr);
     if (!fresh.primary) return false;
     const bool started = fresh.primary->Start(params);
-    if (started && description && description->GetStream() &&
-        description->GetStream()->WantsSecondaryStream()) {
+    if (started && description && description->GetStream() && description->GetStream()->WantsSecondaryStream()) {
         fresh.secondary.reset(creator_->CreateSecondaryChannel(index, sink));
     }
 

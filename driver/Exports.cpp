@@ -21,7 +21,7 @@ void DeleteIPCapture(IIPCaptureDriver* driver) { delete driver; }
 void DeleteIPCaptureEx(IIPCaptureDriver* driver) { DeleteIPCapture(driver); }
 
 dravnel::ipcapture::IIPCapabilityQuery* CreateCapabilityQueryModule(dravnel::ipcapture::IHostCapabilitySink* sink,
-                                                                     int ntsc) {
+                                                                    int ntsc) {
     return dravnel::capability::CreateModule(sink, ntsc);
 }
 void DeleteCapabilityQueryModule(dravnel::ipcapture::IIPCapabilityQuery* module) {

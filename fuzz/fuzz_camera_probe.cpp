@@ -17,9 +17,14 @@
 namespace {
 
 const char* const kPaths[] = {
-    "/config.txt",      "/video/video.php?app=get&ch=1&strm=1", "/video/ae_awb.php?app=get",
-    "/event/alarm_in.php?app=get", "/event/alarm_out.php?app=get", "/device/ptz.php?app=get",
-    "/admin/alarm.html?app=get",   "/admin/event.html?app=get",
+    "/config.txt",
+    "/video/video.php?app=get&ch=1&strm=1",
+    "/video/ae_awb.php?app=get",
+    "/event/alarm_in.php?app=get",
+    "/event/alarm_out.php?app=get",
+    "/device/ptz.php?app=get",
+    "/admin/alarm.html?app=get",
+    "/admin/event.html?app=get",
 };
 
 class FuzzedCamera : public dravnel::CVistaCameraProperties {

@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
     const size_t cut = text.find('\xFF');
     dravnel::CRTSPResponseParser parser;
-    parser.Parse("RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: " + text.substr(cut == std::string::npos ? 0 : cut + 1) +
-                     "\r\n\r\n",
+    parser.Parse("RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: " +
+                     text.substr(cut == std::string::npos ? 0 : cut + 1) + "\r\n\r\n",
                  dravnel::RTSPMethod::Describe);
 
     dravnel::AuthorizationInputs in;
@@ -35,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (in.scheme == dravnel::AuthScheme::None && !line.empty()) __builtin_trap();
 
     // The line form decodes back to its input within the limit.
-    if (text.size() <= 256 && dravnel::Base64Decode(dravnel::Base64EncodeLine(text), 256) !=
-                                  std::vector<uint8_t>(text.begin(), text.end()))
+    if (text.size() <= 256 &&
+        dravnel::Base64Decode(dravnel::Base64EncodeLine(text), 256) != std::vector<uint8_t>(text.begin(), text.end()))
         __builtin_trap();
     char mime[512];
     if (dravnel::Base64Encode(data, size, mime, sizeof mime) != (dravnel::Base64EncodedSize(size) <= sizeof mime))

@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view first = text.substr(0, cut);
     dravnel::ReplyCSeq(first);
     const size_t header = dravnel::HeaderBlockLength(first);
-    if (header != std::string_view::npos && dravnel::AnnouncedContentLength(first.substr(0, header)) >
-                                                dravnel::kMaxReplyBytes + 1)
+    if (header != std::string_view::npos &&
+        dravnel::AnnouncedContentLength(first.substr(0, header)) > dravnel::kMaxReplyBytes + 1)
         __builtin_trap();
     dravnel::CRTSPResponseParser parser;
     const bool ok = parser.Parse(text.substr(0, cut), method);

@@ -194,7 +194,8 @@ bool CVistaIO::FireTrigger() {
     std::string reply;
     // A device whose group the recorder never learnt is served as a standard
     // one, as its channels are: an "on" that sent nothing would pass for done.
-    if (mode_ == 1 || mode_ == 3 || mode_ == kNoIntParameter) return RequestGet_AlarmOut("/event/trigger.php?app=set&make_trigger=1", reply);
+    if (mode_ == 1 || mode_ == 3 || mode_ == kNoIntParameter)
+        return RequestGet_AlarmOut("/event/trigger.php?app=set&make_trigger=1", reply);
     if (mode_ == 2) return RequestGet_AlarmOut("/event/trigger.php?make_trigger=1", reply);
     return true;
 }

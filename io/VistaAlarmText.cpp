@@ -29,9 +29,12 @@ std::vector<int> ParseMessage(std::string_view message, unsigned inputCount) {
             states[i] = kIOStateInactive;
         } else if (alarm == "1") {
             const std::string value = GetValue(message, Format("alarm%u", i + 1), "=", kMessageTerminators);
-            if (value.empty() || value == "0") states[i] = kIOStateInactive;
-            else if (value == "1") states[i] = kIOStateActive;
-            else states[i] = kIOStateUnknown;
+            if (value.empty() || value == "0")
+                states[i] = kIOStateInactive;
+            else if (value == "1")
+                states[i] = kIOStateActive;
+            else
+                states[i] = kIOStateUnknown;
         }
     }
     return states;

@@ -13,8 +13,8 @@
 #include <curl/curl.h>
 
 #include <atomic>
-#include <mutex>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>

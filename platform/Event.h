@@ -78,12 +78,10 @@ private:
 // Waits until one of the events is set, or (when socketFd >= 0) the socket is
 // ready for socketEvents (POLLIN, POLLOUT). Returns the index of the first set
 // event, events.size() for the socket, kWaitTimeout, or kWaitFailed.
-int WaitAny(std::span<Event* const> events, uint32_t timeoutMs, int socketFd = -1,
-            short socketEvents = 0);
+int WaitAny(std::span<Event* const> events, uint32_t timeoutMs, int socketFd = -1, short socketEvents = 0);
 inline int WaitAny(std::initializer_list<Event*> events, uint32_t timeoutMs, int socketFd = -1,
                    short socketEvents = 0) {
-    return WaitAny(std::span<Event* const>(events.begin(), events.size()), timeoutMs, socketFd,
-                   socketEvents);
+    return WaitAny(std::span<Event* const>(events.begin(), events.size()), timeoutMs, socketFd, socketEvents);
 }
 
 }  // namespace platform

@@ -19,7 +19,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -52,21 +51,21 @@ struct HttpTransferSpec {
     std::string target;  // path and query as they go on the request line
     std::string userName;
     std::string password;
-    uint32_t authSchemes = 0;           // http_auth bits; 0 presents no credentials
-    std::vector<std::string> headers;   // "Name: value", replacing a default of that name
+    uint32_t authSchemes = 0;          // http_auth bits; 0 presents no credentials
+    std::vector<std::string> headers;  // "Name: value", replacing a default of that name
     std::vector<uint8_t> body;
-    uint64_t totalLength = 0;           // announced body length; the larger of it and body.size() counts
+    uint64_t totalLength = 0;  // announced body length; the larger of it and body.size() counts
     bool ignoreCertErrors = false;
     bool followRedirects = false;
-    bool returnAfterSend = false;       // Open returns once the request is out, without a head
+    bool returnAfterSend = false;  // Open returns once the request is out, without a head
 };
 
 enum class HttpResult {
     Ok,
-    End,       // the body is complete: nothing more to read
-    Timeout,   // no progress within the idle time-out
-    Aborted,   // Close was called
-    Failed,    // connection, protocol or set-up error; the request is closed
+    End,      // the body is complete: nothing more to read
+    Timeout,  // no progress within the idle time-out
+    Aborted,  // Close was called
+    Failed,   // connection, protocol or set-up error; the request is closed
 };
 
 class HttpClient {

@@ -1,10 +1,10 @@
 #include "platform/Process.h"
 
 #include <dlfcn.h>
-#include <sys/resource.h>
 #include <sys/random.h>
-#include <sys/syscall.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,8 +37,7 @@ std::string DirectoryOf(const std::string& path) {
 std::string ExecutableDirectory(size_t maxLength) {
     char buffer[4096];
     ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer || static_cast<size_t>(n) > maxLength)
-        return {};
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer || static_cast<size_t>(n) > maxLength) return {};
     return DirectoryOf(std::string(buffer, static_cast<size_t>(n)));
 }
 
@@ -61,8 +60,7 @@ std::array<uint16_t, 4> HostProductVersion() {
 uint32_t RandomU32() {
     uint32_t value = 0;
     if (getrandom(&value, sizeof value, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof value)) return value;
-    std::mt19937 fallback(static_cast<uint32_t>(
-        std::chrono::system_clock::now().time_since_epoch().count()));
+    std::mt19937 fallback(static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()));
     return fallback();
 }
 

@@ -158,8 +158,7 @@ Socket Socket::Accept(sockaddr_in* from) {
     return s;
 }
 
-bool Socket::Connect(uint32_t addressNetworkOrder, uint16_t port, uint32_t rounds, uint32_t roundMs,
-                     Event* abort) {
+bool Socket::Connect(uint32_t addressNetworkOrder, uint16_t port, uint32_t rounds, uint32_t roundMs, Event* abort) {
     if (fd_ < 0 || !SetNonBlocking(true)) return false;
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -259,15 +258,15 @@ IoResult Socket::ReceiveBatch(DatagramBatch& batch) {
     int n;
     do {
         // MSG_TRUNC: a datagram's length is its real one, even when cut.
-        n = recvmmsg(fd_, batch.headers_.get(), static_cast<unsigned>(batch.count_), MSG_DONTWAIT | MSG_TRUNC,
-                     nullptr);
+        n = recvmmsg(fd_, batch.headers_.get(), static_cast<unsigned>(batch.count_), MSG_DONTWAIT | MSG_TRUNC, nullptr);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return {StatusOfErrno(), 0};
     batch.received_ = static_cast<size_t>(n);
     for (size_t i = 0; i < batch.received_; ++i) {
         msghdr& m = batch.headers_[i].msg_hdr;
         for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c)) {
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL && c->cmsg_len >= CMSG_LEN(sizeof(uint32_t))) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL &&
+                c->cmsg_len >= CMSG_LEN(sizeof(uint32_t))) {
                 uint32_t drops;
                 std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
                 batch.drops_ = drops;
@@ -279,8 +278,7 @@ IoResult Socket::ReceiveBatch(DatagramBatch& batch) {
 
 bool Socket::SendTo(const sockaddr_in& to, std::span<const uint8_t> data) {
     if (fd_ < 0) return false;
-    ssize_t n = sendto(fd_, data.data(), data.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to),
-                       sizeof to);
+    ssize_t n = sendto(fd_, data.data(), data.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     return n == static_cast<ssize_t>(data.size());
 }
 

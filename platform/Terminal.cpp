@@ -58,8 +58,7 @@ bool WaitForStopRequest(uint32_t timeoutMs) {
 }
 void RequestStop() { SignalStop(StopFd()); }
 
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         uint32_t timeoutMs) {
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments, uint32_t timeoutMs) {
     ProgramResult result;
     // Through the shell so that standard error joins standard output and the
     // program is found on PATH; every argument is quoted.
@@ -85,8 +84,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     uint8_t buffer[4096];
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         IoResult got = child.Read(buffer, static_cast<uint32_t>(left.count()));
         if (got.status == IoStatus::Ok) {
@@ -127,8 +126,8 @@ InputLine ReadInputLine(std::string& line, uint32_t timeoutMs) {
             take(pending.size(), 0);
             return InputLine::Line;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return InputLine::Timeout;
         pollfd p{STDIN_FILENO, POLLIN, 0};
         const int ready = poll(&p, 1, static_cast<int>(left.count()));
@@ -137,8 +136,10 @@ InputLine ReadInputLine(std::string& line, uint32_t timeoutMs) {
         char buffer[512];
         const ssize_t got = ready < 0 ? -1 : read(STDIN_FILENO, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) ended = true;
-        else pending.append(buffer, static_cast<size_t>(got));
+        if (got <= 0)
+            ended = true;
+        else
+            pending.append(buffer, static_cast<size_t>(got));
     }
 }
 

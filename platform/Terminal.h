@@ -33,12 +33,11 @@ enum class InputLine { Line, Timeout, End };
 InputLine ReadInputLine(std::string& line, uint32_t timeoutMs);
 
 struct ProgramResult {
-    int exitCode = -1;     // the program's exit status, or 128 + signal; -1 when it did not run
-    std::string output;    // standard output and standard error together
+    int exitCode = -1;   // the program's exit status, or 128 + signal; -1 when it did not run
+    std::string output;  // standard output and standard error together
 };
 // Runs a program (looked up on PATH) with arguments and collects its output,
 // at most timeoutMs; a program still running then is killed.
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         uint32_t timeoutMs);
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments, uint32_t timeoutMs);
 
 }  // namespace platform

@@ -55,13 +55,9 @@ bool Thread::Start(std::function<void()> body) {
     return true;
 }
 
-bool Thread::Running() const {
-    return thread_.joinable() && finished_ && !finished_->IsSet();
-}
+bool Thread::Running() const { return thread_.joinable() && finished_ && !finished_->IsSet(); }
 
-bool Thread::IsCurrent() const {
-    return thread_.joinable() && thread_.get_id() == std::this_thread::get_id();
-}
+bool Thread::IsCurrent() const { return thread_.joinable() && thread_.get_id() == std::this_thread::get_id(); }
 
 bool Thread::WaitFinished(uint32_t timeoutMs) {
     if (!thread_.joinable()) return true;

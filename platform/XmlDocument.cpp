@@ -4,11 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
-#include <atomic>
 #include <new>
 #include <pugixml.hpp>
 #include <sstream>

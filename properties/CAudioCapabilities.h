@@ -13,9 +13,7 @@ public:
     virtual ~CAudioCapabilities() = default;
 
     // "Count=2; IsStereo=1"
-    std::string Text() const {
-        return "Count=" + std::to_string(count) + "; IsStereo=" + (isStereo ? "1" : "0");
-    }
+    std::string Text() const { return "Count=" + std::to_string(count) + "; IsStereo=" + (isStereo ? "1" : "0"); }
 
     uint32_t count = 0;  // audio channels; 0: no audio in this direction
     bool isStereo = false;

@@ -39,8 +39,8 @@ bool CBaseCameraProperties::WriteFrameRates(ipcapture::IHostFrameRateList* sink)
     return true;
 }
 
-bool CBaseCameraProperties::WriteProperty(ipcapture::IHostCapabilityResults* sink, uint32_t id,
-                                          const std::string& name, uint32_t attributeB, const std::string& value) {
+bool CBaseCameraProperties::WriteProperty(ipcapture::IHostCapabilityResults* sink, uint32_t id, const std::string& name,
+                                          uint32_t attributeB, const std::string& value) {
     ipcapture::IHostPropertyEntry* entry = sink->CreateProperty(id);
     if (!entry) return false;
     entry->SetName(name.c_str());
@@ -81,7 +81,8 @@ bool CBaseCameraProperties::SaveResults(ipcapture::IHostCapabilityResults* resul
     if (!list) return false;
     const uint32_t fallback = !frameRates.empty() ? *frameRates.rbegin() : deviceVideoStandard == 1 ? 30 : 25;
     for (const CameraResolution& r : resolutions) {
-        const std::string text = HUtils::Format("%ux%u", static_cast<unsigned>(r.width), static_cast<unsigned>(r.height));
+        const std::string text =
+            HUtils::Format("%ux%u", static_cast<unsigned>(r.width), static_cast<unsigned>(r.height));
         list->Add(text.c_str(), r.width, r.height, r.maxRate != 0 ? r.maxRate : HostRate(fallback));
     }
 
@@ -104,8 +105,7 @@ bool CBaseCameraProperties::SaveResults(ipcapture::IHostCapabilityResults* resul
         results->SetCapability(4, audioInput.count);
         if (!WriteProperty(results, 101, "Audio Input Parameters", 1, audioInput.Text())) return false;
     }
-    if (audioOutput.count != 0 &&
-        !WriteProperty(results, 102, "Audio Output Parameters", 1, audioOutput.Text()))
+    if (audioOutput.count != 0 && !WriteProperty(results, 102, "Audio Output Parameters", 1, audioOutput.Text()))
         return false;
 
     return WriteProperties(results);

@@ -43,7 +43,7 @@ struct CameraResolution {
 // Failure reasons of Query.
 constexpr uint32_t kQueryRefused = 1;  // the device refused the credentials
 constexpr uint32_t kQueryOffline = 2;
-constexpr uint32_t kQueryFailed = 3;   // no answer, or no usable answer
+constexpr uint32_t kQueryFailed = 3;  // no answer, or no usable answer
 
 uint32_t HostRateValue(uint32_t fps, bool extendedRates);
 

@@ -31,7 +31,8 @@ class CCapabilityQueryModule : public ipcapture::IIPCapabilityQuery {
 public:
     static constexpr const char* kMessageInvalidAddress =
         "Failed to start capability fetching thread. Device address is invalid!";
-    static constexpr const char* kMessageInternalError = "Failed to start capability fetching thread. Internal error occurs";
+    static constexpr const char* kMessageInternalError =
+        "Failed to start capability fetching thread. Internal error occurs";
     static constexpr const char* kMessageQueryFailed = "Failed to get camera properties";
     static constexpr const char* kMessageSaveFailed = "Failed to save capability query results";
     // Characters no device address holds, in the order they are stored.

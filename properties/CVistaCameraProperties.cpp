@@ -174,9 +174,7 @@ bool CVistaCameraProperties::ParseOptions(const std::string& text) {
     return result;
 }
 
-bool CVistaCameraProperties::ProbeResult(bool pageRead) const {
-    return pageRead || (LastStatus() != 0 && !Stopped());
-}
+bool CVistaCameraProperties::ProbeResult(bool pageRead) const { return pageRead || (LastStatus() != 0 && !Stopped()); }
 
 bool CVistaCameraProperties::ProbeAlarmInputs(bool current) {
     alarmInputCount = 0;

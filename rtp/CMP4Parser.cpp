@@ -41,7 +41,7 @@ bool Marker(BitReader& r) { return r.Bit() == 1; }
 
 // ISO/IEC 14496-2 6.2.3, VisualObject() up to video_signal_type().
 bool ReadVisualObject(BitReader& r) {
-    if (r.Bit()) r.Bits(4 + 3);  // is_visual_object_identifier: verid, priority
+    if (r.Bit()) r.Bits(4 + 3);        // is_visual_object_identifier: verid, priority
     if (r.Bits(4) != 1) return false;  // visual_object_type: video
     if (r.Bit()) {                     // video_signal_type
         r.Bits(3 + 1);                 // video_format, video_range
@@ -55,13 +55,13 @@ bool ReadVideoObjectLayer(BitReader& r, uint32_t& width, uint32_t& height) {
     r.Bit();  // random_accessible_vol
     const uint32_t typeIndication = r.Bits(8);
     if (typeIndication != 1 && typeIndication != 17) return false;  // simple, advanced simple
-    if (r.Bit()) r.Bits(4 + 3);                                      // is_object_layer_identifier
-    if (r.Bits(4) == 15) r.Bits(8 + 8);                              // aspect_ratio_info: extended PAR
-    if (r.Bit()) {                                                   // vol_control_parameters
-        if (r.Bits(2) != 1) return false;                            // chroma_format 4:2:0
-        r.Bit();                                                     // low_delay
-        if (r.Bit()) {                                               // vbv_parameters
-            r.Bits(15);  // first_half_bit_rate
+    if (r.Bit()) r.Bits(4 + 3);                                     // is_object_layer_identifier
+    if (r.Bits(4) == 15) r.Bits(8 + 8);                             // aspect_ratio_info: extended PAR
+    if (r.Bit()) {                                                  // vol_control_parameters
+        if (r.Bits(2) != 1) return false;                           // chroma_format 4:2:0
+        r.Bit();                                                    // low_delay
+        if (r.Bit()) {                                              // vbv_parameters
+            r.Bits(15);                                             // first_half_bit_rate
             if (!Marker(r)) return false;
             r.Bits(15);  // latter_half_bit_rate
             if (!Marker(r)) return false;

@@ -47,8 +47,8 @@ ipcapture::IHostFrameAllocator* CRTPMediaParser::HostContext() const {
     return driver_ ? driver_->GetHostContext() : nullptr;
 }
 
-CRTPMediaParser::HostFramePtr CRTPMediaParser::CopyToHostFrame(ipcapture::IHostFrameAllocator* host,
-                                                               uint32_t codecTag, bool& noBuffer) {
+CRTPMediaParser::HostFramePtr CRTPMediaParser::CopyToHostFrame(ipcapture::IHostFrameAllocator* host, uint32_t codecTag,
+                                                               bool& noBuffer) {
     noBuffer = false;
     const uint32_t size = static_cast<uint32_t>(frame_.size());
     HostFramePtr frame(host->AllocateFrame(codecTag, size, streamName_.c_str()), FrameReleaser{host});

@@ -35,8 +35,7 @@ bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) {
         int granted = 0;
         const bool created = socket.Create(platform::Socket::Kind::Udp);
         outOfDescriptors_ = !created && platform::IsDescriptorShortage(socket.CreateError());
-        const bool ready = created &&
-                           (granted = socket.SetReceiveBufferAtLeast(socketBuffer_.load())) > 0 &&
+        const bool ready = created && (granted = socket.SetReceiveBufferAtLeast(socketBuffer_.load())) > 0 &&
                            socket.SetReceiveTimeout(kReceiveTimeoutMs) && socket.SetSendTimeout(kSendTimeoutMs) &&
                            socket.SetNonBlocking(true) && socket.Bind(port);
         if (ready) {
@@ -113,17 +112,17 @@ bool CUDPClient::WaitReadable() {
         const platform::IoStatus status = WaitSocket(selectTimeoutMs_.load());
         if (status == platform::IoStatus::Aborted || StopRequested()) return false;
         switch (status) {
-            case platform::IoStatus::Ok:
-                return true;
-            case platform::IoStatus::Timeout:
-                if (user_) user_->OnTimeout(this);
-                break;
-            case platform::IoStatus::Closed:
-                if (user_) user_->OnClosed(this);
-                return false;
-            default:
-                if (stopEvent_.Wait(kWaitRetryPauseMs)) return false;
-                break;
+        case platform::IoStatus::Ok:
+            return true;
+        case platform::IoStatus::Timeout:
+            if (user_) user_->OnTimeout(this);
+            break;
+        case platform::IoStatus::Closed:
+            if (user_) user_->OnClosed(this);
+            return false;
+        default:
+            if (stopEvent_.Wait(kWaitRetryPauseMs)) return false;
+            break;
         }
     }
 }

@@ -33,7 +33,7 @@ constexpr size_t kJpegHeaderRoom = 1024;
 void MakeQuantizerTable(uint8_t q, bool chrominance, uint8_t out[64]);
 
 struct JpegImageSize {
-    uint32_t width = 0;   // main-header byte x 8, as the frame object gets it
+    uint32_t width = 0;  // main-header byte x 8, as the frame object gets it
     uint32_t height = 0;
 };
 

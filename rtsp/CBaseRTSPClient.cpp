@@ -1,8 +1,8 @@
 #include "rtsp/CBaseRTSPClient.h"
 
 #include <algorithm>
-#include <deque>
 #include <cstdio>
+#include <deque>
 #include <optional>
 #include <random>
 
@@ -41,8 +41,7 @@ constexpr const char* kRange = "Range: npt=0.000-\r\n";
 
 }  // namespace
 
-CBaseRTSPClient::CBaseRTSPClient(IDebugMessage* logger)
-    : CBaseThread(logger), now_(platform::SystemTimeAsFileTime) {}
+CBaseRTSPClient::CBaseRTSPClient(IDebugMessage* logger) : CBaseThread(logger), now_(platform::SystemTimeAsFileTime) {}
 
 CBaseRTSPClient::~CBaseRTSPClient() { StopClient(); }
 
@@ -274,7 +273,8 @@ bool CBaseRTSPClient::ReadReply(std::string& reply, uint32_t deadlineMs) {
             reply = std::move(text);
             return true;
         }
-        const size_t ask = expected == std::string::npos ? sizeof chunk : std::min(sizeof chunk, expected - text.size());
+        const size_t ask =
+            expected == std::string::npos ? sizeof chunk : std::min(sizeof chunk, expected - text.size());
         const platform::IoResult got = ReceiveSome(std::span<uint8_t>(chunk, ask), deadlineMs);
         if (!got) {
             if (got.status == platform::IoStatus::Timeout && expected != std::string::npos) {
@@ -428,20 +428,20 @@ std::string CBaseRTSPClient::TransportLine() const {
                                                   static_cast<unsigned>(settings_.clientRtcpPort));
     std::string protocol, parameters;
     switch (mode_) {
-        case RTSPTransportMode::Udp:
-            protocol = sdpProtocol.empty() ? "RTP/AVP/UDP" : sdpProtocol;
-            parameters = clientPort;
-            break;
-        case RTSPTransportMode::Tcp:
-            protocol = sdpProtocol.empty() ? "RTP/AVP/TCP" : sdpProtocol;
-            parameters = clientPort;
-            break;
-        case RTSPTransportMode::Interleaved:
-            protocol = "RTP/AVP/TCP;interleaved=0-1";
-            break;
-        default:
-            protocol = sdpProtocol;
-            break;
+    case RTSPTransportMode::Udp:
+        protocol = sdpProtocol.empty() ? "RTP/AVP/UDP" : sdpProtocol;
+        parameters = clientPort;
+        break;
+    case RTSPTransportMode::Tcp:
+        protocol = sdpProtocol.empty() ? "RTP/AVP/TCP" : sdpProtocol;
+        parameters = clientPort;
+        break;
+    case RTSPTransportMode::Interleaved:
+        protocol = "RTP/AVP/TCP;interleaved=0-1";
+        break;
+    default:
+        protocol = sdpProtocol;
+        break;
     }
     return "Transport: " + protocol + ";unicast" + parameters + "\r\n";
 }
@@ -453,23 +453,23 @@ std::string CBaseRTSPClient::BuildRequest(RTSPMethod method) {
     const std::string authorization = BuildAuthorization(method, url);
     const std::string session = response_.sessionId.empty() ? "" : "Session: " + response_.sessionId + "\r\n";
     switch (method) {
-        case RTSPMethod::Describe:
-            return "DESCRIBE " + url + " " + kVersion + cseq + authorization + kUserAgent +
-                   "Accept: application/sdp\r\n" + "\r\n";
-        case RTSPMethod::Setup: {
-            const std::string blocksize =
-                settings_.blockSize > 100 ? HUtils::Format("Blocksize: %u\r\n", settings_.blockSize) : "";
-            return "SETUP " + SetupUrl() + " " + kVersion + cseq + authorization + TransportLine() + kUserAgent +
-                   blocksize + "\r\n";
-        }
-        case RTSPMethod::Play:
-            return "PLAY " + url + " " + kVersion + cseq + authorization + session + kRange + kUserAgent + "\r\n";
-        case RTSPMethod::Teardown:
-            return "TEARDOWN " + url + " " + kVersion + cseq + authorization + session + kUserAgent + "\r\n";
-        case RTSPMethod::Options:
-            return "OPTIONS " + url + " " + kVersion + cseq + authorization + session + kUserAgent + "\r\n";
-        case RTSPMethod::Pause:
-            return "PAUSE " + url + " " + kVersion + cseq + authorization + session + kRange + kUserAgent + "\r\n";
+    case RTSPMethod::Describe:
+        return "DESCRIBE " + url + " " + kVersion + cseq + authorization + kUserAgent + "Accept: application/sdp\r\n" +
+               "\r\n";
+    case RTSPMethod::Setup: {
+        const std::string blocksize =
+            settings_.blockSize > 100 ? HUtils::Format("Blocksize: %u\r\n", settings_.blockSize) : "";
+        return "SETUP " + SetupUrl() + " " + kVersion + cseq + authorization + TransportLine() + kUserAgent +
+               blocksize + "\r\n";
+    }
+    case RTSPMethod::Play:
+        return "PLAY " + url + " " + kVersion + cseq + authorization + session + kRange + kUserAgent + "\r\n";
+    case RTSPMethod::Teardown:
+        return "TEARDOWN " + url + " " + kVersion + cseq + authorization + session + kUserAgent + "\r\n";
+    case RTSPMethod::Options:
+        return "OPTIONS " + url + " " + kVersion + cseq + authorization + session + kUserAgent + "\r\n";
+    case RTSPMethod::Pause:
+        return "PAUSE " + url + " " + kVersion + cseq + authorization + session + kRange + kUserAgent + "\r\n";
     }
     return {};
 }

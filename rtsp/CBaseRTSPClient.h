@@ -32,8 +32,8 @@
 #include <mutex>
 #include <optional>
 #include <span>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Process.h"

@@ -184,14 +184,28 @@ bool CRTSPResponseParser::Parse(std::string_view reply, RTSPMethod method) {
         const std::string_view line = lines.Next();
         bool ok = true;
         switch (ClassifyHeader(line)) {
-            case RTSPHeaderType::CSeq: ok = OnCSeq(line); break;
-            case RTSPHeaderType::ContentBase: ok = OnContentBase(line); break;
-            case RTSPHeaderType::ContentType: ok = OnContentType(line); break;
-            case RTSPHeaderType::ContentLength: ok = OnContentLength(line); break;
-            case RTSPHeaderType::Session: ok = OnSession(line); break;
-            case RTSPHeaderType::WwwAuthenticate: ok = OnWwwAuthenticate(line); break;
-            case RTSPHeaderType::Empty: break;
-            default: break;
+        case RTSPHeaderType::CSeq:
+            ok = OnCSeq(line);
+            break;
+        case RTSPHeaderType::ContentBase:
+            ok = OnContentBase(line);
+            break;
+        case RTSPHeaderType::ContentType:
+            ok = OnContentType(line);
+            break;
+        case RTSPHeaderType::ContentLength:
+            ok = OnContentLength(line);
+            break;
+        case RTSPHeaderType::Session:
+            ok = OnSession(line);
+            break;
+        case RTSPHeaderType::WwwAuthenticate:
+            ok = OnWwwAuthenticate(line);
+            break;
+        case RTSPHeaderType::Empty:
+            break;
+        default:
+            break;
         }
         if (line.empty()) break;
         if (!ok) return false;

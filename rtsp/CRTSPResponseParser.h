@@ -56,9 +56,9 @@ public:
     CodecConfig codecConfig;
     std::string protocolVersion;  // not checked
     uint32_t statusCode = 0;
-    uint32_t cseq = 0;             // the session also counts it up per request
+    uint32_t cseq = 0;  // the session also counts it up per request
     std::string contentBase;
-    std::string contentType;       // lower-cased
+    std::string contentType;  // lower-cased
     uint32_t contentLength = 0;
     std::string sessionId;
     uint32_t sessionTimeoutSec = 0;  // 0 until a reply names one

@@ -60,33 +60,33 @@ std::string DigestResponse(const AuthorizationInputs& in, std::string_view metho
 
 std::string BuildAuthorization(const AuthorizationInputs& in, RTSPMethod method, const std::string& uri) {
     switch (in.scheme) {
-        case AuthScheme::Basic:
-            // One unbroken line whatever the length: a MIME line break inside
-            // the credential would end the header early.
-            return "Authorization: Basic " + Base64EncodeLine(in.userName + ":" + in.password) + "\r\n";
-        case AuthScheme::Digest: {
-            if (in.realm.empty() || in.nonce.empty() || in.userName.empty() || in.password.empty() || uri.empty())
-                return {};
-            if (HasControlCharacter(in.userName) || (!in.qop.empty() && in.cnonce.empty())) return {};
-            // An algorithm this client cannot compute is answered as MD5, as
-            // before challenges named one; the device judges the result.
-            AuthorizationInputs inputs = in;
-            if (!AlgorithmOf(inputs.algorithm).known) inputs.algorithm.clear();
-            std::string line = "Authorization: Digest username=" + Quoted(in.userName) + ", realm=\"" + in.realm +
-                               "\", nonce=\"" + in.nonce + "\", uri=\"" + uri + "\", response=\"" +
-                               DigestResponse(inputs, MethodName(method), uri) + "\"";
-            if (!inputs.algorithm.empty() && HUtils::ToLower(inputs.algorithm) != "md5")
-                line += ", algorithm=" + inputs.algorithm;
-            if (!inputs.qop.empty()) {
-                char nc[9];
-                std::snprintf(nc, sizeof nc, "%08x", inputs.nonceCount);
-                line += ", qop=" + inputs.qop + ", nc=" + nc + ", cnonce=" + Quoted(inputs.cnonce);
-            }
-            if (!in.opaque.empty()) line += ", opaque=" + Quoted(in.opaque);
-            return line + "\r\n";
+    case AuthScheme::Basic:
+        // One unbroken line whatever the length: a MIME line break inside
+        // the credential would end the header early.
+        return "Authorization: Basic " + Base64EncodeLine(in.userName + ":" + in.password) + "\r\n";
+    case AuthScheme::Digest: {
+        if (in.realm.empty() || in.nonce.empty() || in.userName.empty() || in.password.empty() || uri.empty())
+            return {};
+        if (HasControlCharacter(in.userName) || (!in.qop.empty() && in.cnonce.empty())) return {};
+        // An algorithm this client cannot compute is answered as MD5, as
+        // before challenges named one; the device judges the result.
+        AuthorizationInputs inputs = in;
+        if (!AlgorithmOf(inputs.algorithm).known) inputs.algorithm.clear();
+        std::string line = "Authorization: Digest username=" + Quoted(in.userName) + ", realm=\"" + in.realm +
+                           "\", nonce=\"" + in.nonce + "\", uri=\"" + uri + "\", response=\"" +
+                           DigestResponse(inputs, MethodName(method), uri) + "\"";
+        if (!inputs.algorithm.empty() && HUtils::ToLower(inputs.algorithm) != "md5")
+            line += ", algorithm=" + inputs.algorithm;
+        if (!inputs.qop.empty()) {
+            char nc[9];
+            std::snprintf(nc, sizeof nc, "%08x", inputs.nonceCount);
+            line += ", qop=" + inputs.qop + ", nc=" + nc + ", cnonce=" + Quoted(inputs.cnonce);
         }
-        case AuthScheme::None:
-            break;
+        if (!in.opaque.empty()) line += ", opaque=" + Quoted(in.opaque);
+        return line + "\r\n";
+    }
+    case AuthScheme::None:
+        break;
     }
     return {};
 }

@@ -26,7 +26,8 @@ size_t AnnouncedContentLength(std::string_view headerBlock) {
 
 std::optional<uint32_t> ReplyCSeq(std::string_view headerBlock) {
     const size_t end = HeaderBlockLength(headerBlock);
-    const std::string head = HUtils::ToLower(headerBlock.substr(0, end == std::string_view::npos ? headerBlock.size() : end));
+    const std::string head =
+        HUtils::ToLower(headerBlock.substr(0, end == std::string_view::npos ? headerBlock.size() : end));
     const std::string value = HUtils::Trim(HUtils::GetValue(head, "cseq", ":", "\r\n"));
     if (value.empty() || value.size() > 10) return std::nullopt;
     uint64_t number = 0;

@@ -11,8 +11,8 @@ CBaseHttpSender::CBaseHttpSender(const dravnel::DEVICE_INFO& device) : device_(d
 CBaseHttpSender::~CBaseHttpSender() = default;
 
 bool CBaseHttpSender::OpenClient(std::string userAgent, int& error) {
-    auto client = std::make_unique<platform::HttpClient>(std::move(userAgent), device_.HttpTimeout,
-                                                         device_.HttpTimeout);
+    auto client =
+        std::make_unique<platform::HttpClient>(std::move(userAgent), device_.HttpTimeout, device_.HttpTimeout);
     error = client->LastError();
     if (!client->Valid()) return false;
     client_ = std::move(client);

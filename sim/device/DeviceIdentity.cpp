@@ -29,10 +29,14 @@ std::string ModelCode(const IdentityOptions& o) { return "e" + o.model; }
 
 const char* IdentityProfileName(IdentityProfile profile) {
     switch (profile) {
-        case IdentityProfile::Group1: return "group1";
-        case IdentityProfile::Group2: return "group2";
-        case IdentityProfile::Group3: return "group3";
-        case IdentityProfile::Older: return "older";
+    case IdentityProfile::Group1:
+        return "group1";
+    case IdentityProfile::Group2:
+        return "group2";
+    case IdentityProfile::Group3:
+        return "group3";
+    case IdentityProfile::Older:
+        return "older";
     }
     return "";
 }
@@ -43,9 +47,12 @@ DeviceIdentity::DeviceIdentity(WebServer& server, IdentityOptions options) : sta
     server.SetPage("/video/ae_awb.php", [state = state_, get](const WebPageRequest& request) {
         if (!get(request)) return Text(200, "res=400");
         switch (state->options.profile) {
-            case IdentityProfile::Group2: return Text(200, "res=200&ae_sensitivity=3&exposure_mode=auto&awb=auto");
-            case IdentityProfile::Group3: return Text(200, "res=200&exposure_mode=auto&awb=auto");
-            default: return NotFound();
+        case IdentityProfile::Group2:
+            return Text(200, "res=200&ae_sensitivity=3&exposure_mode=auto&awb=auto");
+        case IdentityProfile::Group3:
+            return Text(200, "res=200&exposure_mode=auto&awb=auto");
+        default:
+            return NotFound();
         }
     });
     const auto inputs = [state = state_](bool older) {
@@ -81,11 +88,15 @@ std::string DeviceIdentity::ConfigText(uint16_t httpPort, uint16_t rtspPort) con
     }
     std::string text;
     switch (o.profile) {
-        case IdentityProfile::Group2:
-            text = "tool=Hitron-Tool\r\nmodel_customer=" + o.model + "\r\nmodel=" + ModelCode(o) + "\r\n";
-            break;
-        case IdentityProfile::Group3: text = "customer=Vista\r\nmodel=" + o.model + "\r\n"; break;
-        default: text = "model=" + o.model + "\r\n"; break;
+    case IdentityProfile::Group2:
+        text = "tool=Hitron-Tool\r\nmodel_customer=" + o.model + "\r\nmodel=" + ModelCode(o) + "\r\n";
+        break;
+    case IdentityProfile::Group3:
+        text = "customer=Vista\r\nmodel=" + o.model + "\r\n";
+        break;
+    default:
+        text = "model=" + o.model + "\r\n";
+        break;
     }
     std::string options = "MULTI_STREAM VMD AEAWB";
     if (o.alarmInputs != 0) options += " ALARM_IN";

@@ -2,10 +2,11 @@
 // capability query reads to tell the device's generation and features.
 //
 //   profile  "/config.txt"                                   "/video/ae_awb.php"   alarm pages
-//   Group1   model, firmware, mac, tv_mode, OPTIONS          404                   "/event/alarm_in.php": alarm_in_count
-//   Group2   tool=Hitron-Tool, model_customer, model (code)  ae_sensitivity        "/event/alarm_in.php": alarm_in_N_enable
-//   Group3   customer=Vista, model, ...                      exposure_mode only    "/event/alarm_in.php": alarm_in_N_enable
-//   Older    tool, input=PAL|NTSC, model (code), no OPTIONS  404                   "/admin/alarm.html", "/admin/event.html"
+//   Group1   model, firmware, mac, tv_mode, OPTIONS          404                   "/event/alarm_in.php":
+//   alarm_in_count Group2   tool=Hitron-Tool, model_customer, model (code)  ae_sensitivity "/event/alarm_in.php":
+//   alarm_in_N_enable Group3   customer=Vista, model, ...                      exposure_mode only
+//   "/event/alarm_in.php": alarm_in_N_enable Older    tool, input=PAL|NTSC, model (code), no OPTIONS  404
+//   "/admin/alarm.html", "/admin/event.html"
 //
 // Current firmware lists ALARM_IN with inputs, ALARM_OUT and MANUAL_TRIGGER
 // with an output, PTZ with PTZ, and always MULTI_STREAM, VMD and AEAWB; its

@@ -122,7 +122,7 @@ private:
     AlarmDevice alarms_;
     TcpGate gate_;
 
-    std::mutex control_;  // serialises Start, Stop and Restart
+    std::mutex control_;        // serialises Start, Stop and Restart
     mutable std::mutex mutex_;  // guards the fields below
     bool webStarted_ = false;
     bool running_ = false;

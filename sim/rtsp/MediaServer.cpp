@@ -11,8 +11,7 @@ constexpr const char* kConnectionKey = "quarnel-connection";
 
 std::string Header(GstRTSPMessage* message, GstRTSPHeaderField field) {
     gchar* value = nullptr;
-    if (message && gst_rtsp_message_get_header(message, field, &value, 0) == GST_RTSP_OK && value)
-        return value;
+    if (message && gst_rtsp_message_get_header(message, field, &value, 0) == GST_RTSP_OK && value) return value;
     return {};
 }
 
@@ -20,13 +19,9 @@ unsigned ConnectionId(GstRTSPClient* client) {
     return GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(client), kConnectionKey));
 }
 
-GstRTSPFilterResult RemoveSession(GstRTSPSessionPool*, GstRTSPSession*, gpointer) {
-    return GST_RTSP_FILTER_REMOVE;
-}
+GstRTSPFilterResult RemoveSession(GstRTSPSessionPool*, GstRTSPSession*, gpointer) { return GST_RTSP_FILTER_REMOVE; }
 
-GstRTSPFilterResult RemoveClient(GstRTSPServer*, GstRTSPClient*, gpointer) {
-    return GST_RTSP_FILTER_REMOVE;
-}
+GstRTSPFilterResult RemoveClient(GstRTSPServer*, GstRTSPClient*, gpointer) { return GST_RTSP_FILTER_REMOVE; }
 
 }  // namespace
 
@@ -89,9 +84,8 @@ std::string MediaServer::SetStream(const std::string& path, const RtspStreamConf
     // One encoder per path, as on a camera: every client gets the same frames.
     gst_rtsp_media_factory_set_shared(factory, TRUE);
     // Permissions only count while authentication is on.
-    gst_rtsp_media_factory_add_role(factory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN,
-                                    TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE,
-                                    nullptr);
+    gst_rtsp_media_factory_add_role(factory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
+                                    GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);
     auto* context = new ProbeContext{this, path, config.alarmData};
     g_signal_connect_data(
         factory, "media-configure", G_CALLBACK(OnMediaConfigure), context,
@@ -100,8 +94,8 @@ std::string MediaServer::SetStream(const std::string& path, const RtspStreamConf
     return {};
 }
 
-std::string MediaServer::SetAuth(const std::string& mode, const std::string& user,
-                                 const std::string& password, const std::string& realm) {
+std::string MediaServer::SetAuth(const std::string& mode, const std::string& user, const std::string& password,
+                                 const std::string& realm) {
     if (mode == "none") {
         gst_rtsp_server_set_auth(server_, nullptr);
         return {};
@@ -110,8 +104,7 @@ std::string MediaServer::SetAuth(const std::string& mode, const std::string& use
     if (user.empty()) return "authentication needs a user name";
 
     GstRTSPAuth* auth = gst_rtsp_auth_new();
-    GstRTSPToken* token =
-        gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, kRole, nullptr);
+    GstRTSPToken* token = gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, kRole, nullptr);
     if (mode == "basic") {
         gchar* basic = gst_rtsp_auth_make_basic(user.c_str(), password.c_str());
         gst_rtsp_auth_add_basic(auth, basic, token);
@@ -178,8 +171,7 @@ GstRTSPStatusCode MediaServer::OnPreDescribe(GstRTSPClient*, GstRTSPContext*, gp
     return status ? static_cast<GstRTSPStatusCode>(status) : GST_RTSP_STS_OK;
 }
 
-void MediaServer::OnSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message,
-                                gpointer self) {
+void MediaServer::OnSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message, gpointer self) {
     GstRTSPMessage* request = ctx ? ctx->request : nullptr;
     if (!request || gst_rtsp_message_get_type(request) != GST_RTSP_MESSAGE_REQUEST) return;
     if (gst_rtsp_message_get_type(message) != GST_RTSP_MESSAGE_RESPONSE) return;
@@ -208,8 +200,7 @@ void MediaServer::OnSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstR
 }
 
 void MediaServer::OnMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gpointer context) {
-    g_signal_connect(media, "prepared", G_CALLBACK(OnMediaPrepared),
-                     static_cast<ProbeContext*>(context)->server);
+    g_signal_connect(media, "prepared", G_CALLBACK(OnMediaPrepared), static_cast<ProbeContext*>(context)->server);
     GstElement* bin = gst_rtsp_media_get_element(media);
     if (!bin) return;
     if (GstElement* encoder = gst_bin_get_by_name(GST_BIN(bin), "enc")) {
@@ -226,16 +217,13 @@ void MediaServer::OnMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gp
             // session plays), so the probe keeps a context of its own.
             auto* own = new ProbeContext(*static_cast<ProbeContext*>(context));
             gst_pad_add_probe(pad,
-                              static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                           GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                              OnRtpBuffer, own,
-                              [](gpointer data) { delete static_cast<ProbeContext*>(data); });
+                              static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                              OnRtpBuffer, own, [](gpointer data) { delete static_cast<ProbeContext*>(data); });
             if (own->alarmData) {
-                gst_pad_add_probe(pad,
-                                  static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                               GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                                  OnAlarmData, new ProbeContext(*own),
-                                  [](gpointer data) { delete static_cast<ProbeContext*>(data); });
+                gst_pad_add_probe(
+                    pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                    OnAlarmData, new ProbeContext(*own),
+                    [](gpointer data) { delete static_cast<ProbeContext*>(data); });
             }
             gst_object_unref(pad);
         }

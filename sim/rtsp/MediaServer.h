@@ -71,8 +71,7 @@ private:
     static void OnClientClosed(GstRTSPClient* client, gpointer self);
     static void OnNewSession(GstRTSPClient* client, GstRTSPSession* session, gpointer self);
     static GstRTSPStatusCode OnPreDescribe(GstRTSPClient* client, GstRTSPContext* ctx, gpointer self);
-    static void OnSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message,
-                              gpointer self);
+    static void OnSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message, gpointer self);
     static void OnMediaPrepared(GstRTSPMedia* media, gpointer self);
     static void OnMediaConfigure(GstRTSPMediaFactory* factory, GstRTSPMedia* media, gpointer context);
     static GstPadProbeReturn OnRtpBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer context);

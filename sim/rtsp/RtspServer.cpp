@@ -23,9 +23,12 @@ std::string MediaProcessPath() {
 
 const char* AuthMode(RtspServer::Auth mode) {
     switch (mode) {
-    case RtspServer::Auth::Basic: return "basic";
-    case RtspServer::Auth::Digest: return "digest";
-    case RtspServer::Auth::None: break;
+    case RtspServer::Auth::Basic:
+        return "basic";
+    case RtspServer::Auth::Digest:
+        return "digest";
+    case RtspServer::Auth::None:
+        break;
     }
     return "none";
 }
@@ -128,8 +131,7 @@ bool RtspServer::StartLocked(uint16_t port) {
                                        [this] { return greeted_ || !childAlive_; });
         if (!ready || !greeted_) {
             lock.unlock();
-            SetError(ready ? "the media process ended during start-up"
-                           : "the media process did not come up in time");
+            SetError(ready ? "the media process ended during start-up" : "the media process did not come up in time");
             return false;
         }
     }
@@ -278,9 +280,8 @@ std::optional<ControlLine> RtspServer::Command(ControlLine command) {
         return std::nullopt;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    bool answered = changed_.wait_for(lock, std::chrono::milliseconds(options_.commandTimeoutMs), [&] {
-        return answers_.count(id) != 0 || !childAlive_;
-    });
+    bool answered = changed_.wait_for(lock, std::chrono::milliseconds(options_.commandTimeoutMs),
+                                      [&] { return answers_.count(id) != 0 || !childAlive_; });
     auto it = answers_.find(id);
     if (!answered || it == answers_.end()) {
         lastError_ = answered ? "the media process ended during \"" + verb + "\""
@@ -317,8 +318,7 @@ bool RtspServer::Running() const {
     return childAlive_ && listening_;
 }
 
-std::string RtspServer::Url(const std::string& path, const std::string& user,
-                            const std::string& password) const {
+std::string RtspServer::Url(const std::string& path, const std::string& user, const std::string& password) const {
     std::string credentials;
     if (!user.empty() || !password.empty()) credentials = user + ":" + password + "@";
     return "rtsp://" + credentials + "127.0.0.1:" + std::to_string(Port()) + path;
@@ -372,8 +372,7 @@ std::optional<RtspStreamConfig> RtspServer::Stream(const std::string& path) cons
     return it->second;
 }
 
-bool RtspServer::SetAuth(Auth mode, const std::string& user, const std::string& password,
-                         const std::string& realm) {
+bool RtspServer::SetAuth(Auth mode, const std::string& user, const std::string& password, const std::string& realm) {
     if (mode != Auth::None && user.empty()) {
         SetError("authentication needs a user name");
         return false;
@@ -413,8 +412,7 @@ bool RtspServer::SetDescribeRefused(bool refused, unsigned status) {
         return false;
     }
     const unsigned value = refused ? status : 0;
-    return Change([&](State& state) { state.describeRefusal = value; },
-                  ControlLine("describe").Set("status", value));
+    return Change([&](State& state) { state.describeRefusal = value; }, ControlLine("describe").Set("status", value));
 }
 
 bool RtspServer::SetSessionTimeout(unsigned seconds) {

@@ -84,8 +84,7 @@ public:
     bool Running() const;
     uint16_t Port() const { return port_.load(); }
     // "rtsp://127.0.0.1:<port><path>"; with user and password when given.
-    std::string Url(const std::string& path, const std::string& user = {},
-                    const std::string& password = {}) const;
+    std::string Url(const std::string& path, const std::string& user = {}, const std::string& password = {}) const;
     int ChildPid() const { return child_.Pid(); }
     std::string LastError() const;
     // Diagnostics about the child (start failures, unexpected ends).

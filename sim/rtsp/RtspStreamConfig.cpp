@@ -31,9 +31,12 @@ std::string SourceDescription(const RtspStreamConfig& c) {
 
 const char* CodecName(RtspCodec codec) {
     switch (codec) {
-    case RtspCodec::H264: return "H264";
-    case RtspCodec::MPEG4: return "MPEG4";
-    case RtspCodec::JPEG: return "JPEG";
+    case RtspCodec::H264:
+        return "H264";
+    case RtspCodec::MPEG4:
+        return "MPEG4";
+    case RtspCodec::JPEG:
+        return "JPEG";
     }
     return "H264";
 }
@@ -58,8 +61,7 @@ bool IsMountablePath(std::string_view path) {
         std::string_view segment = path.substr(start, end - start);
         if (segment.empty() || segment.find_first_not_of('.') == std::string_view::npos) return false;
         for (char c : segment)
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.')
-                return false;
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') return false;
         start = end + 1;
     }
     return true;
@@ -68,14 +70,12 @@ bool IsMountablePath(std::string_view path) {
 std::string RtspStreamConfig::Validate() const {
     char text[160];
     if (width < 16 || width > 4096 || height < 16 || height > 4096 || width % 2 || height % 2) {
-        std::snprintf(text, sizeof text, "size %ux%u: width and height must be even, 16 to 4096", width,
-                      height);
+        std::snprintf(text, sizeof text, "size %ux%u: width and height must be even, 16 to 4096", width, height);
         return text;
     }
     // RFC 2435 carries the size in units of 8 pixels, at most 2040.
     if (codec == RtspCodec::JPEG && (width % 8 || height % 8 || width > 2040 || height > 2040)) {
-        std::snprintf(text, sizeof text, "size %ux%u: JPEG needs multiples of 8, at most 2040", width,
-                      height);
+        std::snprintf(text, sizeof text, "size %ux%u: JPEG needs multiples of 8, at most 2040", width, height);
         return text;
     }
     if (fps < 1 || fps > 60) return "frame rate " + std::to_string(fps) + ": must be 1 to 60";
@@ -105,8 +105,7 @@ std::string RtspStreamConfig::PipelineDescription() const {
                       bitrateKbps * 1000u, gop);
         break;
     case RtspCodec::JPEG:
-        std::snprintf(encoder, sizeof encoder, "jpegenc quality=%u ! rtpjpegpay name=pay0 pt=26",
-                      jpegQuality);
+        std::snprintf(encoder, sizeof encoder, "jpegenc quality=%u ! rtpjpegpay name=pay0 pt=26", jpegQuality);
         break;
     }
     return "( " + SourceDescription(*this) + " ! " + encoder + " )";

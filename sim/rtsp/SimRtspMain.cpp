@@ -48,16 +48,14 @@ constexpr int kReportFd = 3;
 
 class Reporter {
 public:
-    Reporter() : channel_(g_io_channel_unix_new(kReportFd)) {
-        g_io_channel_set_encoding(channel_, nullptr, nullptr);
-    }
+    Reporter() : channel_(g_io_channel_unix_new(kReportFd)) { g_io_channel_set_encoding(channel_, nullptr, nullptr); }
     ~Reporter() { g_io_channel_unref(channel_); }
 
     void Send(const ControlLine& line) {
         std::string text = line.Format();
         gsize written = 0;
-        if (g_io_channel_write_chars(channel_, text.data(), static_cast<gssize>(text.size()), &written,
-                                     nullptr) != G_IO_STATUS_NORMAL ||
+        if (g_io_channel_write_chars(channel_, text.data(), static_cast<gssize>(text.size()), &written, nullptr) !=
+                G_IO_STATUS_NORMAL ||
             g_io_channel_flush(channel_, nullptr) != G_IO_STATUS_NORMAL) {
             _exit(0);  // the controlling process has gone
         }
@@ -90,8 +88,7 @@ std::string Execute(App& app, const ControlLine& command, ControlLine& answer) {
         return server.SetStream(command.Get("path"), *config);
     }
     if (verb == "auth") {
-        return server.SetAuth(command.Get("mode"), command.Get("user"), command.Get("password"),
-                              command.Get("realm"));
+        return server.SetAuth(command.Get("mode"), command.Get("user"), command.Get("password"), command.Get("realm"));
     }
     if (verb == "rtp") {
         auto on = command.GetNumber("on");
@@ -181,8 +178,8 @@ int main(int argc, char** argv) {
     g_io_channel_set_flags(input, G_IO_FLAG_NONBLOCK, nullptr);
     g_io_add_watch(input, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), OnInput, &app);
 
-    app.reporter.Send(ControlLine("hello").Set("version", GST_VERSION_MAJOR * 10000ull +
-                                                            GST_VERSION_MINOR * 100ull + GST_VERSION_MICRO));
+    app.reporter.Send(ControlLine("hello").Set(
+        "version", GST_VERSION_MAJOR * 10000ull + GST_VERSION_MINOR * 100ull + GST_VERSION_MICRO));
     g_main_loop_run(loop);
     _exit(0);
 }

@@ -25,8 +25,8 @@ struct AlarmRecorder : dravnel::CVistaIOCallback {
 
 class VistaChannel : public dravnel::CVistaMPEGChannelRTSP {
 public:
-    using CVistaMPEGChannelRTSP::CVistaMPEGChannelRTSP;
     using CBaseCameraChannel::SetParams;
+    using CVistaMPEGChannelRTSP::CVistaMPEGChannelRTSP;
     using CVistaMPEGChannelRTSP::HandleRTPPacket;
     using CVistaMPEGChannelRTSP::PrepareRTSPSettings;
 };
@@ -134,9 +134,9 @@ TEST(VistaMpegChannel, AlarmBitsReachTheSink) {
 
 class MjpegChannel : public dravnel::CMJPEGChannelRTSP {
 public:
-    using CMJPEGChannelRTSP::CMJPEGChannelRTSP;
     using CBaseCameraChannel::SetParams;
     using CMJPEGChannelRTSP::BuildStreamPath;
+    using CMJPEGChannelRTSP::CMJPEGChannelRTSP;
 };
 
 // Standard devices stream MJPEG from stream 2, Model B devices from their

@@ -52,8 +52,8 @@ struct Row {
     bool vistaMpeg;
     const char* group;  // driver parameter 4
     uint32_t width, height;
-    const char* format;   // FFmpeg's name of the delivered stream
-    const char* path;     // of the RTSP URL
+    const char* format;                                             // FFmpeg's name of the delivered stream
+    const char* path;                                               // of the RTSP URL
     std::function<std::string(quarnel::sim::SimCamera&)> settings;  // the device's afterwards
     const char* expected;
 };
@@ -106,8 +106,8 @@ TEST_P(CodecLive, StreamsWhatTheChannelAskedFor) {
     }
     const auto decoded = quarnel::test::DecodeVideo(frames, row.format);
     EXPECT_EQ(decoded.errors, "");
-    EXPECT_EQ(decoded.probe, std::to_string(row.width) + "," + std::to_string(row.height) + "," +
-                                 std::to_string(frames.size()));
+    EXPECT_EQ(decoded.probe,
+              std::to_string(row.width) + "," + std::to_string(row.height) + "," + std::to_string(frames.size()));
     const auto setup = camera.Rtsp().Log().WaitFor("SETUP", 0);
     ASSERT_TRUE(setup);
     EXPECT_EQ(setup->AuthScheme(), "Digest");
@@ -122,13 +122,16 @@ TEST_P(CodecLive, StreamsWhatTheChannelAskedFor) {
 
 std::string Values(quarnel::sim::SimCamera& camera, unsigned stream, std::initializer_list<const char*> names) {
     std::string text;
-    for (const char* name : names) text += std::string(text.empty() ? "" : " ") + name + "=" + camera.Video().Get(1, stream, name);
+    for (const char* name : names)
+        text += std::string(text.empty() ? "" : " ") + name + "=" + camera.Video().Get(1, stream, name);
     return text;
 }
 
 const Row kRows[] = {
     {"MjpegStandard", DeviceProfile::Standard, false, "1", 352, 288, "mjpeg", "/1/stream2",
-     [](quarnel::sim::SimCamera& c) { return Values(c, 2, {"codec", "res", "quality", "fps"}); },
+     [](quarnel::sim::SimCamera& c) {
+         return Values(c, 2, {"codec", "res", "quality", "fps"});
+     },
      "codec=JPEG res=CIF quality=30 fps=10"},
     // stream 1 first takes the size, so that stream 2 may have it
     {"MjpegModelB", DeviceProfile::ModelB, false, "2", 640, 480, "mjpeg", "/1/stream1",
@@ -137,7 +140,9 @@ const Row kRows[] = {
      },
      "codec=H264BP res=640x480 en=1 codec=MJPEG res=640x480 bitrate=1200 fps=10"},
     {"Mpeg4Standard", DeviceProfile::Standard, false, "1", 352, 288, "m4v", "/1/stream1",
-     [](quarnel::sim::SimCamera& c) { return Values(c, 1, {"codec", "res", "fps", "gov", "ratecontrol"}); },
+     [](quarnel::sim::SimCamera& c) {
+         return Values(c, 1, {"codec", "res", "fps", "gov", "ratecontrol"});
+     },
      "codec=MPEG4SP res=CIF fps=10 gov=10 ratecontrol=cbr"},
     {"VistaMpeg", DeviceProfile::Standard, true, "0", 320, 240, "m4v", "/video",
      [](quarnel::sim::SimCamera& c) {

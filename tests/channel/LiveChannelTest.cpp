@@ -197,10 +197,12 @@ TEST_F(LiveChannel, ModelBInterleavedStreamDecodesAndSurvivesADroppedConnectionA
     ASSERT_TRUE(sink.WaitForFrames(40, 15s)) << "frames: " << sink.FrameCount();
     const auto sets = camera->Video().SetRequests();
     ASSERT_GE(sets.size(), 2u);
-    EXPECT_EQ(sets[0], "/video/video.php?app=set&ch=1&strm=1&ch1_strm1_codec=H264BP&ch1_strm1_res=704x576"
-                       "&ch1_strm1_ratecontrol=cbr");
-    EXPECT_EQ(sets[1], "/video/video.php?app=set&ch=1&strm=1&ch1_strm1_gop_struct=1&ch1_strm1_gov_struct=1"
-                       "&ch1_strm1_bitrate=2000");
+    EXPECT_EQ(sets[0],
+              "/video/video.php?app=set&ch=1&strm=1&ch1_strm1_codec=H264BP&ch1_strm1_res=704x576"
+              "&ch1_strm1_ratecontrol=cbr");
+    EXPECT_EQ(sets[1],
+              "/video/video.php?app=set&ch=1&strm=1&ch1_strm1_gop_struct=1&ch1_strm1_gov_struct=1"
+              "&ch1_strm1_bitrate=2000");
     ExpectCleanFramesAndSetup("/1/stream0", true);
 
     camera->Rtsp().DropConnections();
@@ -227,8 +229,7 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
         return {};
     });
     StartCamera(DeviceProfile::Standard, true);
-    camera->Web().SetPageText("/system/network.php",
-                              "res=200&rtsp_port=" + std::to_string(rtsp.settings.serverPort));
+    camera->Web().SetPageText("/system/network.php", "res=200&rtsp_port=" + std::to_string(rtsp.settings.serverPort));
     platform::Event stopped(platform::Event::Mode::Manual);
     channel.reset();
     const size_t threads = SettledCount("/proc/self/task");
@@ -277,7 +278,11 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
 // at level 2, and the same reason again only through the throttle.
 TEST_F(LiveChannel, AChannelWithoutVideoSaysWhy) {
     using quarnel::test::ScriptedCamera;
-    const struct { const char* describe; bool play; const char* why; } cases[] = {
+    const struct {
+        const char* describe;
+        bool play;
+        const char* why;
+    } cases[] = {
         {"401 Unauthorized", true, "login refused (RTSP DESCRIBE answered 401)"},
         {"404 Not Found", true, "RTSP DESCRIBE refused (status 404)"},
         {"200 OK", false, "RTSP SETUP refused (status 461)"},
@@ -347,10 +352,10 @@ TEST_F(LiveChannel, PrepareStreamSendsOnlyWhatDiffersAndReportsARefusal) {
     video.Set(1, 1, "res_list", "CIF|VGA");  // 4CIF is not offered
     channel->SetParams(Params());
     EXPECT_FALSE(channel->PrepareStream());
-    EXPECT_EQ(driver.CountContaining("dravnel::CCommonChannelRTSP::RequestGet: Device 127.0.0.1:" +
-                                     std::to_string(camera->WebPort()) +
-                                     " unable to process request \"/video/video.php?app=set&ch=1&ch1_strm1_res=4CIF\""
-                                     ", result code = 400"),
+    EXPECT_EQ(driver.CountContaining(
+                  "dravnel::CCommonChannelRTSP::RequestGet: Device 127.0.0.1:" + std::to_string(camera->WebPort()) +
+                  " unable to process request \"/video/video.php?app=set&ch=1&ch1_strm1_res=4CIF\""
+                  ", result code = 400"),
               1u);
 
     dravnel::CRTPPacket packet;

@@ -69,8 +69,8 @@ TEST(PortProbe, AStaleStreamMovesTheChannelToTheNextEvenPort) {
         camera.Start([&] {
             platform::Socket socket;
             socket.Create(platform::Socket::Kind::Udp);
-            const sockaddr_in to{.sin_family = AF_INET, .sin_port = htons(first), .sin_addr = {htonl(INADDR_LOOPBACK)},
-                                 .sin_zero = {}};
+            const sockaddr_in to{
+                .sin_family = AF_INET, .sin_port = htons(first), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
             const uint8_t packet[] = {0x80, 0x60, 0x00, 0x01, 0, 0, 0, 1, 0x11, 0x22, 0x33, 0x44, 0x65, 0x88};
             while (sending) {
                 socket.SendTo(to, packet);

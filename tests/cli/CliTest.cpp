@@ -151,7 +151,12 @@ TEST(Cli, StreamKeepsThePasswordToItselfAndSaysWhyALoginFails) {
     using quarnel::sim::RtspServer;
     using quarnel::sim::WebAuth;
     const std::string password = "Pw9-uniq%s";
-    const struct { WebAuth web; RtspServer::Auth rtsp; std::string given; const char* why; } cases[] = {
+    const struct {
+        WebAuth web;
+        RtspServer::Auth rtsp;
+        std::string given;
+        const char* why;
+    } cases[] = {
         {WebAuth::Basic, RtspServer::Auth::Basic, password, nullptr},
         {WebAuth::Digest, RtspServer::Auth::Digest, password, nullptr},
         {WebAuth::Digest, RtspServer::Auth::Digest, "Wrong7-pass", "[ch 0] no frames: login refused (HTTP 401)"},

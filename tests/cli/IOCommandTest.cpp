@@ -34,8 +34,10 @@ struct Program {
         while (out.find(text, from) == std::string::npos) {
             if (std::chrono::steady_clock::now() > end) return false;
             auto got = child.Read(buffer, 200);
-            if (got.status == platform::IoStatus::Ok) out.append(reinterpret_cast<char*>(buffer), got.bytes);
-            else if (got.status != platform::IoStatus::Timeout) return false;
+            if (got.status == platform::IoStatus::Ok)
+                out.append(reinterpret_cast<char*>(buffer), got.bytes);
+            else if (got.status != platform::IoStatus::Timeout)
+                return false;
         }
         return true;
     }

@@ -34,7 +34,7 @@ TEST_F(HostVersions, OpeningLineAndLevelsAdjustedToTheHostVersion) {
         int major, minor;  // major -1: the host reports no version
         int seen3, seen100;
     } versions[] = {
-        {5, 0, 2, 2},  {5, 11, 2, 2}, {4, 99, 2, 2},   // the major number decides first
+        {5, 0, 2, 2},  {5, 11, 2, 2}, {4, 99, 2, 2},  // the major number decides first
         {5, 12, 3, 3}, {6, 2, 3, 3},  {-1, 0, 3, 3}, {6, 3, 3, 100}, {7, 0, 3, 100},
     };
     for (const auto& v : versions) {
@@ -80,13 +80,13 @@ TEST(DebugMessage, OpeningLineAndMessagesWholeOrNull) {
 // text; only an optional sign and digits read as a number.
 TEST(Driver, ParametersReadAsTextAndAsInteger) {
     OpenDriver d;
-    d.description.parameters = {{1, "0"}, {2, "0"},   {3, "(none)"}, {4, "+7"}, {5, "-12"},
-                                {6, "-"}, {7, ""},    {8, "12a"},    {9, " 5"}, {11, "after the gap"}};
+    d.description.parameters = {{1, "0"}, {2, "0"}, {3, "(none)"}, {4, "+7"}, {5, "-12"},
+                                {6, "-"}, {7, ""},  {8, "12a"},    {9, " 5"}, {11, "after the gap"}};
     ASSERT_TRUE(d.Open());
     constexpr int kNone = dravnel::kNoIntParameter;
     // number, as text, as integer
     const std::tuple<int, const char*, int> cases[] = {
-        {3, "", kNone},   {4, "+7", 7},      {5, "-12", -12},  {6, "-", kNone}, {7, "", kNone},
+        {3, "", kNone},    {4, "+7", 7},     {5, "-12", -12}, {6, "-", kNone}, {7, "", kNone},
         {8, "12a", kNone}, {9, " 5", kNone}, {10, "", kNone}, {11, "", kNone},
     };
     for (const auto& [number, asText, asInt] : cases) {

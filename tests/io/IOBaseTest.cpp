@@ -136,11 +136,15 @@ TEST_F(IOBaseTest, StartRunsOnlyTheThreadsTheDeviceNeedsAndSwitchesEveryOutputOf
 TEST_F(IOBaseTest, OnlyChangesOfAKnownOutputReachTheDevice) {
     auto io = Make(0, 2);
     ASSERT_TRUE(io->StartIO());
-    for (auto [index, state] : Changes{{0, kIOStateActive}, {0, kIOStateActive}, {5, kIOStateActive},
-                                       {0, kIOStateInactive}, {1, kIOStateInactive}, {1, kIOStateActive}})
+    for (auto [index, state] : Changes{{0, kIOStateActive},
+                                       {0, kIOStateActive},
+                                       {5, kIOStateActive},
+                                       {0, kIOStateInactive},
+                                       {1, kIOStateInactive},
+                                       {1, kIOStateActive}})
         EXPECT_TRUE(io->ChangeOutputState(index, state));
-    const Changes expected{{0, kIOStateInactive}, {1, kIOStateInactive}, {0, kIOStateActive},
-                           {0, kIOStateInactive}, {1, kIOStateActive}};
+    const Changes expected{
+        {0, kIOStateInactive}, {1, kIOStateInactive}, {0, kIOStateActive}, {0, kIOStateInactive}, {1, kIOStateActive}};
     ASSERT_TRUE(WaitUntil([&] { return io->Requests().size() >= expected.size(); }));
     EXPECT_TRUE(io->StopIO());
     EXPECT_EQ(io->Requests(), expected);
@@ -166,14 +170,15 @@ TEST_F(IOBaseTest, AFailedSwitchReportsEveryInputAgainAndLogsOncePerRun) {
     ASSERT_TRUE(WaitUntil([&] { return callback.FailureCount() == 1; }));
     io->ChangeOutputState(0, kIOStateActive);  // unknown again, so sent again, and failing again
     ASSERT_TRUE(WaitUntil([&] { return callback.FailureCount() == 2; }));
-    const std::string message = "dravnel::CIOBase::SetOutputStateWrapper: Unable to change output state for device "
-                                "127.0.0.1:80 (output index 0)";
+    const std::string message =
+        "dravnel::CIOBase::SetOutputStateWrapper: Unable to change output state for device "
+        "127.0.0.1:80 (output index 0)";
     EXPECT_EQ(driver.CountContaining(message), 1u);
 
     io->UpdateInputState(0, kIOStateActive);
     io->UpdateInputState(1, kIOStateInactive);
-    EXPECT_EQ(callback.Changes(), (Changes{{0, kIOStateActive}, {1, kIOStateInactive}, {0, kIOStateActive},
-                                           {1, kIOStateInactive}}));
+    EXPECT_EQ(callback.Changes(),
+              (Changes{{0, kIOStateActive}, {1, kIOStateInactive}, {0, kIOStateActive}, {1, kIOStateInactive}}));
     EXPECT_EQ(io->InputStates().at(0), kIOStateActive);
 
     // A switch that works again re-arms the message.

@@ -85,9 +85,10 @@ TEST(VistaAlarmText, TheManualTriggerRuleIsFoundInTheEventList) {
 }
 
 TEST(VistaAlarmText, RuleParametersSwitchOnlyTheAlarmOutput) {
-    const std::string add = "res=200&event_in_cnt=3&event_in_name_list1=motion(1)&event_in_id_list1=1"
-                            "&event_in_name_list2= manualtrigger &event_in_id_list2=12"
-                            "&event_in_name_list3=trigger(1)&event_in_id_list3=13&preset_use=1";
+    const std::string add =
+        "res=200&event_in_cnt=3&event_in_name_list1=motion(1)&event_in_id_list1=1"
+        "&event_in_name_list2= manualtrigger &event_in_id_list2=12"
+        "&event_in_name_list3=trigger(1)&event_in_id_list3=13&preset_use=1";
     EXPECT_EQ(VA::FindTriggerEventIn(add), "12");
     EXPECT_EQ(VA::FindTriggerEventIn("event_in_cnt=4294967295&event_in_name_list1=x"), "");
     const std::string common =
@@ -96,9 +97,9 @@ TEST(VistaAlarmText, RuleParametersSwitchOnlyTheAlarmOutput) {
         "&event_out_smtp_en5=0&event_out_smtp_en6=0&event_out_smtp_en7=0&event_out_smtp_en8=0"
         "&event_out_smtp_title=&event_out_smtp_msg=&event_out_ftp=0&event_out_http=0&event_out_http_msg="
         "&event_out_alarm=1&event_out_audio=0&event_out_audio_file=1";
-    EXPECT_EQ(VA::RuleParameters(add, "12"),
-              common + "&event_out_preset=0&event_out_preset_num=1&event_out_preset_home=0"
-                       "&event_out_record=0&event_in_id=12");
+    EXPECT_EQ(VA::RuleParameters(add, "12"), common +
+                                                 "&event_out_preset=0&event_out_preset_num=1&event_out_preset_home=0"
+                                                 "&event_out_record=0&event_in_id=12");
     EXPECT_EQ(VA::RuleParameters("res=200&preset_use=0", "5"), common + "&event_out_record=0&event_in_id=5");
     EXPECT_EQ(VA::RuleParameters(add, ""), "");
 }

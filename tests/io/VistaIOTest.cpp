@@ -99,8 +99,11 @@ TEST_F(VistaIOTest, NewerDeviceIsSetUpAndItsInputsAndRelayWork) {
     alarms->SetInput(0, true);
     alarms->SetInput(1, false);
     ASSERT_TRUE(callback.WaitForChanges(5, 5s));
-    EXPECT_EQ(callback.Changes(), (Changes{{0, kIOStateInactive}, {1, kIOStateInactive}, {1, kIOStateActive},
-                                           {0, kIOStateActive}, {1, kIOStateInactive}}));
+    EXPECT_EQ(callback.Changes(), (Changes{{0, kIOStateInactive},
+                                           {1, kIOStateInactive},
+                                           {1, kIOStateActive},
+                                           {0, kIOStateActive},
+                                           {1, kIOStateInactive}}));
     EXPECT_EQ(Requests("/event/alarm_in.php"),
               (Targets{"/event/alarm_in.php?app=get",
                        "/event/alarm_in.php?app=set&alarm_in_1_enable=1&alarm_in_1_type=NO&alarm_in_1_time=1"
@@ -148,13 +151,19 @@ TEST_F(VistaIOTest, OutputSetUpFollowsTheRuleThereIsAndTheTriggerFollowsTheMode)
         "&event_out_http_msg=&event_out_alarm=1&event_out_audio=0&event_out_audio_file=1"
         "&event_out_preset=0&event_out_preset_num=1&event_out_preset_home=0&event_out_record=0&event_in_id=3";
     const Row rows[] = {
-        {"mode 2, rule already AlarmOut", "2", {{"3", "Gate", "trigger(1)", "AlarmOut"}},
+        {"mode 2, rule already AlarmOut",
+         "2",
+         {{"3", "Gate", "trigger(1)", "AlarmOut"}},
          {"/event/trigger.php?make_trigger=1"}},
-        {"mode 3, rule that records", "3", {{"3", "Rec", "trigger(1)", "Record"}},
+        {"mode 3, rule that records",
+         "3",
+         {{"3", "Rec", "trigger(1)", "Record"}},
          {"/event/event_pop.php?app=get&method=modify&event_in_id=3",
           "/event/event_pop.php?app=set&method=modify" + params, "/event/trigger.php?app=set&make_trigger=1"}},
         {"group 5 fires nothing", "5", {{"3", "Gate", "trigger(1)", "AlarmOut"}}, {}},
-        {"no parameter 4 counts as 1", nullptr, {{"3", "Gate", "trigger(1)", "AlarmOut"}},
+        {"no parameter 4 counts as 1",
+         nullptr,
+         {{"3", "Gate", "trigger(1)", "AlarmOut"}},
          {"/event/trigger.php?app=set&make_trigger=1"}},
     };
     for (const Row& row : rows) {
@@ -216,8 +225,8 @@ TEST_F(VistaIOTest, OlderDeviceTakesAlarmBitsAndSwitchesTheMandatoryOutput) {
     bits->OnAlarmBits(0x2);
     bits->OnAlarmBits(0x2);
     bits->OnAlarmBits(0xFFFFFFFD);
-    EXPECT_EQ(callback.Changes(), (Changes{{0, kIOStateInactive}, {1, kIOStateActive}, {0, kIOStateActive},
-                                           {1, kIOStateInactive}}));
+    EXPECT_EQ(callback.Changes(),
+              (Changes{{0, kIOStateInactive}, {1, kIOStateActive}, {0, kIOStateActive}, {1, kIOStateInactive}}));
     EXPECT_TRUE(io->StopIO());
     EXPECT_EQ(StreamRequests(), 0u);
 }

@@ -56,8 +56,9 @@ TEST(CameraProperties, IdentityFromTheConfiguration) {
 
 TEST(CameraProperties, OptionWordsRunInByteOrderWithOneOutputProbe) {
     ScriptedCamera camera({{kConfig,
-                            {200, "model=M\r\nmac=00:0a:bc:00:00:01\r\ntotal_ch=1ch\r\ntv_mode=ntsc\r\n"
-                                  "rtsp_port=8554\r\nOPTIONS=alarm_out PTZ MANUAL_TRIGGER PTZ\r\n"}},
+                            {200,
+                             "model=M\r\nmac=00:0a:bc:00:00:01\r\ntotal_ch=1ch\r\ntv_mode=ntsc\r\n"
+                             "rtsp_port=8554\r\nOPTIONS=alarm_out PTZ MANUAL_TRIGGER PTZ\r\n"}},
                            {kAlarmOut, {200, "res=200&alarm_out_enable=0"}},
                            {kPtz, {200, "res=200&ptz_count=1&ptz1_enable=1"}},
                            {kVideo, {200, kVideoPage}}});
@@ -74,7 +75,8 @@ TEST(CameraProperties, OptionWordsRunInByteOrderWithOneOutputProbe) {
     ASSERT_TRUE(camera.WriteProperties(&recorder));
     const auto properties = recorder.properties();
     ASSERT_EQ(properties.size(), 9u);
-    EXPECT_EQ(properties[6].value, "Pan=1; Tilt=1; Zoom=1; Focus=1; Iris=1; Center=0; Unzoom=0; AreaZoom=0; Preset=256");
+    EXPECT_EQ(properties[6].value,
+              "Pan=1; Tilt=1; Zoom=1; Focus=1; Iris=1; Center=0; Unzoom=0; AreaZoom=0; Preset=256");
     EXPECT_EQ(properties[7].value, "Vista_00:0A:BC:00:00:01.preset");
     EXPECT_EQ(properties[8].value, "1");
 }
@@ -89,9 +91,17 @@ TEST(CameraProperties, ProbesTakeAMissingPageForAnAbsentFeatureAndSilenceForFail
         bool hasPtz;
     };
     const Row rows[] = {
-        {"count entry", {200, "res=200&alarm_in_count=4&alarm_in_1_enable=1"}, {200, "res=200&ptz_count=2"}, true, 4,
+        {"count entry",
+         {200, "res=200&alarm_in_count=4&alarm_in_1_enable=1"},
+         {200, "res=200&ptz_count=2"},
+         true,
+         4,
          false},
-        {"numbered entries", {200, "alarm_in_1_enable=1&alarm_in_2_enable=0&alarm_in_4_enable=1"}, {400, ""}, true, 2,
+        {"numbered entries",
+         {200, "alarm_in_1_enable=1&alarm_in_2_enable=0&alarm_in_4_enable=1"},
+         {400, ""},
+         true,
+         2,
          true},
         {"missing pages", {404, ""}, {200, "res=400"}, true, 0, true},
         {"silent alarm page", {0, ""}, {404, ""}, false, 0, false},
@@ -116,7 +126,8 @@ TEST(CameraProperties, ProbesTakeAMissingPageForAnAbsentFeatureAndSilenceForFail
 
 TEST(CameraProperties, OlderFirmwareWhenTheOptionsAreEmpty) {
     ScriptedCamera camera(
-        {{kConfig, {200, "model=eSS540\r\ntool=Hitron-Tool\r\ninput=PAL\r\nfirmware=3.2\r\nrtsp_port=554x\r\nOPTIONS=\r\n"}},
+        {{kConfig,
+          {200, "model=eSS540\r\ntool=Hitron-Tool\r\ninput=PAL\r\nfirmware=3.2\r\nrtsp_port=554x\r\nOPTIONS=\r\n"}},
          {kOlderAlarm, {200, "alarm_in_1_enable=1&alarm_in_2_enable=1"}},
          {kOlderEvent, {200, "mandatory_out_enable=0"}}},
         1);
@@ -133,7 +144,8 @@ TEST(CameraProperties, OlderFirmwareWhenTheOptionsAreEmpty) {
     EXPECT_EQ(camera.channelCount, 1u);
     EXPECT_EQ(camera.codecs, (std::set<int32_t>{dravnel::kDeviceCodecMpeg4}));
     EXPECT_EQ(camera.frameRates, (std::set<uint32_t>{5, 10, 15, 20, 25}));
-    EXPECT_EQ(camera.resolutions, (std::vector<CameraResolution>{{160, 112, 0}, {320, 240, 0}, {640, 480, 0}, {720, 576, 0}}));
+    EXPECT_EQ(camera.resolutions,
+              (std::vector<CameraResolution>{{160, 112, 0}, {320, 240, 0}, {640, 480, 0}, {720, 576, 0}}));
     EXPECT_EQ(camera.alarmInputCount, 2u);
     EXPECT_EQ(camera.alarmOutputCount, 1u);
     EXPECT_EQ(dravnel::CVistaCameraProperties::MapModelName("eVP", true), "VK-VRD4V9C");
@@ -159,20 +171,57 @@ TEST(CameraProperties, VideoPage) {
         return rates;
     };
     const Row rows[] = {
-        {"the device's lists", 1, 0,
+        {"the device's lists",
+         1,
+         0,
          "total_ch=2&total_strm=4&ch1_strm1_codec_list=h264hp|MJPEG&ch1_strm3_codec_list=mpeg4sp&"
          "ch1_strm1_fps_list=5|x|30&ch1_strm1_res_list=1920x1080|VGA|0x480|bogus|640X480",
-         true, {1, 2, 3}, 1, {5, 30}, true, {{1920, 1080, 0}, {640, 480, 0}}},
-        {"no codec, four streams and uxga: group 2", 1, 0,
-         "total_ch=1&total_strm=4&ch1_strm1_uxga=0&ch1_strm1_720p=1&ch1_strm1_vga=0&input_mode=1600x1200", true,
-         {1, 3}, 2, upTo(30), false, {{1280, 1024, 42}, {1280, 720, 0}}},
-        {"group 2 with 1080p", 2, 0, "total_ch=1&total_strm=2&ch1_strm1_1080p=1&ch1_strm1_uxga=1&input_mode=1080p",
-         true, {1, 2, 3}, 2, upTo(30), false, {{1920, 1080, 33}, {1600, 1200, 33}, {1280, 1024, 33}}},
-        {"group 1 NTSC names up to 4CIF", 1, 1, "total_ch=1&total_strm=2&input_mode=4CIF", true, {1, 2, 3}, 1, upTo(30),
+         true,
+         {1, 2, 3},
+         1,
+         {5, 30},
+         true,
+         {{1920, 1080, 0}, {640, 480, 0}}},
+        {"no codec, four streams and uxga: group 2",
+         1,
+         0,
+         "total_ch=1&total_strm=4&ch1_strm1_uxga=0&ch1_strm1_720p=1&ch1_strm1_vga=0&input_mode=1600x1200",
+         true,
+         {1, 3},
+         2,
+         upTo(30),
+         false,
+         {{1280, 1024, 42}, {1280, 720, 0}}},
+        {"group 2 with 1080p",
+         2,
+         0,
+         "total_ch=1&total_strm=2&ch1_strm1_1080p=1&ch1_strm1_uxga=1&input_mode=1080p",
+         true,
+         {1, 2, 3},
+         2,
+         upTo(30),
+         false,
+         {{1920, 1080, 33}, {1600, 1200, 33}, {1280, 1024, 33}}},
+        {"group 1 NTSC names up to 4CIF",
+         1,
+         1,
+         "total_ch=1&total_strm=2&input_mode=4CIF",
+         true,
+         {1, 2, 3},
+         1,
+         upTo(30),
          false,
          {{704, 480, 0}, {704, 240, 0}, {352, 240, 0}, {176, 120, 0}, {640, 480, 0}, {320, 240, 0}, {160, 120, 0}}},
-        {"group 3 PAL names up to 720P", 3, 0, "total_ch=1&total_strm=2&input_mode=1280x720", true, {1, 2, 3}, 3,
-         upTo(25), false, {{1280, 720, 0}, {720, 576, 0}, {720, 480, 0}, {640, 480, 0}, {352, 288, 0}, {352, 240, 0}, {320, 240, 0}}},
+        {"group 3 PAL names up to 720P",
+         3,
+         0,
+         "total_ch=1&total_strm=2&input_mode=1280x720",
+         true,
+         {1, 2, 3},
+         3,
+         upTo(25),
+         false,
+         {{1280, 720, 0}, {720, 576, 0}, {720, 480, 0}, {640, 480, 0}, {352, 288, 0}, {352, 240, 0}, {320, 240, 0}}},
         {"no channel", 1, 0, "total_ch=0&total_strm=2&ch1_strm1_res_list=VGA", false, {}, 1, {}, false, {}},
         {"no stream count", 1, 0, "total_ch=1&ch1_strm1_res_list=VGA", false, {}, 1, {}, false, {}},
         {"no sizes at all", 1, 0, "total_ch=1&total_strm=1", false, {1, 2, 3}, 1, upTo(25), false, {}},
@@ -270,8 +319,8 @@ TEST_F(SavedResults, InTheHostsOrder) {
     EXPECT_EQ(properties[0].value, "Count=2; IsStereo=1");
     EXPECT_EQ(properties[0].attributeB, 1u);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"Video Standard", "0"},        {"Device Video Standard", "0"}, {"Device RTSP Port", "0"},
-        {"OEM Device Group", "1"},      {"Real Device Model Name", "(none)"}, {"Firmware Version", "(none)"},
+        {"Video Standard", "0"},        {"Device Video Standard", "0"},        {"Device RTSP Port", "0"},
+        {"OEM Device Group", "1"},      {"Real Device Model Name", "(none)"},  {"Firmware Version", "(none)"},
         {"PTZ Capabilities", "(none)"}, {"Preset Storage Filename", "(none)"}, {"Has Device-PTZ Options", "0"}};
     for (size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(expected[i].first);

@@ -61,14 +61,30 @@ TEST(CapabilityQuery, EachSimulatedIdentityIsWhatItSays) {
         bool ptz;
     };
     std::vector<Row> rows = {
-        {"group 1 with I/O and PTZ", Camera(IdentityProfile::Group1, DeviceProfile::Standard, "QSIM-100"),
-         "Vista QSIM-100", "1", {8, 6}, true},
-        {"group 2 NTSC", Camera(IdentityProfile::Group2, DeviceProfile::ModelB, "QSIM-2M"), "Hitron QSIM-2M", "2", {8},
+        {"group 1 with I/O and PTZ",
+         Camera(IdentityProfile::Group1, DeviceProfile::Standard, "QSIM-100"),
+         "Vista QSIM-100",
+         "1",
+         {8, 6},
+         true},
+        {"group 2 NTSC",
+         Camera(IdentityProfile::Group2, DeviceProfile::ModelB, "QSIM-2M"),
+         "Hitron QSIM-2M",
+         "2",
+         {8},
          false},
-        {"group 3", Camera(IdentityProfile::Group3, DeviceProfile::Standard, "QSIM-300"), "Vista QSIM-300", "3", {8, 6},
+        {"group 3",
+         Camera(IdentityProfile::Group3, DeviceProfile::Standard, "QSIM-300"),
+         "Vista QSIM-300",
+         "3",
+         {8, 6},
          false},
-        {"older firmware", Camera(IdentityProfile::Older, DeviceProfile::Standard, "eSS540"), "Hitron HNCB-F1SN", "0",
-         {6}, false},
+        {"older firmware",
+         Camera(IdentityProfile::Older, DeviceProfile::Standard, "eSS540"),
+         "Hitron HNCB-F1SN",
+         "0",
+         {6},
+         false},
     };
     rows[0].camera.inputs = 3;
     rows[0].camera.outputs = 1;
@@ -119,7 +135,8 @@ TEST(CapabilityQuery, FailuresCarryTheirReasonAndMessage) {
         std::string message;
     };
     const Row rows[] = {
-        {"wrong password", "127.0.0.1", "nope", 1, "Failed to get camera properties, login failed (invalid credentials)"},
+        {"wrong password", "127.0.0.1", "nope", 1,
+         "Failed to get camera properties, login failed (invalid credentials)"},
         {"empty password", "127.0.0.1", "", 1, "Failed to get camera properties, login failed (invalid credentials)"},
         {"':' in the address", "cam:80", "admin", 3, CCapabilityQueryModule::kMessageInvalidAddress},
         {"'?' in the address", "127.0.0.1?", "admin", 3, CCapabilityQueryModule::kMessageInvalidAddress},

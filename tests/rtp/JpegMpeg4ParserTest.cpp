@@ -162,30 +162,87 @@ TEST(JpegImage, HeaderLayouts) {
     };
     const std::string dht = " C4 C4 C4 C4 DA";
     const Row kRows[] = {
-        {"computed, type 1", Cat({MainHeader(1, 50, 40, 30), scan}), "D8 DB DB C0" + dht, "64 64",
-         "0:22:0 1:11:1 2:11:1", 320, 240, 0, {16, 11, 12, 14}},
-        {"computed, type 0", Cat({MainHeader(0, 50, 40, 30), scan}), "D8 DB DB C0" + dht, "64 64",
-         "0:21:0 1:11:1 2:11:1", 320, 240, 0, {}},
+        {"computed, type 1",
+         Cat({MainHeader(1, 50, 40, 30), scan}),
+         "D8 DB DB C0" + dht,
+         "64 64",
+         "0:22:0 1:11:1 2:11:1",
+         320,
+         240,
+         0,
+         {16, 11, 12, 14}},
+        {"computed, type 0",
+         Cat({MainHeader(0, 50, 40, 30), scan}),
+         "D8 DB DB C0" + dht,
+         "64 64",
+         "0:21:0 1:11:1 2:11:1",
+         320,
+         240,
+         0,
+         {}},
         // The restart marker header is not scan data, and DRI tells the
         // decoder the interval.
-        {"computed, type 65", Cat({MainHeader(65, 50, 40, 30), RestartHeader(16), scan}), "D8 DB DB DD C0" + dht,
-         "64 64", "0:22:0 1:11:1 2:11:1", 320, 240, 16, {}},
-        {"computed, type 64", Cat({MainHeader(64, 50, 40, 30), RestartHeader(20), scan}), "D8 DB DB DD C0" + dht,
-         "64 64", "0:21:0 1:11:1 2:11:1", 320, 240, 20, {}},
+        {"computed, type 65",
+         Cat({MainHeader(65, 50, 40, 30), RestartHeader(16), scan}),
+         "D8 DB DB DD C0" + dht,
+         "64 64",
+         "0:22:0 1:11:1 2:11:1",
+         320,
+         240,
+         16,
+         {}},
+        {"computed, type 64",
+         Cat({MainHeader(64, 50, 40, 30), RestartHeader(20), scan}),
+         "D8 DB DB DD C0" + dht,
+         "64 64",
+         "0:21:0 1:11:1 2:11:1",
+         320,
+         240,
+         20,
+         {}},
         {"stream, 128 table bytes", Cat({MainHeader(0, 255, 40, 30), TableHeader(0, tables128), scan}),
-         "D8 E0 DB DB C0" + dht, "64 64", "1:21:0 2:11:1 3:11:1", 320, 240, 0, Bytes(tables128.begin(), tables128.begin() + 64)},
+         "D8 E0 DB DB C0" + dht, "64 64", "1:21:0 2:11:1 3:11:1", 320, 240, 0,
+         Bytes(tables128.begin(), tables128.begin() + 64)},
         {"stream, 64 table bytes", Cat({MainHeader(1, 255, 40, 30), TableHeader(0, tables64), scan}),
          "D8 E0 DB C0" + dht, "64", "1:22:0 2:11:0 3:11:0", 320, 240, 0, tables64},
-        {"stream, type 65", Cat({MainHeader(65, 255, 40, 30), RestartHeader(16), TableHeader(0, tables128), scan}),
-         "D8 E0 DD DB DB C0" + dht, "64 64", "1:22:0 2:11:1 3:11:1", 320, 240, 16, {}},
+        {"stream, type 65",
+         Cat({MainHeader(65, 255, 40, 30), RestartHeader(16), TableHeader(0, tables128), scan}),
+         "D8 E0 DD DB DB C0" + dht,
+         "64 64",
+         "1:22:0 2:11:1 3:11:1",
+         320,
+         240,
+         16,
+         {}},
         // MBZ not 0: the tables of Q (255 counts as 99), the stream's skipped
-        {"stream, MBZ 1", Cat({MainHeader(0, 255, 40, 30), TableHeader(1, tables64), scan}),
-         "D8 E0 DB DB C0" + dht, "64 64", "1:21:0 2:11:1 3:11:1", 320, 240, 0, {1, 1, 1, 1}},
-        {"stream, no table bytes", Cat({MainHeader(0, 200, 40, 30), TableHeader(0, {}), scan}),
-         "D8 E0 DB DB C0" + dht, "64 64", "1:21:0 2:11:1 3:11:1", 320, 240, 0, {1, 1, 1, 1}},
+        {"stream, MBZ 1",
+         Cat({MainHeader(0, 255, 40, 30), TableHeader(1, tables64), scan}),
+         "D8 E0 DB DB C0" + dht,
+         "64 64",
+         "1:21:0 2:11:1 3:11:1",
+         320,
+         240,
+         0,
+         {1, 1, 1, 1}},
+        {"stream, no table bytes",
+         Cat({MainHeader(0, 200, 40, 30), TableHeader(0, {}), scan}),
+         "D8 E0 DB DB C0" + dht,
+         "64 64",
+         "1:21:0 2:11:1 3:11:1",
+         320,
+         240,
+         0,
+         {1, 1, 1, 1}},
         // 0 stands for 2048 in the image
-        {"stream, width 0", Cat({MainHeader(0, 255, 0, 30), TableHeader(0, tables128), scan}),
-         "D8 E0 DB DB C0" + dht, "64 64", "1:21:0 2:11:1 3:11:1", 2048, 240, 0, {}},
+        {"stream, width 0",
+         Cat({MainHeader(0, 255, 0, 30), TableHeader(0, tables128), scan}),
+         "D8 E0 DB DB C0" + dht,
+         "64 64",
+         "1:21:0 2:11:1 3:11:1",
+         2048,
+         240,
+         0,
+         {}},
     };
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.name);
@@ -215,7 +272,8 @@ TEST(JpegImage, FramesThatMakeNoImage) {
         {"the main header alone", MainHeader(1, 50, 40, 30)},
         {"computed, not longer than the header", Cat({MainHeader(1, 50, 40, 30), Scan(100)})},
         {"computed, type 65 without its restart header", Cat({MainHeader(65, 50, 40, 30), {1, 2}})},
-        {"stream, fragment offset not 0", Cat({MainHeader(1, 255, 40, 30, 1000), TableHeader(0, Tables(64)), Scan(10)})},
+        {"stream, fragment offset not 0",
+         Cat({MainHeader(1, 255, 40, 30, 1000), TableHeader(0, Tables(64)), Scan(10)})},
         {"stream, tables beyond the frame", Cat({MainHeader(1, 255, 40, 30), {0, 0, 0, 128}, Tables(100)})},
         {"stream, no table header", Cat({MainHeader(1, 255, 40, 30), {0, 0}})},
         {"stream, header above 1024 bytes", Cat({MainHeader(1, 255, 40, 30), TableHeader(0, Tables(600)), Scan(10)})},
@@ -239,7 +297,8 @@ TEST(JpegParser, FragmentsBecomeOneImage) {
     const Bytes first = Cat({MainHeader(65, 255, 40, 30), RestartHeader(16), TableHeader(0, Tables(128)),
                              Bytes(scan.begin(), scan.begin() + 500)});
     rig.Send(first);
-    rig.Send(Cat({MainHeader(65, 255, 40, 30, 500), RestartHeader(16), Bytes(scan.begin() + 500, scan.begin() + 1000)}));
+    rig.Send(
+        Cat({MainHeader(65, 255, 40, 30, 500), RestartHeader(16), Bytes(scan.begin() + 500, scan.begin() + 1000)}));
     rig.Send(Cat({MainHeader(65, 255, 40, 30, 1000), RestartHeader(16), Bytes(scan.begin() + 1000, scan.end())}), true);
 
     const auto frames = rig.sink.Frames();
@@ -283,8 +342,8 @@ TEST(JpegParser, LostAndOrphanFragments) {
 // headers as avenc_mpeg4 writes them for 320 x 240 (30 bytes), then its GOV.
 const Bytes kConfig = FromHex("000001b001000001b58913000001000000012000c48d8ffffd0a041e1463");
 const Bytes kGov = FromHex("000001b3001007");
-const Bytes kIVop = FromHex("000001b6100c1234");   // vop_coding_type 00
-const Bytes kPVop = FromHex("000001b650a35678");   // vop_coding_type 01
+const Bytes kIVop = FromHex("000001b6100c1234");  // vop_coding_type 00
+const Bytes kPVop = FromHex("000001b650a35678");  // vop_coding_type 01
 const Bytes kUserData = FromHex("000001b2414c41524d05ffff");
 
 // The VOL reader: the recorded headers; each required value changed; cut short.
@@ -300,11 +359,11 @@ TEST(Mp4Headers, ReadFrameSize) {
         // user data after the sequence header is skipped
         {Cat({Bytes(kConfig.begin(), kConfig.begin() + 5), kUserData, Bytes(kConfig.begin() + 5, kConfig.end())}),
          "320x240"},
-        {with(3, 0xB1), "none"},              // not a visual object sequence
-        {with(10, 0x23), "none"},  // visual object type 2 (still texture)
-        {with(20, 0x44), "none"},  // video_object_type_indication 0 (its last bit is the top one here)
+        {with(3, 0xB1), "none"},      // not a visual object sequence
+        {with(10, 0x23), "none"},     // visual object type 2 (still texture)
+        {with(20, 0x44), "none"},     // video_object_type_indication 0 (its last bit is the top one here)
         {with(19, 0x08), "320x240"},  // ... 17, advanced simple
-        {with(22, 0x9F), "none"},  // video_object_layer_shape 1, binary
+        {with(22, 0x9F), "none"},     // video_object_layer_shape 1, binary
         {Bytes(kConfig.begin(), kConfig.end() - 2), "none"},  // the height cut off
         {{}, "none"},
     };
@@ -332,7 +391,7 @@ TEST(Mpeg4Parser, InBandConfiguration) {
     rig.Send(kPVop, true);
     rig.Send(Cat({kUserData, kPVop}), true);
     EXPECT_EQ(rig.FrameData(), (std::vector<Bytes>{Cat({kConfig, kIVop}), Cat({kConfig, kGov, kIVop, {0x11, 0x22}}),
-                                                    kPVop, Cat({kUserData, kPVop})}));
+                                                   kPVop, Cat({kUserData, kPVop})}));
     std::vector<std::tuple<uint32_t, uint32_t, uint32_t>> fields;
     for (const auto& f : rig.sink.Frames()) {
         fields.emplace_back(f.codecTag, f.width, f.height);

@@ -31,7 +31,10 @@ AuthorizationInputs Plain(AuthScheme scheme, std::string user, std::string passw
 // RFC 1321 appendix A.5, plus inputs around the 56- and 64-byte padding edges
 // (digests from an independent MD5).
 TEST(Md5, DigestsOfTheTestSuite) {
-    const struct { std::string text; const char* digest; } cases[] = {
+    const struct {
+        std::string text;
+        const char* digest;
+    } cases[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
@@ -74,10 +77,16 @@ TEST(Base64, GoldenVectors) {
 // challenge, or without a password.
 TEST(Authorization, Lines) {
     const std::string uri = "rtsp://127.0.0.1:554/h264";
-    const std::string digest = "Authorization: Digest username=\"admin\", realm=\"Camera Realm\", nonce=\"0a4f113b\", "
-                               "uri=\"" + uri + "\", response=\"";
+    const std::string digest =
+        "Authorization: Digest username=\"admin\", realm=\"Camera Realm\", nonce=\"0a4f113b\", "
+        "uri=\"" +
+        uri + "\", response=\"";
     const AuthorizationInputs full = Plain(AuthScheme::Digest, "admin", "secret", "Camera Realm", "0a4f113b");
-    const struct { AuthorizationInputs in; RTSPMethod method; std::string uri, line; } cases[] = {
+    const struct {
+        AuthorizationInputs in;
+        RTSPMethod method;
+        std::string uri, line;
+    } cases[] = {
         // "admin:"
         {Plain(AuthScheme::Basic, "admin", "", "", ""), RTSPMethod::Setup, "", "Authorization: Basic YWRtaW46\r\n"},
         {Plain(AuthScheme::Basic, std::string(36, 'u'), std::string(35, 'p'), "", ""), RTSPMethod::Describe, uri,
@@ -101,7 +110,10 @@ TEST(Authorization, Lines) {
 // FIPS 180-4 examples, plus inputs around the padding edges (digests from an
 // independent SHA-256).
 TEST(Sha256, DigestsOfTheTestSuite) {
-    const struct { std::string text; const char* digest; } cases[] = {
+    const struct {
+        std::string text;
+        const char* digest;
+    } cases[] = {
         {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
@@ -116,19 +128,24 @@ TEST(Sha256, DigestsOfTheTestSuite) {
 // The worked examples of RFC 2617 section 3.5 and RFC 7616 section 3.9.1
 // (user Mufasa, GET /dir/index.html, qop=auth, nc 00000001).
 TEST(Authorization, DigestResponsesOfTheRfcExamples) {
-    const struct { const char* name; AuthorizationInputs in; const char* response; } cases[] = {
-        {"RFC 2617", {AuthScheme::Digest, "Mufasa", "Circle Of Life", "testrealm@host.com",
-                      "dcd98b7102dd2f0e8b11d0f600bfb0c093", "", "auth", "5ccc069c403ebaf9f0171e9517f40e41", 1, "0a4f113b"},
+    const struct {
+        const char* name;
+        AuthorizationInputs in;
+        const char* response;
+    } cases[] = {
+        {"RFC 2617",
+         {AuthScheme::Digest, "Mufasa", "Circle Of Life", "testrealm@host.com", "dcd98b7102dd2f0e8b11d0f600bfb0c093",
+          "", "auth", "5ccc069c403ebaf9f0171e9517f40e41", 1, "0a4f113b"},
          "6629fae49393a05397450978507c4ef1"},
-        {"RFC 7616 MD5", {AuthScheme::Digest, "Mufasa", "Circle of Life", "http-auth@example.org",
-                          "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v", "MD5", "auth",
-                          "FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS", 1,
-                          "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ"},
+        {"RFC 7616 MD5",
+         {AuthScheme::Digest, "Mufasa", "Circle of Life", "http-auth@example.org",
+          "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v", "MD5", "auth", "FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS",
+          1, "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ"},
          "8ca523f5e9506fed4657c9700eebdbec"},
-        {"RFC 7616 SHA-256", {AuthScheme::Digest, "Mufasa", "Circle of Life", "http-auth@example.org",
-                              "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v", "SHA-256", "auth",
-                              "FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS", 1,
-                              "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ"},
+        {"RFC 7616 SHA-256",
+         {AuthScheme::Digest, "Mufasa", "Circle of Life", "http-auth@example.org",
+          "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v", "SHA-256", "auth",
+          "FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS", 1, "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ"},
          "753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1"},
     };
     for (const auto& c : cases) EXPECT_EQ(DigestResponse(c.in, "GET", "/dir/index.html"), c.response) << c.name;
@@ -138,7 +155,10 @@ TEST(Authorization, DigestResponsesOfTheRfcExamples) {
 // order and case, quoted or not, qop as a list; a plain challenge leaves them
 // empty, and the next challenge replaces them.
 TEST(Authorization, ChallengeParameters) {
-    const struct { std::string header; std::string algorithm, qop, opaque; } cases[] = {
+    const struct {
+        std::string header;
+        std::string algorithm, qop, opaque;
+    } cases[] = {
         {"Digest realm=\"cam\", nonce=\"n\"", "", "", ""},
         {"Digest realm=\"cam\", nonce=\"n\", qop=\"auth,auth-int\", algorithm=SHA-256, opaque=\"o,p\"", "SHA-256",
          "auth", "o,p"},
@@ -152,7 +172,8 @@ TEST(Authorization, ChallengeParameters) {
                                  RTSPMethod::Describe));
         EXPECT_EQ(parser.authScheme, AuthScheme::Digest);
         EXPECT_EQ(parser.realm + " " + parser.nonce, "cam n");
-        EXPECT_EQ(parser.algorithm + "|" + parser.qop + "|" + parser.opaque, c.algorithm + "|" + c.qop + "|" + c.opaque);
+        EXPECT_EQ(parser.algorithm + "|" + parser.qop + "|" + parser.opaque,
+                  c.algorithm + "|" + c.qop + "|" + c.opaque);
     }
 }
 
@@ -164,8 +185,8 @@ TEST(Authorization, ChallengeParameters) {
 TEST(Authorization, DigestLinesForChallengesWithQop) {
     const std::string uri = "rtsp://127.0.0.1:554/h264";
     AuthorizationInputs in{AuthScheme::Digest, "admin", "secret", "cam", "n1", "SHA-256", "auth", "op", 2, "c0ffee"};
-    const std::string head = "Authorization: Digest username=\"admin\", realm=\"cam\", nonce=\"n1\", uri=\"" + uri +
-                             "\", response=\"";
+    const std::string head =
+        "Authorization: Digest username=\"admin\", realm=\"cam\", nonce=\"n1\", uri=\"" + uri + "\", response=\"";
     EXPECT_EQ(BuildAuthorization(in, RTSPMethod::Play, uri),
               head + DigestResponse(in, "PLAY", uri) +
                   "\", algorithm=SHA-256, qop=auth, nc=00000002, cnonce=\"c0ffee\", opaque=\"op\"\r\n");
@@ -182,7 +203,8 @@ TEST(Authorization, DigestLinesForChallengesWithQop) {
     EXPECT_EQ(BuildAuthorization(quote, RTSPMethod::Play, uri),
               "Authorization: Digest username=\"ad\\\"min\\\\\", realm=\"cam\", nonce=\"n1\", uri=\"" + uri +
                   "\", response=\"" + DigestResponse(quote, "PLAY", uri) + "\"\r\n");
-    for (const std::string& user : {std::string("admin\r\nX-Injected: 1"), std::string("ad\0min", 6), std::string("admin\n")}) {
+    for (const std::string& user :
+         {std::string("admin\r\nX-Injected: 1"), std::string("ad\0min", 6), std::string("admin\n")}) {
         const AuthorizationInputs bad = Plain(AuthScheme::Digest, user, "secret", "cam", "n1");
         EXPECT_EQ(BuildAuthorization(bad, RTSPMethod::Play, uri), "") << user;
     }

@@ -72,7 +72,7 @@ inline std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> part
 inline const std::string kCameraSdp =
     "v=0\r\n"
     "c=IN IP4 0.0.0.0\r\n"  // session level: no media to hold it
-    "a=control:*\r\n"        // dropped for the same reason
+    "a=control:*\r\n"       // dropped for the same reason
     "m=video 0 RTP/AVP 96\r\n"
     "c=IN IP4 239.0.0.1/16\r\n"
     "a=rtpmap:96 H264/90000\r\n"
@@ -100,9 +100,8 @@ inline std::vector<uint8_t> Interleaved(uint8_t channel, const std::vector<uint8
 // A wall clock (FILETIME units) that runs `scale` times faster than real time.
 inline std::function<uint64_t()> FastClock(uint64_t scale) {
     const uint32_t startMs = platform::MonotonicMs();
-    return [=] {
-        return 133000000000000000ull + (platform::MonotonicMs() - startMs) * scale * platform::kFileTimePerMs;
-    };
+    return
+        [=] { return 133000000000000000ull + (platform::MonotonicMs() - startMs) * scale * platform::kFileTimePerMs; };
 }
 
 // A wall clock (FILETIME units) that moves only when the test moves it, and
@@ -130,9 +129,16 @@ private:
 
 // Credentials go out only when the settings name a scheme or a camera asks.
 inline dravnel::RTSPConnectionSettings LocalSettings(uint16_t port) {
-    return {.serverPort = port, .clientRtpPort = 5000, .clientRtcpPort = 5001, .host = "127.0.0.1",
-            .userName = "admin", .password = "secret", .connectTimeoutMs = 1000, .receiveTimeoutMs = 2000,
-            .streamPath = "/h264", .reserved = {}};
+    return {.serverPort = port,
+            .clientRtpPort = 5000,
+            .clientRtcpPort = 5001,
+            .host = "127.0.0.1",
+            .userName = "admin",
+            .password = "secret",
+            .connectTimeoutMs = 1000,
+            .receiveTimeoutMs = 2000,
+            .streamPath = "/h264",
+            .reserved = {}};
 }
 
 // A scripted camera and a client for it. The camera listens on 127.0.0.1,

@@ -110,8 +110,12 @@ TEST(Client, SetupRequest) {
     using Mode = RTSPTransportMode;
     const std::string base = "rtsp://10.0.0.5/stream/", video = "m=video 0 RTP/AVP 96\r\n";
     const std::string udp = "RTP/AVP;unicast;client_port=5000-5001";
-    const struct { std::string contentBase, mediaLines; Mode mode; uint32_t blockSize;
-                   std::string url, transport, blocksize; } cases[] = {
+    const struct {
+        std::string contentBase, mediaLines;
+        Mode mode;
+        uint32_t blockSize;
+        std::string url, transport, blocksize;
+    } cases[] = {
         {base, video + "a=control:trackID=1\r\n", Mode::Udp, 0, base + "trackID=1", udp, ""},
         {base, video + "a=control:rtsp://10.0.0.9/x/track\r\n", Mode::Udp, 100, "rtsp://10.0.0.9/x/track", udp, ""},
         {base, video, Mode::Tcp, 1400, base, udp, "Blocksize: 1400\r\n"},
@@ -126,9 +130,9 @@ TEST(Client, SetupRequest) {
         const bool interleaved = c.mode == Mode::Interleaved;
         ScriptedCamera s([&](const Request& r) -> Writes {
             if (r.method == "DESCRIBE")
-                return {ScriptedCamera::Reply(
-                    r, "200 OK", c.contentBase.empty() ? "" : "Content-Base: " + c.contentBase + "\r\n",
-                    "v=0\r\n" + c.mediaLines)};
+                return {ScriptedCamera::Reply(r, "200 OK",
+                                              c.contentBase.empty() ? "" : "Content-Base: " + c.contentBase + "\r\n",
+                                              "v=0\r\n" + c.mediaLines)};
             return {ScriptedCamera::Reply(r, r.method == (interleaved ? "PLAY" : "SETUP") ? "461 Refused" : "200 OK")};
         });
         s.settings.blockSize = c.blockSize;
@@ -150,7 +154,10 @@ TEST(Client, SetupRequest) {
 // clock moves only when the test moves it: at the interval exactly, ticks see
 // the new time and send nothing; a millisecond later OPTIONS goes out.
 TEST(Client, KeepAliveAtHalfTheSessionTimeout) {
-    const struct { const char* session; uint64_t intervalMs; } cases[] = {{"1234;timeout=20", 10000}, {"1234", 30000}};
+    const struct {
+        const char* session;
+        uint64_t intervalMs;
+    } cases[] = {{"1234;timeout=20", 10000}, {"1234", 30000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.session);
         ManualClock clock;
@@ -236,9 +243,13 @@ TEST(Client, HostsThatCouldInjectNeverConnect) {
 TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {
     // The reply, whether the camera hangs up after it, the DESCRIBE requests.
     // The two hang-ups cut a body and a header block short.
-    const struct { std::string reply; bool closeAfter = false; size_t describes = 1; } cases[] = {
+    const struct {
+        std::string reply;
+        bool closeAfter = false;
+        size_t describes = 1;
+    } cases[] = {
         {std::string("\x80\0\xff\x1bRTSP/9 \n\r\0", 14) + "\r\n\r\n"},  // garbage
-        {"RTSP/1.0 200 OK\r\nX-Pad: " + std::string(70000, 'p')},  // a header block beyond the 64 KiB limit
+        {"RTSP/1.0 200 OK\r\nX-Pad: " + std::string(70000, 'p')},       // a header block beyond the 64 KiB limit
         {"RTSP/1.0 200 OK\r\nContent-Length: 70000\r\n\r\n" + std::string(70000, 'v')},
         {"RTSP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\n"},  // 0 in 32-bit arithmetic
         {"RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 100\r\n\r\nv=0\r\nm=video 0 RTP/AVP 96\r\n", true},
@@ -274,9 +285,17 @@ TEST(Client, DigestChallengeWithQopAndSha256IsAnsweredInKind) {
     ScriptedCamera s([&](const Request& r) -> Writes {
         const std::string header = r.Header("Authorization");
         if (header.empty())
-            return Challenge(r, "Digest realm=\"cam\", nonce=\"n1\", qop=\"auth,auth-int\", algorithm=SHA-256, "
-                                "opaque=\"op\"");
-        AuthorizationInputs in{AuthScheme::Digest, "admin", "secret", "cam", "n1", "SHA-256", "auth", "op",
+            return Challenge(r,
+                             "Digest realm=\"cam\", nonce=\"n1\", qop=\"auth,auth-int\", algorithm=SHA-256, "
+                             "opaque=\"op\"");
+        AuthorizationInputs in{AuthScheme::Digest,
+                               "admin",
+                               "secret",
+                               "cam",
+                               "n1",
+                               "SHA-256",
+                               "auth",
+                               "op",
                                static_cast<uint32_t>(std::stoul(param(header, "nc"), nullptr, 16)),
                                param(header, "cnonce")};
         if (param(header, "response") != DigestResponse(in, r.method, param(header, "uri")) ||
@@ -311,7 +330,8 @@ TEST(Client, ReplyShorterThanItsContentLengthIsParsedAsItArrived) {
         const std::string reply = ScriptedCamera::Reply(r, "200 OK", "", kCameraSdp);
         const std::string length = "Content-Length: " + std::to_string(kCameraSdp.size());
         std::string overstated = reply;
-        overstated.replace(reply.find(length), length.size(), "Content-Length: " + std::to_string(kCameraSdp.size() + 2));
+        overstated.replace(reply.find(length), length.size(),
+                           "Content-Length: " + std::to_string(kCameraSdp.size() + 2));
         return {overstated};
     });
     s.settings.receiveTimeoutMs = 200;
@@ -324,12 +344,12 @@ TEST(Client, ReplyShorterThanItsContentLengthIsParsedAsItArrived) {
     const auto lines = s.log.Lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, kLevelWarning);
-    EXPECT_EQ(lines[0].text, "dravnel::CBaseRTSPClient::ReceiveResponse: A reply of 127.0.0.1:" +
-                                 std::to_string(s.settings.serverPort) + " carried " +
-                                 std::to_string(kCameraSdp.size()) + " of the " +
-                                 std::to_string(kCameraSdp.size() + 2) +
-                                 " body bytes its Content-Length announced within the receive time-out; what "
-                                 "arrived is used");
+    EXPECT_EQ(
+        lines[0].text,
+        "dravnel::CBaseRTSPClient::ReceiveResponse: A reply of 127.0.0.1:" + std::to_string(s.settings.serverPort) +
+            " carried " + std::to_string(kCameraSdp.size()) + " of the " + std::to_string(kCameraSdp.size() + 2) +
+            " body bytes its Content-Length announced within the receive time-out; what "
+            "arrived is used");
 }
 
 // The first keep-alive is answered only after the client gave up on it, with
@@ -413,7 +433,13 @@ TEST(ClientInterleaved, Sessions) {
 // stop runs on a thread of its own, so a stop that never returns fails the
 // test instead of hanging it: the camera then falls silent and lets it end.
 TEST(ClientInterleaved, StopReturnsWhileTheCameraStreamsAndIgnoresTeardown) {
-    const struct { const char* name; uint32_t boundMs; size_t boundBytes; size_t payload; uint32_t pauseMs; } cases[] = {
+    const struct {
+        const char* name;
+        uint32_t boundMs;
+        size_t boundBytes;
+        size_t payload;
+        uint32_t pauseMs;
+    } cases[] = {
         {"trickle", 300, size_t(1) << 30, 200, 5},
         {"flood", 10000, 64 * 1024, 1400, 0},
     };

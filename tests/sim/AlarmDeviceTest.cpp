@@ -16,8 +16,9 @@ TEST(AlarmDevice, PagesAcceptWhatADeviceAcceptsAndRefuseTheRest) {
     quarnel::sim::WebServer web;
     ASSERT_TRUE(web.Start(0));
     quarnel::sim::AlarmDevice alarms(web, 2, 1);
-    const std::string rule = "&event_name=A&event_out_smtp=0&event_out_ftp=0&event_out_http=0&event_out_alarm=1"
-                             "&event_out_audio=0&event_out_record=0";
+    const std::string rule =
+        "&event_name=A&event_out_smtp=0&event_out_ftp=0&event_out_http=0&event_out_alarm=1"
+        "&event_out_audio=0&event_out_record=0";
     struct Row {
         const char* name;
         std::string target;
@@ -34,8 +35,7 @@ TEST(AlarmDevice, PagesAcceptWhatADeviceAcceptsAndRefuseTheRest) {
         {"trigger read", "/event/trigger.php?app=get", "res=200&trigger1_enable=0&trigger1_time=5"},
         {"make_trigger is 1", "/event/trigger.php?make_trigger=0", "res=400"},
         {"modify of no rule", "/event/event_pop.php?app=get&method=modify&event_in_id=3", "res=400"},
-        {"rule on an unknown event in", "/event/event_pop.php?app=set&method=add" + rule + "&event_in_id=9",
-         "res=400"},
+        {"rule on an unknown event in", "/event/event_pop.php?app=set&method=add" + rule + "&event_in_id=9", "res=400"},
         {"rule lacking an action", "/event/event_pop.php?app=set&method=add&event_name=A&event_in_id=3", "res=400"},
         {"rule added", "/event/event_pop.php?app=set&method=add" + rule + "&event_in_id=3", "res=200"},
         {"added twice", "/event/event_pop.php?app=set&method=add" + rule + "&event_in_id=3", "res=400"},

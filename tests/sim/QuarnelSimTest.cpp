@@ -21,8 +21,8 @@ TEST(QuarnelSim, PrintsHowToReachTheCameraAndStopsOnInterrupt) {
     platform::ChildProcess child;
     platform::ChildProcess::Spec spec;
     spec.executable = QUARNEL_BIN_DIR "/quarnel";
-    spec.arguments = {"sim",  "--seconds", "60",     "--profile", "modelb", "--channels", "2", "--ntsc",
-                      "--auth", "digest",  "--user", "u",         "--password", "p w"};
+    spec.arguments = {"sim",    "--seconds", "60",     "--profile", "modelb", "--channels", "2",
+                      "--ntsc", "--auth",    "digest", "--user",    "u",      "--password", "p w"};
     spec.reportFd = 1;
     std::string error;
     ASSERT_TRUE(child.Spawn(spec, error)) << error;
@@ -31,15 +31,18 @@ TEST(QuarnelSim, PrintsHowToReachTheCameraAndStopsOnInterrupt) {
     uint8_t buffer[4096];
     while (out.find("Running for 60 s") == std::string::npos && std::chrono::steady_clock::now() < start + 20s) {
         auto got = child.Read(buffer, 500);
-        if (got.status == platform::IoStatus::Ok) out.append(reinterpret_cast<char*>(buffer), got.bytes);
-        else if (got.status != platform::IoStatus::Timeout) break;
+        if (got.status == platform::IoStatus::Ok)
+            out.append(reinterpret_cast<char*>(buffer), got.bytes);
+        else if (got.status != platform::IoStatus::Timeout)
+            break;
     }
     ASSERT_NE(out.find("Running for 60 s"), std::string::npos) << out;
     for (const char* expected :
          {"Model B profile, 2 channels, NTSC", "  HTTP   http://127.0.0.1:", "/video/video.php?app=get&ch=1&strm=1",
           "/1/stream0 ", "/1/stream1 ", "/2/stream0 ", "channel 2 stream 2: JPEG 640x480 10 fps",
           "channel 1 stream 1: H264 1280x720 30 fps", "digest authentication on HTTP and RTSP: user \"u\"",
-          "quarnel stream --address 127.0.0.1 --port ", " --user u --password 'p w' --codec h264 --channels 2 "
+          "quarnel stream --address 127.0.0.1 --port ",
+          " --user u --password 'p w' --codec h264 --channels 2 "
           "--param 2=1 --param 4=2\n"})
         EXPECT_NE(out.find(expected), std::string::npos) << expected << "\n" << out;
     EXPECT_EQ(out.find("/2/stream2"), std::string::npos);
@@ -58,7 +61,8 @@ TEST(QuarnelSim, PrintsHowToReachTheCameraAndStopsOnInterrupt) {
 
 TEST(QuarnelSim, BadOptionsGetAClearError) {
     const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"sim", "--profile", "modelc"}, "--profile: 'modelc' is not group1, group2, group3, older, vista-mpeg, standard or modelb"},
+        {{"sim", "--profile", "modelc"},
+         "--profile: 'modelc' is not group1, group2, group3, older, vista-mpeg, standard or modelb"},
         {{"sim", "--channels", "65"}, "--channels: '65' is not a number from 1 to 64"},
         {{"sim", "--auth", "ntlm"}, "--auth: 'ntlm' is not none, basic or digest"},
         {{"sim", "--auth", "basic", "--user", ""}, "needs a --user"},

@@ -82,20 +82,24 @@ TEST(VideoSettings, GetRepliesInTheDevicesLayout) {
 TEST(VideoSettings, StandardSetAppliesEveryValueAndMapsTheStreamToRtsp) {
     VideoSettings settings(DeviceProfile::Standard, 1, false);
     // The request a standard device gets from the driver's H.264 channel.
-    const auto result = settings.ApplySet(Query("app=set&ch=1&ch1_strm1_codec=MPEG4SP&ch1_strm1_res=720P&"
-                                                "ch1_strm1_bitrate=2000&ch1_strm1_ratecontrol=cbr&"
-                                                "ch1_strm1_fps=15&ch1_strm1_gov=15"));
+    const auto result =
+        settings.ApplySet(Query("app=set&ch=1&ch1_strm1_codec=MPEG4SP&ch1_strm1_res=720P&"
+                                "ch1_strm1_bitrate=2000&ch1_strm1_ratecontrol=cbr&"
+                                "ch1_strm1_fps=15&ch1_strm1_gov=15"));
     ASSERT_TRUE(result.accepted) << result.reason;
     EXPECT_EQ(result.changed, (std::vector<std::pair<unsigned, unsigned>>{{1, 1}}));
-    EXPECT_NE(Get(settings, "ch=1").find("&ch1_strm1_codec=MPEG4SP&ch1_strm1_res=720P&ch1_strm1_bitrate=2000&"
-                                         "ch1_strm1_ratecontrol=cbr&ch1_strm1_fps=15&ch1_strm1_gov=15&"),
+    EXPECT_NE(Get(settings, "ch=1")
+                  .find("&ch1_strm1_codec=MPEG4SP&ch1_strm1_res=720P&ch1_strm1_bitrate=2000&"
+                        "ch1_strm1_ratecontrol=cbr&ch1_strm1_fps=15&ch1_strm1_gov=15&"),
               std::string::npos);
-    EXPECT_EQ(settings.RtspConfig(1, 1), (RtspStreamConfig{.codec = RtspCodec::MPEG4, .width = 1280, .height = 720,
-                                                           .fps = 15, .bitrateKbps = 2000, .gop = 15}));
+    EXPECT_EQ(settings.RtspConfig(1, 1),
+              (RtspStreamConfig{
+                  .codec = RtspCodec::MPEG4, .width = 1280, .height = 720, .fps = 15, .bitrateKbps = 2000, .gop = 15}));
 
     ASSERT_TRUE(settings.ApplySet(Query("ch=1&ch1_strm2_res=VGA&ch1_strm2_quality=99&ch1_strm2_fps=5")).accepted);
-    EXPECT_EQ(settings.RtspConfig(1, 2), (RtspStreamConfig{.codec = RtspCodec::JPEG, .width = 640, .height = 480,
-                                                           .fps = 5, .gop = 5, .jpegQuality = 99}));
+    EXPECT_EQ(settings.RtspConfig(1, 2),
+              (RtspStreamConfig{
+                  .codec = RtspCodec::JPEG, .width = 640, .height = 480, .fps = 5, .gop = 5, .jpegQuality = 99}));
 
     // A set that changes nothing is still a success, with nothing to push.
     const auto same = settings.ApplySet(Query("app=set&ch=1&ch1_strm1_res=720P"));
@@ -105,8 +109,9 @@ TEST(VideoSettings, StandardSetAppliesEveryValueAndMapsTheStreamToRtsp) {
     VideoSettings ntsc(DeviceProfile::Standard, 1, true);
     EXPECT_EQ(ntsc.RtspConfig(1, 1).height, 480u);  // 4CIF of NTSC
     ASSERT_TRUE(ntsc.ApplySet(Query("ch=1&ch1_strm1_res=CIFN&ch1_strm1_fps=30")).accepted);
-    EXPECT_EQ(ntsc.RtspConfig(1, 1), (RtspStreamConfig{.codec = RtspCodec::H264, .width = 352, .height = 240,
-                                                       .fps = 30, .bitrateKbps = 3000, .gop = 30}));
+    EXPECT_EQ(ntsc.RtspConfig(1, 1),
+              (RtspStreamConfig{
+                  .codec = RtspCodec::H264, .width = 352, .height = 240, .fps = 30, .bitrateKbps = 3000, .gop = 30}));
 
     // Limits that allow more than the encoder takes: the device refuses the
     // value rather than accepting what it cannot stream.
@@ -134,8 +139,8 @@ TEST(VideoSettings, BadValuesAreRefusedAndChangeNothing) {
         {kStd, "ch=1&ch1_strm1_res=9CIF", "ch1_strm1_res=9CIF: not a size of res_list"},
         {kStd, "ch=1&ch1_strm1_res=UXGA", "res_list"},  // a known name the camera does not list
         {kStd, "ch=1&ch1_strm1_bitrate=4001", "not a bit rate from 16 to 4000"},  // above maxbr
-        {kStd, "ch=1&ch1_strm1_bitrate=15", "bit rate"},           // below the least
-        {kStd, "ch=1&ch1_strm1_bitrate=99999999999", "bit rate"},  // beyond any unsigned
+        {kStd, "ch=1&ch1_strm1_bitrate=15", "bit rate"},                          // below the least
+        {kStd, "ch=1&ch1_strm1_bitrate=99999999999", "bit rate"},                 // beyond any unsigned
         {kStd, "ch=1&ch1_strm1_ratecontrol=abr", "not cbr or vbr"},
         {kStd, "ch=1&ch1_strm1_fps=7", "not a frame rate of fps_list"},
         {kStd, "ch=1&ch1_strm1_gov=0", "not a GOV length"},
@@ -198,8 +203,9 @@ TEST_F(VideoDeviceTest, SetOverHttpChangesTheStreamOrNothing) {
     const std::string good = "/video/video.php?app=set&ch=1&ch1_strm1_res=CIF&ch1_strm1_fps=10&ch1_strm1_gov=20";
     EXPECT_EQ(Body(good), "res=200");
     const auto stream = rtsp.Stream("/1/stream1");
-    EXPECT_EQ(stream, (RtspStreamConfig{.codec = RtspCodec::H264, .width = 352, .height = 288, .fps = 10,
-                                        .bitrateKbps = 3000, .gop = 20}));
+    EXPECT_EQ(stream,
+              (RtspStreamConfig{
+                  .codec = RtspCodec::H264, .width = 352, .height = 288, .fps = 10, .bitrateKbps = 3000, .gop = 20}));
 
     const std::string bad = "/video/video.php?app=set&ch=1&ch1_strm1_res=VGA&ch1_strm1_bitrate=9000";
     EXPECT_EQ(Body(bad), "res=400");
@@ -235,8 +241,9 @@ TEST_F(VideoDeviceTest, ModelBSetsOneStreamOnItsPathAndScalesStreamTwoFromStream
     EXPECT_EQ(Body("/video/video.php?app=set&ch=1&strm=2&ch1_strm2_en=1&ch1_strm2_codec=MJPEG&"
                    "ch1_strm2_res=1920x1080&ch1_strm2_bitrate=4000&ch1_strm2_fps=15"),
               "res=200");
-    EXPECT_EQ(rtsp.Stream("/1/stream1"), (RtspStreamConfig{.codec = RtspCodec::JPEG, .width = 1920, .height = 1080,
-                                                           .fps = 15, .bitrateKbps = 4000, .gop = 15}));
+    EXPECT_EQ(rtsp.Stream("/1/stream1"),
+              (RtspStreamConfig{
+                  .codec = RtspCodec::JPEG, .width = 1920, .height = 1080, .fps = 15, .bitrateKbps = 4000, .gop = 15}));
 }
 
 // Direct settings push what can be streamed; the pages outlive the device
@@ -277,10 +284,14 @@ namespace {
 TEST_F(VideoDeviceTest, VistaMpegPageSetsTheVideoStreamOrNothing) {
     VistaMpegDevice device(web, &rtsp, false);
     EXPECT_EQ(Body("/admin/mpeg4.html?app=get"), "res=200&size=640x480&mpeg4_br=1000000&mpeg4_fps=25&mpeg4_gov=25");
-    EXPECT_EQ(Body("/admin/mpeg4.html?app=set&size=720x576&mpeg4_br=3500000&mpeg4_fps=10&mpeg4_gov=10"),
-              "res=200\r\n");
-    EXPECT_EQ(rtsp.Stream("/video"), (RtspStreamConfig{.codec = RtspCodec::MPEG4, .width = 720, .height = 576,
-                                                       .fps = 10, .bitrateKbps = 3500, .gop = 10, .alarmData = true}));
+    EXPECT_EQ(Body("/admin/mpeg4.html?app=set&size=720x576&mpeg4_br=3500000&mpeg4_fps=10&mpeg4_gov=10"), "res=200\r\n");
+    EXPECT_EQ(rtsp.Stream("/video"), (RtspStreamConfig{.codec = RtspCodec::MPEG4,
+                                                       .width = 720,
+                                                       .height = 576,
+                                                       .fps = 10,
+                                                       .bitrateKbps = 3500,
+                                                       .gop = 10,
+                                                       .alarmData = true}));
     const char* refused[] = {
         "/admin/mpeg4.html?app=set&size=704x576&mpeg4_fps=5",  // not a size of the device
         "/admin/mpeg4.html?app=set&size=720x480",              // an NTSC size on a PAL device

@@ -23,20 +23,21 @@ struct DecodedVideo {
 
 // `format`: "mjpeg" or "m4v".
 inline DecodedVideo DecodeVideo(const std::vector<std::vector<uint8_t>>& frames, const std::string& format) {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("quarnel-decode-" + std::to_string(getpid()) + "." + format))
-                                 .string();
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("quarnel-decode-" + std::to_string(getpid()) + "." + format))
+            .string();
     {
         std::ofstream out(path, std::ios::binary);
-        for (const auto& f : frames) out.write(reinterpret_cast<const char*>(f.data()), static_cast<std::streamsize>(f.size()));
+        for (const auto& f : frames)
+            out.write(reinterpret_cast<const char*>(f.data()), static_cast<std::streamsize>(f.size()));
     }
     DecodedVideo d;
-    d.errors = platform::RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-f", format, "-i", path, "-f", "null", "-"},
-                                    60000)
-                   .output;
-    d.probe = platform::RunProgram("ffprobe", {"-v", "error", "-f", format, "-count_frames", "-select_streams", "v:0",
-                                               "-show_entries", "stream=width,height,nb_read_frames", "-of",
-                                               "csv=p=0", path},
+    d.errors =
+        platform::RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-f", format, "-i", path, "-f", "null", "-"}, 60000)
+            .output;
+    d.probe = platform::RunProgram("ffprobe",
+                                   {"-v", "error", "-f", format, "-count_frames", "-select_streams", "v:0",
+                                    "-show_entries", "stream=width,height,nb_read_frames", "-of", "csv=p=0", path},
                                    60000)
                   .output;
     while (!d.probe.empty() && (d.probe.back() == '\n' || d.probe.back() == '\r')) d.probe.pop_back();

@@ -32,8 +32,8 @@ TEST(Event, AutoResetWakesOnceManualResetStaysSetAndWaitAnyCoversEventsAndASocke
     manual.Set();
     autoReset.Set();
     EXPECT_EQ(WaitAny({&manual, &autoReset}, 0, fds[0], POLLIN), 0);  // the lowest index wins
-    EXPECT_TRUE(autoReset.Wait(0));  // and the auto-reset one was not consumed
-    EXPECT_TRUE(manual.Wait(0));     // the manual one stays set until reset
+    EXPECT_TRUE(autoReset.Wait(0));                                   // and the auto-reset one was not consumed
+    EXPECT_TRUE(manual.Wait(0));                                      // the manual one stays set until reset
     manual.Reset();
     EXPECT_FALSE(manual.Wait(0));
     close(fds[0]);

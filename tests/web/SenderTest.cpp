@@ -138,8 +138,9 @@ TEST_P(SenderTest, StatusDecidesTheOutcome) {
         const char* body;  // RequestGetRD's reply
         bool getBody;      // RequestGetBody's answer
     } cases[] = {
-        {200, 3, 0, "res=200\r\n", true}, {202, 3, 0, "res=200\r\n", false}, {204, 3, 0, "", false},
-        {404, 1, 6, "", false},           {302, 1, 6, "", false},
+        {200, 3, 0, "res=200\r\n", true}, {202, 3, 0, "res=200\r\n", false},
+        {204, 3, 0, "", false},           {404, 1, 6, "", false},
+        {302, 1, 6, "", false},
     };
     std::vector<uint8_t> reply;
     for (const auto& c : cases) {
@@ -152,9 +153,9 @@ TEST_P(SenderTest, StatusDecidesTheOutcome) {
         EXPECT_EQ(result.level, c.level);
         EXPECT_EQ(result.code, c.code);
         EXPECT_EQ(Text(reply), c.body);
-        const std::string refused = "dravnel::HUtils::RequestGetRD: " + Tag() +
-                                    " does not process request \"/cgi?app=get\", status code = " +
-                                    std::to_string(c.status);
+        const std::string refused =
+            "dravnel::HUtils::RequestGetRD: " + Tag() +
+            " does not process request \"/cgi?app=get\", status code = " + std::to_string(c.status);
         EXPECT_EQ(result.message, c.code == 6 ? refused : "");
         EXPECT_EQ(RequestGetBody("/cgi?app=get", *sender, reply), c.getBody);
         if (*c.body) {
@@ -261,9 +262,8 @@ TEST_P(SenderTest, TimeOutsEndStalledReadsAndSilentRequests) {
 TEST_P(SenderTest, AddressesThatCouldInjectAreRefused) {
     server.SetPageText("/a", "res=200\r\n");
     const std::string port = std::to_string(server.Port());
-    for (const std::string address :
-         {"admin@127.0.0.1", "127.0.0.1/x?", "127.0.0.1\r\nX-Injected: 1", "127.0.0.1 ", "127.0.0.1\"",
-          "127.0.0.1%25", "127.0.0.1#", "h\xC3\xB6st"}) {
+    for (const std::string address : {"admin@127.0.0.1", "127.0.0.1/x?", "127.0.0.1\r\nX-Injected: 1", "127.0.0.1 ",
+                                      "127.0.0.1\"", "127.0.0.1%25", "127.0.0.1#", "h\xC3\xB6st"}) {
         SCOPED_TRACE(address);
         dravnel::DEVICE_INFO device = Device("admin", "s3cret");
         device.Address = address;
@@ -452,15 +452,14 @@ TEST(CHttpRequest, EscapeObject) {
         const char* wire;
     } cases[] = {
         {"/video/video.php?app=get&ch=1&strm=1", true, false, "/video/video.php?app=get&ch=1&strm=1"},
-        {"/a b/c?d e", false, false, "/a%20b/c?d%20e"},         // blanks never go raw
-        {"/x|y?l=1|2", true, false, "/x%7Cy?l=1|2"},           // query left as given
+        {"/a b/c?d e", false, false, "/a%20b/c?d%20e"},  // blanks never go raw
+        {"/x|y?l=1|2", true, false, "/x%7Cy?l=1|2"},     // query left as given
         {"/x|y?l=1|2", true, true, "/x%7Cy?l=1%7C2"},
         {"/p?t=\"<a>\"", true, true, "/p?t=%22%3Ca%3E%22"},
-        {"/p?already=%20", true, true, "/p?already=%20"},      // '%' stays
+        {"/p?already=%20", true, true, "/p?already=%20"},  // '%' stays
         {"/p?n=\xC3\xA9\t#", false, false, "/p?n=%C3%A9%09%23"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(CHttpRequest::EscapeObject(c.object, c.path, c.query), c.wire) << c.object;
+    for (const auto& c : cases) EXPECT_EQ(CHttpRequest::EscapeObject(c.object, c.path, c.query), c.wire) << c.object;
 }
 
 }  // namespace

@@ -26,8 +26,9 @@ struct FileCheck {
 FileCheck CheckWithFfmpeg(const std::string& path) {
     FileCheck check;
     const auto probe = platform::RunProgram(
-        "ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                    "stream=codec_name,width,height,nb_read_frames", "-of", "default=noprint_wrappers=1", path},
+        "ffprobe",
+        {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+         "stream=codec_name,width,height,nb_read_frames", "-of", "default=noprint_wrappers=1", path},
         60000);
     if (probe.exitCode != 0) {
         check.errors = probe.output.empty() ? "ffprobe could not run" : probe.output;
@@ -58,9 +59,7 @@ FileCheck CheckWithFfmpeg(const std::string& path) {
     return check;
 }
 
-const char* CodecName(int codec) {
-    return codec == 1 ? "MJPEG" : codec == 2 ? "MPEG-4" : "H.264";
-}
+const char* CodecName(int codec) { return codec == 1 ? "MJPEG" : codec == 2 ? "MPEG-4" : "H.264"; }
 
 }  // namespace
 
@@ -141,8 +140,8 @@ int RunDemoCommand(const std::vector<std::string>& args) {
         settings.transport = run.transport;
         settings.out = outDir + "/demo-" + run.transport + StreamFileExtension(run.codec);
         run.path = settings.out;
-        std::printf("\n== streaming channel 0 (%s) over %s for %u s into %s\n", CodecName(run.codec),
-                    run.transport, run.seconds, settings.out.c_str());
+        std::printf("\n== streaming channel 0 (%s) over %s for %u s into %s\n", CodecName(run.codec), run.transport,
+                    run.seconds, settings.out.c_str());
         run.result = RunStream(settings, stdout);
         if (!run.result.opened) {
             std::fprintf(stderr, "quarnel demo: %s\n", run.result.error.c_str());
@@ -164,16 +163,18 @@ int RunDemoCommand(const std::vector<std::string>& args) {
             warnings += line.level == 2;
             online += line.text.find(" is online") != std::string::npos;
         }
-        const bool clean = run.check.ran && run.check.errors.empty() && frames > 0 && run.check.frames >= frames * 9 / 10;
+        const bool clean =
+            run.check.ran && run.check.errors.empty() && frames > 0 && run.check.frames >= frames * 9 / 10;
         ok = ok && clean;
-        std::printf("%-5s %-12s %5llu frames  %5.1f fps  %ux%u  %s  %llu key  %u reconnects  ffprobe: %s %llu frames %ux%u  "
-                    "%s\n",
-                    CodecName(run.codec), run.transport, static_cast<unsigned long long>(frames), fps, channel ? channel->figures.width : 0,
-                    channel ? channel->figures.height : 0, run.path.c_str(),
-                    static_cast<unsigned long long>(channel ? channel->figures.keyFrames : 0),
-                    channel ? channel->reconnects : 0, run.check.codec.c_str(),
-                    static_cast<unsigned long long>(run.check.frames), run.check.width, run.check.height,
-                    clean ? "decodes cleanly" : "FAILED");
+        std::printf(
+            "%-5s %-12s %5llu frames  %5.1f fps  %ux%u  %s  %llu key  %u reconnects  ffprobe: %s %llu frames %ux%u  "
+            "%s\n",
+            CodecName(run.codec), run.transport, static_cast<unsigned long long>(frames), fps,
+            channel ? channel->figures.width : 0, channel ? channel->figures.height : 0, run.path.c_str(),
+            static_cast<unsigned long long>(channel ? channel->figures.keyFrames : 0),
+            channel ? channel->reconnects : 0, run.check.codec.c_str(),
+            static_cast<unsigned long long>(run.check.frames), run.check.width, run.check.height,
+            clean ? "decodes cleanly" : "FAILED");
         std::printf("                   diagnostics: %zu errors, %zu warnings, camera online %zu time(s)\n", errors,
                     warnings, online);
         for (const auto& line : run.result.diagnostics)

@@ -110,7 +110,9 @@ public:
     }
 
     static const char* StateName(int state) {
-        return state == dravnel::kIOStateActive ? "active" : state == dravnel::kIOStateInactive ? "inactive" : "unknown";
+        return state == dravnel::kIOStateActive     ? "active"
+               : state == dravnel::kIOStateInactive ? "inactive"
+                                                    : "unknown";
     }
 
 private:
@@ -176,8 +178,10 @@ int Run(const IOArgs& args) {
         if (got != platform::InputLine::Line) continue;
         OutputSwitch s;
         const std::string reply = TypedLine(line, io->GetOutputCount(), s);
-        if (reply.empty() && !line.empty() && line.find_first_not_of(" \t") != std::string::npos) Switch(*io, printer, s);
-        else if (!reply.empty()) printer.Line(reply);
+        if (reply.empty() && !line.empty() && line.find_first_not_of(" \t") != std::string::npos)
+            Switch(*io, printer, s);
+        else if (!reply.empty())
+            printer.Line(reply);
     }
     const bool stopped = io->StopIO();
     printer.Line(stopped ? "I/O stopped" : "I/O stopped with errors (see above)");

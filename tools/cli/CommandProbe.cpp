@@ -109,8 +109,7 @@ bool RunQuery(const ProbeArgs& args, host::CapabilityRecorder& recorder, std::st
         return false;
     }
     const uint32_t rounds = args.seconds * 5;
-    for (uint32_t round = 0; round < rounds && recorder.outcome() == host::CapabilityRecorder::Outcome::None;
-         ++round) {
+    for (uint32_t round = 0; round < rounds && recorder.outcome() == host::CapabilityRecorder::Outcome::None; ++round) {
         if (platform::WaitForStopRequest(200)) break;
     }
     if (recorder.outcome() == host::CapabilityRecorder::Outcome::None) {
@@ -178,8 +177,9 @@ int RunProbeCommand(const std::vector<std::string>& args) {
             std::fprintf(stderr, "quarnel probe: --save: %s\n", error.c_str());
             return 1;
         }
-        if (!parsed.json) std::printf("Saved to %s (stream it with: quarnel stream --device %s)\n", parsed.save.c_str(),
-                                      parsed.save.c_str());
+        if (!parsed.json)
+            std::printf("Saved to %s (stream it with: quarnel stream --device %s)\n", parsed.save.c_str(),
+                        parsed.save.c_str());
     }
     return 0;
 }

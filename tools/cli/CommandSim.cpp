@@ -70,20 +70,28 @@ struct SimArgs {
 // A model of each profile; older firmware reports an internal model code.
 std::string DefaultModel(sim::IdentityProfile profile) {
     switch (profile) {
-        case sim::IdentityProfile::Group2: return "QSIM-2M";
-        case sim::IdentityProfile::Group3: return "QSIM-300";
-        case sim::IdentityProfile::Older: return "eSS540";
-        default: return "QSIM-100";
+    case sim::IdentityProfile::Group2:
+        return "QSIM-2M";
+    case sim::IdentityProfile::Group3:
+        return "QSIM-300";
+    case sim::IdentityProfile::Older:
+        return "eSS540";
+    default:
+        return "QSIM-100";
     }
 }
 
 // The OEM device group a recorder learns for the profile (driver parameter 4).
 int DeviceGroup(sim::IdentityProfile profile) {
     switch (profile) {
-        case sim::IdentityProfile::Group2: return 2;
-        case sim::IdentityProfile::Group3: return 3;
-        case sim::IdentityProfile::Older: return 0;
-        default: return 1;
+    case sim::IdentityProfile::Group2:
+        return 2;
+    case sim::IdentityProfile::Group3:
+        return 3;
+    case sim::IdentityProfile::Older:
+        return 0;
+    default:
+        return 1;
     }
 }
 
@@ -102,8 +110,8 @@ bool Parse(const std::vector<std::string>& args, SimArgs& out, std::string& erro
             std::string text;
             if (!value(text)) return false;
             if (!ParseUnsigned(text, n) || n < min || n > max) {
-                error = arg + ": '" + text + "' is not a number from " + std::to_string(min) + " to " +
-                        std::to_string(max);
+                error =
+                    arg + ": '" + text + "' is not a number from " + std::to_string(min) + " to " + std::to_string(max);
                 return false;
             }
             return true;
@@ -130,7 +138,8 @@ bool Parse(const std::vector<std::string>& args, SimArgs& out, std::string& erro
                 out.camera.identity = IdentityProfile::Group1;
                 out.camera.vistaMpeg = true;
             } else {
-                error = "--profile: '" + text + "' is not group1, group2, group3, older, vista-mpeg, standard or modelb";
+                error =
+                    "--profile: '" + text + "' is not group1, group2, group3, older, vista-mpeg, standard or modelb";
                 return false;
             }
         } else if (arg == "--model") {
@@ -196,8 +205,9 @@ bool Parse(const std::vector<std::string>& args, SimArgs& out, std::string& erro
 
 // A word of the command line, quoted for a POSIX shell when it needs it.
 std::string ShellWord(const std::string& text) {
-    const bool plain = !text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                               "0123456789-_.,:/@%+=") == std::string::npos;
+    const bool plain = !text.empty() && text.find_first_not_of(
+                                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                            "0123456789-_.,:/@%+=") == std::string::npos;
     if (plain) return text;
     std::string quoted = "'";
     for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -208,11 +218,10 @@ void PrintBanner(SimCamera& camera, const SimArgs& args) {
     const SimCameraOptions& o = camera.Options();
     const bool modelB = o.profile == DeviceProfile::ModelB;
     const unsigned channels = camera.Video().Channels();
-    std::printf("Simulated camera %s: %s profile, %u channel%s, %s\n", o.model.c_str(),
-                modelB ? "Model B" : "standard", channels, channels == 1 ? "" : "s", o.ntsc ? "NTSC" : "PAL");
+    std::printf("Simulated camera %s: %s profile, %u channel%s, %s\n", o.model.c_str(), modelB ? "Model B" : "standard",
+                channels, channels == 1 ? "" : "s", o.ntsc ? "NTSC" : "PAL");
     std::printf("  Identity  %s firmware, %u alarm input%s, %u output%s, %s\n", sim::IdentityProfileName(o.identity),
-                o.inputs, o.inputs == 1 ? "" : "s", o.outputs, o.outputs == 1 ? "" : "s",
-                o.ptz ? "PTZ" : "no PTZ");
+                o.inputs, o.inputs == 1 ? "" : "s", o.outputs, o.outputs == 1 ? "" : "s", o.ptz ? "PTZ" : "no PTZ");
     std::printf("  HTTP   %s/   video page %s/video/video.php?app=get&ch=1%s\n", camera.WebUrl().c_str(),
                 camera.WebUrl().c_str(), modelB ? "&strm=1" : "");
     for (unsigned channel = 1; channel <= channels; ++channel) {
@@ -224,34 +233,38 @@ void PrintBanner(SimCamera& camera, const SimArgs& args) {
         }
     }
     if (o.vistaMpeg)
-        std::printf("  RTSP   %-40s older Vista MPEG-4 stream, set by %s/admin/mpeg4.html\n",
-                    (camera.RtspUrl(1, 1).substr(0, camera.RtspUrl(1, 1).find('/', 7)) + sim::VistaMpegDevice::kPath)
-                        .c_str(),
-                    camera.WebUrl().c_str());
+        std::printf(
+            "  RTSP   %-40s older Vista MPEG-4 stream, set by %s/admin/mpeg4.html\n",
+            (camera.RtspUrl(1, 1).substr(0, camera.RtspUrl(1, 1).find('/', 7)) + sim::VistaMpegDevice::kPath).c_str(),
+            camera.WebUrl().c_str());
     if (o.webAuth == WebAuth::None)
         std::printf("  Login  none: any user name and password pass\n");
     else
-        std::printf("  Login  %s authentication on HTTP and RTSP: user \"%s\", password \"%s\"\n", args.authName.c_str(),
-                    o.user.c_str(), o.password.c_str());
-    std::printf("\nProbe it as a recorder does, and keep the result:\n  quarnel probe --address 127.0.0.1 --port %u "
-                "--user %s --password %s%s --save out/sim.device\n",
-                static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
-                o.ntsc ? " --ntsc" : "");
-    std::printf("\nStream it with the driver:\n  quarnel stream --address 127.0.0.1 --port %u --user %s --password %s "
-                "--codec h264 --channels %u --param 2=%d --param 4=%d\n\n",
-                static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
-                channels, o.ntsc ? 1 : 0, DeviceGroup(o.identity));
+        std::printf("  Login  %s authentication on HTTP and RTSP: user \"%s\", password \"%s\"\n",
+                    args.authName.c_str(), o.user.c_str(), o.password.c_str());
+    std::printf(
+        "\nProbe it as a recorder does, and keep the result:\n  quarnel probe --address 127.0.0.1 --port %u "
+        "--user %s --password %s%s --save out/sim.device\n",
+        static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
+        o.ntsc ? " --ntsc" : "");
+    std::printf(
+        "\nStream it with the driver:\n  quarnel stream --address 127.0.0.1 --port %u --user %s --password %s "
+        "--codec h264 --channels %u --param 2=%d --param 4=%d\n\n",
+        static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(), channels,
+        o.ntsc ? 1 : 0, DeviceGroup(o.identity));
     if (o.vistaMpeg)
-        std::printf("or as the older Vista MPEG-4 device:\n  quarnel stream --address 127.0.0.1 --port %u --user %s "
-                    "--password %s --codec mpeg4 --param 2=%d --param 3=%u --param 4=0\n\n",
-                    static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
-                    o.ntsc ? 1 : 0, static_cast<unsigned>(camera.RtspPort()));
-    std::printf("Alarm inputs and relays: %u input%s, %u output%s; event stream %s/stream/event_stream.php?ch=1&strm=1"
-                "&alarm=1\n  quarnel io --address 127.0.0.1 --port %u --user %s --password %s --inputs %u --outputs %u "
-                "--param 2=%d --param 4=%d\n%s\n",
-                o.inputs, o.inputs == 1 ? "" : "s", o.outputs, o.outputs == 1 ? "" : "s", camera.WebUrl().c_str(),
-                static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
-                o.inputs, o.outputs, o.ntsc ? 1 : 0, DeviceGroup(o.identity), SimControlHelp());
+        std::printf(
+            "or as the older Vista MPEG-4 device:\n  quarnel stream --address 127.0.0.1 --port %u --user %s "
+            "--password %s --codec mpeg4 --param 2=%d --param 3=%u --param 4=0\n\n",
+            static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(),
+            o.ntsc ? 1 : 0, static_cast<unsigned>(camera.RtspPort()));
+    std::printf(
+        "Alarm inputs and relays: %u input%s, %u output%s; event stream %s/stream/event_stream.php?ch=1&strm=1"
+        "&alarm=1\n  quarnel io --address 127.0.0.1 --port %u --user %s --password %s --inputs %u --outputs %u "
+        "--param 2=%d --param 4=%d\n%s\n",
+        o.inputs, o.inputs == 1 ? "" : "s", o.outputs, o.outputs == 1 ? "" : "s", camera.WebUrl().c_str(),
+        static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(), o.inputs,
+        o.outputs, o.ntsc ? 1 : 0, DeviceGroup(o.identity), SimControlHelp());
     if (args.seconds != 0)
         std::printf("Running for %u s (Ctrl-C stops it sooner).\n", args.seconds);
     else

@@ -75,8 +75,8 @@ int RunStreamCommand(const std::vector<std::string>& args) {
         uint32_t n = 0;
         const auto number = [&](uint32_t min, uint32_t max) {
             if (ParseUnsigned(value, n) && n >= min && n <= max) return true;
-            std::fprintf(stderr, "quarnel stream: %s: '%s' is not a number from %u to %u\n", arg.c_str(),
-                         value.c_str(), min, max);
+            std::fprintf(stderr, "quarnel stream: %s: '%s' is not a number from %u to %u\n", arg.c_str(), value.c_str(),
+                         min, max);
             return false;
         };
         if (arg == "--channel") {
@@ -132,11 +132,10 @@ int RunStreamCommand(const std::vector<std::string>& args) {
     bool allFrames = true;
     for (const auto& channel : result.channels) {
         const double fps = result.seconds > 0 ? channel.figures.frames / result.seconds : 0;
-        std::printf("%s\n  -> %s\n", FormatChannelLine(channel, channel.started ? "stopped" : "not started", fps,
-                                                       result.seconds > 0 ? channel.figures.bytes * 8.0 / 1000.0 /
-                                                                                result.seconds
-                                                                          : 0)
-                                          .c_str(),
+        std::printf("%s\n  -> %s\n",
+                    FormatChannelLine(channel, channel.started ? "stopped" : "not started", fps,
+                                      result.seconds > 0 ? channel.figures.bytes * 8.0 / 1000.0 / result.seconds : 0)
+                        .c_str(),
                     channel.path.c_str());
         if (channel.figures.frames == 0) {
             allFrames = false;

@@ -13,9 +13,12 @@ constexpr uint32_t kMaxParameter = 64;
 
 const char* CodecName(int codec) {
     switch (codec) {
-        case 1: return "mjpeg";
-        case 2: return "mpeg4";
-        default: return "h264";
+    case 1:
+        return "mjpeg";
+    case 2:
+        return "mpeg4";
+    default:
+        return "h264";
     }
 }
 
@@ -35,8 +38,8 @@ bool FormatDeviceFile(const DeviceOptions& device, std::string& text, std::strin
         out << name << '=' << value << '\n';
         return true;
     };
-    if (!line("address", device.address) || !line("port", std::to_string(device.port)) ||
-        !line("user", device.user) || !line("model", device.model) || !line("codec", CodecName(device.codec)) ||
+    if (!line("address", device.address) || !line("port", std::to_string(device.port)) || !line("user", device.user) ||
+        !line("model", device.model) || !line("codec", CodecName(device.codec)) ||
         !line("channels", std::to_string(device.channels)) || !line("inputs", std::to_string(device.inputs)) ||
         !line("outputs", std::to_string(device.outputs)))
         return false;
@@ -82,10 +85,14 @@ bool ParseDeviceFile(std::string_view text, DeviceOptions& device, std::string& 
         } else if (name == "model") {
             parsed.model = value;
         } else if (name == "codec") {
-            if (value == "h264") parsed.codec = 3;
-            else if (value == "mpeg4") parsed.codec = 2;
-            else if (value == "mjpeg") parsed.codec = 1;
-            else return fail("codec: '" + value + "' is not h264, mpeg4 or mjpeg");
+            if (value == "h264")
+                parsed.codec = 3;
+            else if (value == "mpeg4")
+                parsed.codec = 2;
+            else if (value == "mjpeg")
+                parsed.codec = 1;
+            else
+                return fail("codec: '" + value + "' is not h264, mpeg4 or mjpeg");
         } else if (name == "channels") {
             if (!number(parsed.channels, 256)) return false;
         } else if (name == "inputs") {

@@ -52,10 +52,11 @@ int RunOpen(const std::vector<std::string>& args) {
     std::string error;
     for (const auto& a : args) {
         if (a == "--help" || a == "-h") {
-            std::printf("usage: quarnel open [device options]\n\n"
-                        "Opens a driver on the device the way a recorder does, prints each\n"
-                        "diagnostic line with its level as [level] text, and closes it.\n\n%s",
-                        DeviceOptionsHelp());
+            std::printf(
+                "usage: quarnel open [device options]\n\n"
+                "Opens a driver on the device the way a recorder does, prints each\n"
+                "diagnostic line with its level as [level] text, and closes it.\n\n%s",
+                DeviceOptionsHelp());
             return 0;
         }
     }
@@ -69,8 +70,8 @@ int RunOpen(const std::vector<std::string>& args) {
     }
     HostSession session(options);
     if (!session.Open(stdout)) return 1;
-    std::printf("driver opened: %s:%u, %u channel(s)\n", options.address.c_str(),
-                static_cast<unsigned>(options.port), options.channels);
+    std::printf("driver opened: %s:%u, %u channel(s)\n", options.address.c_str(), static_cast<unsigned>(options.port),
+                options.channels);
     session.Close();
     std::printf("driver closed\n");
     return 0;

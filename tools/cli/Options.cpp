@@ -36,8 +36,8 @@ const char* DeviceOptionsHelp() {
            "                        it); other device options given override it\n";
 }
 
-bool ParseDeviceOptions(const std::vector<std::string>& args, DeviceOptions& options,
-                        std::vector<std::string>& rest, std::string& error) {
+bool ParseDeviceOptions(const std::vector<std::string>& args, DeviceOptions& options, std::vector<std::string>& rest,
+                        std::string& error) {
     // The device file first, wherever it stands, so that the other options override it.
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] != "--device") continue;
@@ -82,9 +82,12 @@ bool ParseDeviceOptions(const std::vector<std::string>& args, DeviceOptions& opt
         } else if (arg == "--codec") {
             std::string codec;
             if (!value(codec)) return false;
-            if (codec == "h264") options.codec = 3;
-            else if (codec == "mpeg4") options.codec = 2;
-            else if (codec == "mjpeg") options.codec = 1;
+            if (codec == "h264")
+                options.codec = 3;
+            else if (codec == "mpeg4")
+                options.codec = 2;
+            else if (codec == "mjpeg")
+                options.codec = 1;
             else {
                 error = "--codec: '" + codec + "' is not h264, mpeg4 or mjpeg";
                 return false;
@@ -102,8 +105,7 @@ bool ParseDeviceOptions(const std::vector<std::string>& args, DeviceOptions& opt
             if (!value(text)) return false;
             const auto eq = text.find('=');
             uint32_t number = 0;
-            if (eq == std::string::npos || !ParseUnsigned(text.substr(0, eq), number) || number < 1 ||
-                number > 64) {
+            if (eq == std::string::npos || !ParseUnsigned(text.substr(0, eq), number) || number < 1 || number > 64) {
                 error = "--param: '" + text + "' is not N=TEXT with N from 1 to 64";
                 return false;
             }

@@ -13,19 +13,29 @@ std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += static_cast<char>(c);
+            }
         }
     }
     return out + "\"";
@@ -37,9 +47,7 @@ std::string Join(const std::vector<std::string>& parts, const char* separator) {
     return out;
 }
 
-std::string Plural(uint32_t n, const char* word) {
-    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
+std::string Plural(uint32_t n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
 
 }  // namespace
 
@@ -69,21 +77,37 @@ ProbeReport ReportOf(const host::CapabilityRecorder& recorder) {
     report.user = field(3);
     for (const auto& [id, value] : recorder.capabilities()) {
         switch (id) {
-            case 0: report.channels = value; break;
-            case 1: report.ptz = value != 0; break;
-            case 2: report.inputs = value; break;
-            case 3: report.outputs = value; break;
-            case 6: report.codecs.push_back("mpeg4"); break;
-            case 7: report.codecs.push_back("mjpeg"); break;
-            case 8: report.codecs.push_back("h264"); break;
-            default: break;
+        case 0:
+            report.channels = value;
+            break;
+        case 1:
+            report.ptz = value != 0;
+            break;
+        case 2:
+            report.inputs = value;
+            break;
+        case 3:
+            report.outputs = value;
+            break;
+        case 6:
+            report.codecs.push_back("mpeg4");
+            break;
+        case 7:
+            report.codecs.push_back("mjpeg");
+            break;
+        case 8:
+            report.codecs.push_back("h264");
+            break;
+        default:
+            break;
         }
     }
     std::sort(report.codecs.begin(), report.codecs.end(), [](const std::string& a, const std::string& b) {
         const auto rank = [](const std::string& c) { return c == "h264" ? 0 : c == "mpeg4" ? 1 : 2; };
         return rank(a) < rank(b);
     });
-    for (const auto& r : recorder.resolutions()) report.resolutions.push_back({r.width, r.height, FpsOfHostRate(r.rate)});
+    for (const auto& r : recorder.resolutions())
+        report.resolutions.push_back({r.width, r.height, FpsOfHostRate(r.rate)});
     for (uint32_t rate : recorder.frameRates()) report.frameRates.push_back(FpsOfHostRate(rate));
     std::sort(report.frameRates.begin(), report.frameRates.end());
     report.preferredFps = recorder.defaultFrameRate() != 0 ? FpsOfHostRate(recorder.defaultFrameRate()) : 0;
@@ -152,9 +176,9 @@ std::string FormatReportJson(const ProbeReport& r) {
     out += "  \"other_properties\": {" + Join(extras, ", ") + "},\n";
     std::vector<std::string> parameters;
     for (size_t i = 0; i < r.parameters.size(); ++i)
-        parameters.push_back("    {\"number\": " + std::to_string(i + 1) + ", \"name\": " +
-                             JsonString(r.parameters[i].first) + ", \"value\": " +
-                             JsonString(r.parameters[i].second) + "}");
+        parameters.push_back("    {\"number\": " + std::to_string(i + 1) +
+                             ", \"name\": " + JsonString(r.parameters[i].first) +
+                             ", \"value\": " + JsonString(r.parameters[i].second) + "}");
     out += "  \"driver_parameters\": [\n" + Join(parameters, ",\n") + "\n  ]\n}\n";
     return out;
 }
@@ -162,7 +186,9 @@ std::string FormatReportJson(const ProbeReport& r) {
 DeviceOptions DeviceOf(const ProbeReport& r, const DeviceOptions& base) {
     DeviceOptions device = base;
     device.password.clear();
-    const auto has = [&](const char* codec) { return std::find(r.codecs.begin(), r.codecs.end(), codec) != r.codecs.end(); };
+    const auto has = [&](const char* codec) {
+        return std::find(r.codecs.begin(), r.codecs.end(), codec) != r.codecs.end();
+    };
     device.codec = has("h264") ? 3 : has("mpeg4") ? 2 : 1;
     device.channels = r.channels;
     device.inputs = r.inputs;

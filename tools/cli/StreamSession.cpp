@@ -24,8 +24,8 @@ std::string FormatChannelLine(const ChannelResult& channel, const char* state, d
     std::snprintf(line, sizeof line,
                   "[ch %u] %-10s %6llu frames %5.1f fps %7.0f kbit/s %5llu key %3u reconnects  %ux%u", channel.index,
                   state, static_cast<unsigned long long>(channel.figures.frames), fps, kbps,
-                  static_cast<unsigned long long>(channel.figures.keyFrames), channel.reconnects,
-                  channel.figures.width, channel.figures.height);
+                  static_cast<unsigned long long>(channel.figures.keyFrames), channel.reconnects, channel.figures.width,
+                  channel.figures.height);
     return channel.loss.empty() ? std::string(line) : std::string(line) + "  " + channel.loss;
 }
 
@@ -133,9 +133,10 @@ StreamResult RunStream(const StreamSettings& settings, FILE* out) {
             const double fps = window > 0 ? (channel.figures.frames - previous[i].frames) / window : 0;
             const double kbps = window > 0 ? (channel.figures.bytes - previous[i].bytes) * 8.0 / 1000.0 / window : 0;
             previous[i] = channel.figures;
-            lines.push_back(FormatChannelLine(channel, !channel.started ? "not started"
-                                                       : streaming     ? "streaming"
-                                                                       : "no signal",
+            lines.push_back(FormatChannelLine(channel,
+                                              !channel.started ? "not started"
+                                              : streaming      ? "streaming"
+                                                               : "no signal",
                                               fps, kbps));
         }
         if (draw && !quiet) {

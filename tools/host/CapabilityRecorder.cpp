@@ -18,10 +18,18 @@ private:
 class CapabilityRecorder::PropertyEntry : public dravnel::ipcapture::IHostPropertyEntry {
 public:
     PropertyEntry(CapabilityRecorder& owner, uint32_t id) : owner_(owner) { record.id = id; }
-    void SetValue(const char* text) override { Locked([&] { record.value = text ? text : ""; }); }
-    void SetAttributeB(uint32_t value) override { Locked([&] { record.attributeB = value; }); }
-    void SetName(const char* text) override { Locked([&] { record.name = text ? text : ""; }); }
-    void SetAttributeA(uint32_t value) override { Locked([&] { record.attributeA = value; }); }
+    void SetValue(const char* text) override {
+        Locked([&] { record.value = text ? text : ""; });
+    }
+    void SetAttributeB(uint32_t value) override {
+        Locked([&] { record.attributeB = value; });
+    }
+    void SetName(const char* text) override {
+        Locked([&] { record.name = text ? text : ""; });
+    }
+    void SetAttributeA(uint32_t value) override {
+        Locked([&] { record.attributeA = value; });
+    }
     PropertyRecord record;
 
 private:
@@ -123,9 +131,7 @@ dravnel::ipcapture::IHostPropertyEntry* CapabilityRecorder::CreateProperty(uint3
 
 dravnel::ipcapture::IHostResolutionList* CapabilityRecorder::GetResolutionList() { return resolutionList_.get(); }
 
-dravnel::ipcapture::IHostFrameRateList* CapabilityRecorder::GetFrameRateList(uint32_t) {
-    return frameRateList_.get();
-}
+dravnel::ipcapture::IHostFrameRateList* CapabilityRecorder::GetFrameRateList(uint32_t) { return frameRateList_.get(); }
 
 bool CapabilityRecorder::WaitForOutcome(std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> guard(mutex_);

@@ -12,26 +12,11 @@
 
 #include "rtsp/Base64.h"
 #include "sim/device/SimCamera.h"
+#include "tests/support/RunCli.h"
 
 namespace {
 
-struct Run {
-    int status;
-    std::string output;
-};
-
-Run Cli(const std::string& args) {
-    const std::string command = QUARNEL_BIN_DIR "/quarnel " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    Run run{-1, {}};
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using quarnel::test::Cli;
 
 }  // namespace
 

@@ -13,26 +13,12 @@
 
 #include "sim/device/SimCamera.h"
 #include "tests/sim/SimTestSupport.h"
+#include "tests/support/RunCli.h"
 
 namespace {
 
-struct CliRun {
-    int status;
-    std::string output;
-};
-
-CliRun Cli(const std::string& args) {
-    const std::string command = QUARNEL_BIN_DIR "/quarnel " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    CliRun run{-1, {}};
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using quarnel::test::Cli;
+using quarnel::test::CliRun;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path);

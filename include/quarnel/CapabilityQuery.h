@@ -49,6 +49,9 @@ public:
     virtual IHostFrameRateList* GetFrameRateList(uint32_t kind) = 0;
 };
 
+// How a query ended, told once per query on the query's thread. reason of
+// OnQueryFailed: 1 the device refused the login, otherwise the query failed;
+// the message says why in one line.
 class IHostCapabilitySink {
 public:
     virtual ~IHostCapabilitySink() = default;
@@ -61,8 +64,14 @@ public:
 class IIPCapabilityQuery {
 public:
     virtual ~IIPCapabilityQuery() = default;
+    // Starts the query of one device on the module's own thread; the results
+    // are written into `results` (which must live until the sink has heard the
+    // outcome), then the sink hears exactly one of OnQueryCompleted,
+    // OnQueryFailed or OnQueryTerminated. False when a query already runs or
+    // the address holds a character no host name has.
     virtual bool Start(const char* address, uint16_t port, const char* userName, const char* password,
                        IHostCapabilityResults* results) = 0;
+    // Ends a running query promptly, breaking off the request in progress.
     virtual void Terminate() = 0;
 };
 

@@ -61,8 +61,15 @@ namespace ipcapture {
 class IIPCaptureDriver {
 public:
     virtual ~IIPCaptureDriver() = default;
+    // Copies the device description (read during the call only) and creates
+    // the I/O object, the PTZ driver and the video capture. False when the
+    // description lacks driver parameter 2 or an object cannot be created.
+    // `sink` and `hostContext` must live until Close returns.
     virtual bool Open(IHostDebugSink* sink, IHostFrameAllocator* hostContext, IHostDeviceDescription* description) = 0;
+    // Stops and destroys the video capture, the I/O object and the PTZ driver,
+    // in that order; no callback runs after it returns.
     virtual void Close() = 0;
+    // Owned by the driver, valid from Open to Close; never deleted by the host.
     virtual IIPVideoCaptureEx* GetVideoCapture() = 0;
     virtual ICaptureIOApi* GetCaptureIO() = 0;
 };

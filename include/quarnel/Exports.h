@@ -14,14 +14,22 @@
 
 extern "C" {
 
+// A new driver object (its dynamic type also implements IIPCaptureDriverEx3);
+// destroy it with DeleteIPCapture. Null only when memory runs out.
 QUARNEL_EXPORT dravnel::ipcapture::IIPCaptureDriver* CreateIPCapture();
 QUARNEL_EXPORT dravnel::ipcapture::IIPCaptureDriver* CreateIPCaptureEx();
 QUARNEL_EXPORT void DeleteIPCapture(dravnel::ipcapture::IIPCaptureDriver* driver);
 QUARNEL_EXPORT void DeleteIPCaptureEx(dravnel::ipcapture::IIPCaptureDriver* driver);
 
+// A capability query module reporting to `sink` (ntsc non-zero: the host's
+// video standard is NTSC); destroy it with DeleteCapabilityQueryModule, which
+// waits for a running query to end.
 QUARNEL_EXPORT dravnel::ipcapture::IIPCapabilityQuery* CreateCapabilityQueryModule(
     dravnel::ipcapture::IHostCapabilitySink* sink, int ntsc);
 QUARNEL_EXPORT void DeleteCapabilityQueryModule(dravnel::ipcapture::IIPCapabilityQuery* module);
+// The same query through one module the library keeps: Init creates it (0 when
+// one exists), Start runs a query (0 when it cannot start), Terminate ends it
+// promptly, Uninit destroys it. Non-zero means success.
 QUARNEL_EXPORT int InitCapabilityQuery(dravnel::ipcapture::IHostCapabilitySink* sink, int ntsc);
 QUARNEL_EXPORT int StartCapabilityQuery(const char* address, uint16_t port, const char* userName, const char* password,
                                         dravnel::ipcapture::IHostCapabilityResults* results);

@@ -5,13 +5,15 @@
 
 namespace dravnel {
 
-// Result codes of the PTZ operations.
+// Result codes of the PTZ operations. A movement call only queues its command
+// (PTZ_OK means queued): the channel's PTZ thread sends it to the camera, at
+// most 16 waiting, the oldest dropped.
 constexpr int PTZ_OK = 1;
-constexpr int PTZ_E_INVALIDARG = -3;
-constexpr int PTZ_E_FAIL = -18;
-constexpr int PTZ_E_NOTSUPPORTED = -19;
-constexpr int PTZ_E_PRESET = -23;
-constexpr int PTZ_E_FULL = -26;
+constexpr int PTZ_E_INVALIDARG = -3;     // an argument missing or out of range
+constexpr int PTZ_E_FAIL = -18;          // the request could not be carried out
+constexpr int PTZ_E_NOTSUPPORTED = -19;  // the camera's capabilities do not include it
+constexpr int PTZ_E_PRESET = -23;        // no such preset, or the preset could not be stored
+constexpr int PTZ_E_FULL = -26;          // every preset slot of the camera is taken
 
 // Directions of Move.
 enum PTZDirection : uint32_t {
@@ -84,6 +86,9 @@ namespace ipcapture {
 class IIPPTZDriver {
 public:
     virtual ~IIPPTZDriver() = default;
+    // The control of a camera channel, created on first demand and kept until
+    // Close; null when the device has no PTZ there or its preset storage
+    // cannot be opened (a later call tries again).
     virtual IIPPTZApi* GetPTZApi(unsigned channel) = 0;
 };
 

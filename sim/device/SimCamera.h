@@ -63,6 +63,9 @@ struct SimCameraOptions {
     // An older Vista MPEG-4 device as well: its "/admin/mpeg4.html" page and
     // the MPEG-4 stream "/video" with alarm bits (VistaMpegDevice).
     bool vistaMpeg = false;
+    // An RFC 4571 RTP recording every stream replays instead of encoding
+    // (RtspServer::SetReplay); empty: live encoders.
+    std::string replay{};
 };
 
 class SimCamera {

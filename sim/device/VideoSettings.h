@@ -46,7 +46,7 @@ struct VideoSetResult {
 class VideoSettings {
 public:
     static constexpr unsigned kStreamsPerChannel = 2;
-    static constexpr unsigned kMaxChannels = 64;
+    static constexpr unsigned kMaxChannels = 128;
 
     // Default state of a camera of this profile; channels 1..kMaxChannels.
     VideoSettings(DeviceProfile profile, unsigned channels, bool ntsc);

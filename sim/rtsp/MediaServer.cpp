@@ -1,5 +1,6 @@
 #include "sim/rtsp/MediaServer.h"
 
+#include "sim/rtsp/ReplaySource.h"
 #include "sim/rtsp/TimestampRestorer.h"
 
 namespace quarnel::sim {
@@ -30,6 +31,7 @@ struct MediaServer::ProbeContext {
     MediaServer* server;
     std::string path;
     bool alarmData = false;
+    std::shared_ptr<const RtpRecording> replay;
 };
 
 MediaServer::MediaServer(Report report) : report_(std::move(report)) {
@@ -79,14 +81,15 @@ std::string MediaServer::SetStream(const std::string& path, const RtspStreamConf
     if (std::string why = config.Validate(); !why.empty()) return why;
 
     GstRTSPMediaFactory* factory = gst_rtsp_media_factory_new();
-    std::string launch = config.PipelineDescription();
+    std::string launch = replay_ ? ReplaySource::LaunchDescription() : config.PipelineDescription();
     gst_rtsp_media_factory_set_launch(factory, launch.c_str());
     // One encoder per path, as on a camera: every client gets the same frames.
-    gst_rtsp_media_factory_set_shared(factory, TRUE);
+    // A replay is rewritten per session, so each gets a media of its own.
+    gst_rtsp_media_factory_set_shared(factory, replay_ ? FALSE : TRUE);
     // Permissions only count while authentication is on.
     gst_rtsp_media_factory_add_role(factory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
                                     GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);
-    auto* context = new ProbeContext{this, path, config.alarmData};
+    auto* context = new ProbeContext{this, path, config.alarmData && !replay_, replay_};
     g_signal_connect_data(
         factory, "media-configure", G_CALLBACK(OnMediaConfigure), context,
         [](gpointer data, GClosure*) { delete static_cast<ProbeContext*>(data); }, GConnectFlags(0));
@@ -203,6 +206,7 @@ void MediaServer::OnMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gp
     g_signal_connect(media, "prepared", G_CALLBACK(OnMediaPrepared), static_cast<ProbeContext*>(context)->server);
     GstElement* bin = gst_rtsp_media_get_element(media);
     if (!bin) return;
+    if (const auto& replay = static_cast<ProbeContext*>(context)->replay) ReplaySource::Attach(bin, replay);
     if (GstElement* encoder = gst_bin_get_by_name(GST_BIN(bin), "enc")) {
         TimestampRestorer::Attach(encoder);
         gst_object_unref(encoder);

@@ -26,11 +26,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 
 #include "sim/rtsp/ControlLine.h"
+#include "sim/rtsp/RtpRecording.h"
 #include "sim/rtsp/RtspStreamConfig.h"
 
 namespace quarnel::sim {
@@ -49,6 +51,9 @@ public:
     // Mounts (or replaces) the factory of a path; sessions already set up
     // keep the media they have, the next DESCRIBE gets the new one.
     std::string SetStream(const std::string& path, const RtspStreamConfig& config);
+    // With a recording, paths mounted later replay it (ReplaySource) whatever
+    // their configuration says, one media per session; null: encoders again.
+    void SetReplay(std::shared_ptr<const RtpRecording> recording) { replay_ = std::move(recording); }
     // mode "none", "basic" or "digest"; applies to connections opened later.
     std::string SetAuth(const std::string& mode, const std::string& user, const std::string& password,
                         const std::string& realm);
@@ -90,6 +95,7 @@ private:
     unsigned rtcpIntervalMs_ = 5000;  // rtpsession's own default
     unsigned nextConnection_ = 1;
 
+    std::shared_ptr<const RtpRecording> replay_;
     std::atomic<uint8_t> alarmBits_{0};
     std::mutex rtpMutex_;
     bool allRtpStopped_ = false;

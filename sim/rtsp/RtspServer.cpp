@@ -297,7 +297,14 @@ std::optional<ControlLine> RtspServer::Command(ControlLine command) {
     return answer;
 }
 
-bool RtspServer::Apply(ControlLine command) { return Command(std::move(command)).has_value(); }
+bool RtspServer::Apply(ControlLine command) {
+    auto answer = Command(std::move(command));
+    if (answer && answer->Has("summary")) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        replaySummary_ = answer->Get("summary");
+    }
+    return answer.has_value();
+}
 
 std::vector<ControlLine> RtspServer::ReplayCommands() const {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -307,6 +314,7 @@ std::vector<ControlLine> RtspServer::ReplayCommands() const {
     commands.push_back(ControlLine("rtcp").Set("ms", state_.rtcpIntervalMs));
     commands.push_back(ControlLine("alarm").Set("bits", state_.alarmBits));
     commands.push_back(ControlLine("describe").Set("status", state_.describeRefusal));
+    if (!state_.replayFile.empty()) commands.push_back(ControlLine("replay").Set("file", state_.replayFile));
     for (const auto& [path, config] : state_.streams) commands.push_back(StreamCommand(path, config));
     commands.push_back(RtpCommand(!state_.allRtpStopped, {}));
     for (const auto& path : state_.rtpStopped) commands.push_back(RtpCommand(false, path));
@@ -434,6 +442,15 @@ bool RtspServer::SetRtcpInterval(unsigned ms) {
 
 bool RtspServer::SetAlarmBits(uint8_t bits) {
     return Change([&](State& state) { state.alarmBits = bits; }, ControlLine("alarm").Set("bits", unsigned{bits}));
+}
+
+bool RtspServer::SetReplay(const std::string& file) {
+    return Change([&](State& state) { state.replayFile = file; }, ControlLine("replay").Set("file", file));
+}
+
+std::string RtspServer::ReplaySummary() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return replaySummary_;
 }
 
 bool RtspServer::DropConnections() {

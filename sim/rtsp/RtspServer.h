@@ -111,6 +111,15 @@ public:
     bool DropConnections();
     // The alarm bits that streams with alarm data carry from now on.
     bool SetAlarmBits(uint8_t bits);
+    // Replay mode: every stream configured later (and at the next Start)
+    // plays this RFC 4571 RTP recording in a loop, paced per frame and
+    // rewritten per session (see ReplaySource), instead of encoding a test
+    // picture; an empty file switches back. A file that cannot be read or
+    // parsed fails the call (or Start) with the reason.
+    bool SetReplay(const std::string& file);
+    // "H.264, 150 frames in 6.0 s, ..." once the media process has read the
+    // recording; empty before.
+    std::string ReplaySummary() const;
 
     RtspRequestLog& Log() { return log_; }
     const RtspRequestLog& Log() const { return log_; }
@@ -126,6 +135,7 @@ private:
         unsigned sessionTimeout = 60;
         unsigned rtcpIntervalMs = 5000;
         unsigned alarmBits = 0;
+        std::string replayFile;
     };
 
     bool StartLocked(uint16_t port);
@@ -161,6 +171,7 @@ private:
     std::map<uint64_t, ControlLine> answers_;
     std::string lastError_;
     std::vector<std::string> messages_;
+    std::string replaySummary_;
 
     std::atomic<uint16_t> port_{0};
 };

@@ -14,6 +14,8 @@
 //   rtcp ms=N                            (least time between RTCP reports)
 //   alarm bits=N                         (the alarm byte of streams with alarm data)
 //   drop
+//   replay file=PATH                     (paths mounted later replay the RTP
+//                                         recording; an empty file: encoders)
 //
 // Reports: "open conn=", "close conn=", "request conn= method= url=
 // cseq= authorization= transport= session= agent= status= reply-session=
@@ -25,10 +27,12 @@
 #include <gst/rtsp/gstrtspdefs.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 
 #include "sim/rtsp/ControlLine.h"
 #include "sim/rtsp/MediaServer.h"
+#include "sim/rtsp/RtpRecording.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -42,6 +46,7 @@ namespace {
 
 using quarnel::sim::ControlLine;
 using quarnel::sim::MediaServer;
+using quarnel::sim::RtpRecording;
 using quarnel::sim::RtspStreamConfig;
 
 constexpr int kReportFd = 3;
@@ -120,6 +125,28 @@ std::string Execute(App& app, const ControlLine& command, ControlLine& answer) {
         auto bits = command.GetNumber("bits");
         if (!bits || *bits > 255) return "alarm needs bits 0 to 255";
         server.SetAlarmBits(static_cast<uint8_t>(*bits));
+        return {};
+    }
+    if (verb == "replay") {
+        const std::string file = command.Get("file");
+        if (file.empty()) {
+            server.SetReplay(nullptr);
+            return {};
+        }
+        gchar* contents = nullptr;
+        gsize size = 0;
+        GError* failure = nullptr;
+        if (!g_file_get_contents(file.c_str(), &contents, &size, &failure)) {
+            std::string reason = "cannot read " + file + ": " + (failure ? failure->message : "unknown error");
+            g_clear_error(&failure);
+            return reason;
+        }
+        std::string error;
+        auto recording = RtpRecording::Parse({reinterpret_cast<const uint8_t*>(contents), size}, error);
+        g_free(contents);
+        if (!recording) return file + ": " + error;
+        answer.Set("summary", recording->Summary());
+        server.SetReplay(std::make_shared<const RtpRecording>(std::move(*recording)));
         return {};
     }
     if (verb == "drop") {

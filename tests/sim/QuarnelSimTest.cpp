@@ -63,7 +63,7 @@ TEST(QuarnelSim, BadOptionsGetAClearError) {
     const std::pair<std::vector<std::string>, const char*> cases[] = {
         {{"sim", "--profile", "modelc"},
          "--profile: 'modelc' is not group1, group2, group3, older, vista-mpeg, standard or modelb"},
-        {{"sim", "--channels", "65"}, "--channels: '65' is not a number from 1 to 64"},
+        {{"sim", "--channels", "129"}, "--channels: '129' is not a number from 1 to 128"},
         {{"sim", "--auth", "ntlm"}, "--auth: 'ntlm' is not none, basic or digest"},
         {{"sim", "--auth", "basic", "--user", ""}, "needs a --user"},
         {{"sim", "--rtsp-port"}, "--rtsp-port needs a value"},

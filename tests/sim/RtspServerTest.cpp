@@ -8,9 +8,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "sim/rtsp/RtpRecording.h"
 #include "sim/rtsp/RtspServer.h"
 #include "tests/sim/SimTestSupport.h"
 
@@ -235,6 +239,113 @@ TEST(RtspServer, FaultSwitchesActOnARunningServerAndARestartKeepsItsConfiguratio
     EXPECT_EQ(Status(RawRtsp(port).Request("DESCRIBE", base)), 401u);
     EXPECT_EQ(Status(RawRtsp(port).Request("DESCRIBE", base, "Authorization: Basic dTp4\r\n")), 401u);  // u:x
     EXPECT_EQ(Status(RawRtsp(port).Request("DESCRIBE", base, auth)), 200u);
+}
+
+
+uint32_t Be32(const std::vector<uint8_t>& p, size_t at) {
+    return uint32_t{p[at]} << 24 | uint32_t{p[at + 1]} << 16 | uint32_t{p[at + 2]} << 8 | p[at + 3];
+}
+
+// The value of a `key=` parameter in a header line of a reply; empty when absent.
+std::string HeaderParameter(const std::string& reply, const std::string& header, const std::string& key) {
+    const size_t line = reply.find("\r\n" + header + ": ");
+    if (line == std::string::npos) return {};
+    const size_t end = reply.find("\r\n", line + 2);
+    const size_t at = reply.find(key + "=", line);
+    if (at == std::string::npos || at > end) return {};
+    return reply.substr(at + key.size() + 1, reply.find_first_of(";,\r", at) - at - key.size() - 1);
+}
+
+// A recording replayed: two sessions of one path get packets of their own
+// (SSRC, sequence numbers, time stamps) that agree with what SETUP and PLAY
+// announced, carry the recorded payloads unchanged, and go on without a
+// break in sequence or time across the end of the recording; ffprobe reads
+// the stream from the SDP alone. A file that is no recording fails the start
+// with its reason.
+TEST(RtspServer, ReplaysARecordingRewrittenPerSession) {
+    const std::string file = std::string(QUARNEL_SOURCE_DIR) + "/tests/data/h264_fua.rtpstream";
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string error;
+    const auto recording = RtpRecording::Parse(bytes, error);
+    ASSERT_TRUE(recording) << error;
+
+    RtspServer server(TestOptions());
+    ASSERT_TRUE(server.SetReplay(file));
+    ASSERT_TRUE(server.SetStream(kPath, {}));  // mounted again, now as a replay
+    ASSERT_TRUE(server.Start()) << server.LastError();
+    EXPECT_EQ(server.ReplaySummary().rfind("H.264, 50 frames in 2.0 s", 0), 0u) << server.ReplaySummary();
+    auto seen = FfProbe(server.Url(kPath));
+    EXPECT_EQ(seen["codec_name"], "h264");
+    EXPECT_EQ(seen["width"], "320");
+
+    struct Session {
+        explicit Session(uint16_t port) : rtsp(port) {}
+        RawRtsp rtsp;
+        platform::Socket rtp, rtcp;
+        uint32_t ssrc = 0;
+        uint16_t firstSeq = 0;
+        uint32_t firstTimestamp = 0;
+    };
+    std::vector<std::unique_ptr<Session>> sessions;
+    for (int i = 0; i < 2; ++i) {
+        auto s = std::make_unique<Session>(server.Port());
+        ASSERT_TRUE(OpenPair(s->rtp, s->rtcp));
+        // Room for the whole run: the sessions are read one after the other.
+        s->rtp.SetReceiveBufferAtLeast(4 << 20);
+        const std::string setup = s->rtsp.Request(
+            "SETUP", server.Url(kPath) + "/stream=0",
+            "Transport: RTP/AVP;unicast;client_port=" + std::to_string(s->rtp.LocalPort()) + "-" +
+                std::to_string(s->rtcp.LocalPort()) + "\r\n");
+        ASSERT_EQ(Status(setup), 200u) << setup;
+        s->ssrc = std::stoul(HeaderParameter(setup, "Transport", "ssrc"), nullptr, 16);
+        const size_t id = setup.find("\r\nSession: ") + 11;
+        const std::string play = s->rtsp.Request(
+            "PLAY", server.Url(kPath),
+            "Session: " + setup.substr(id, setup.find_first_of(";\r", id) - id) + "\r\nRange: npt=0.000-\r\n");
+        ASSERT_EQ(Status(play), 200u) << play;
+        s->firstSeq = static_cast<uint16_t>(std::stoul(HeaderParameter(play, "RTP-Info", "seq")));
+        s->firstTimestamp = std::stoul(HeaderParameter(play, "RTP-Info", "rtptime"));
+        sessions.push_back(std::move(s));
+    }
+    EXPECT_NE(sessions[0]->ssrc, sessions[1]->ssrc);
+
+    // Past the end of the recording once: 50 frames, then the first again.
+    const size_t wanted = recording->packets.size() + recording->frames[0].packetCount + 5;
+    for (auto& s : sessions) {
+        std::vector<std::vector<uint8_t>> packets;
+        while (packets.size() < wanted) {
+            auto packet = NextDatagram(s->rtp, 3000);
+            ASSERT_GE(packet.size(), 12u) << "RTP stopped after " << packets.size() << " packets";
+            packets.push_back(std::move(packet));
+        }
+        const auto& first = packets.front();
+        EXPECT_EQ(static_cast<uint16_t>(first[2] << 8 | first[3]), s->firstSeq) << "RTP-Info seq";
+        EXPECT_EQ(Be32(first, 4), s->firstTimestamp) << "RTP-Info rtptime";
+        // Where in the recording the session came in: the packet whose payload is the first one's.
+        size_t at = 0;
+        while (at < recording->packets.size() &&
+               !std::equal(first.begin() + 12, first.end(), recording->PacketBytes(at).begin() + 12,
+                           recording->PacketBytes(at).end()))
+            ++at;
+        ASSERT_LT(at, recording->packets.size()) << "a payload the recording does not hold";
+        for (size_t i = 1; i < packets.size(); ++i) {
+            SCOPED_TRACE(i);
+            const auto& p = packets[i];
+            const auto recorded = recording->PacketBytes((at + i) % recording->packets.size());
+            ASSERT_EQ(Be32(p, 8), s->ssrc);
+            ASSERT_EQ(static_cast<uint16_t>(p[2] << 8 | p[3]), static_cast<uint16_t>(s->firstSeq + i));
+            ASSERT_TRUE(std::equal(p.begin() + 12, p.end(), recorded.begin() + 12, recorded.end()));
+            ASSERT_EQ(p[1], recorded[1]) << "marker and payload type";
+            const uint32_t step = Be32(p, 4) - Be32(packets[i - 1], 4);
+            ASSERT_TRUE(step == 0 || step == 3600) << step;
+        }
+    }
+
+    server.Stop();
+    ASSERT_TRUE(server.SetReplay(std::string(QUARNEL_SOURCE_DIR) + "/tests/data/h264_fua.md5"));
+    EXPECT_FALSE(server.Start());
+    EXPECT_NE(server.LastError().find("h264_fua.md5: packet 1 at byte 0:"), std::string::npos) << server.LastError();
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ const char* kHelp =
     "                        standard and modelb are group1 and group2\n"
     "  --model NAME          model name of /config.txt (default per profile)\n"
     "  --ptz                 the camera reports PTZ on every channel\n"
-    "  --channels N          video channels, 1 to 64 (default 1)\n"
+    "  --channels N          video channels, 1 to 128 (default 1)\n"
     "  --ntsc                NTSC camera (default PAL)\n"
     "  --auth none|basic|digest  authentication on HTTP and RTSP (default none)\n"
     "  --user NAME           user name (default admin)\n"
@@ -56,6 +56,10 @@ const char* kHelp =
     "  --inputs N            alarm inputs, 0 to 64 (default 4)\n"
     "  --outputs N           relay outputs, 0 to 16 (default 1)\n"
     "  --seconds N           stop after N seconds (default: run until interrupted)\n"
+    "  --replay FILE         every stream replays this RTP recording (RFC 4571, as\n"
+    "                        GStreamer's rtpstreampay writes it) in a loop, paced per\n"
+    "                        frame, instead of encoding a test picture; the codec and\n"
+    "                        size the video page holds then do not apply\n"
     "\n"
     "Lines typed on its standard input change the alarm inputs and switch\n"
     "faults of the event stream and pages (type help).\n";
@@ -190,6 +194,12 @@ bool Parse(const std::vector<std::string>& args, SimArgs& out, std::string& erro
             out.camera.outputs = n;
         } else if (arg == "--seconds") {
             if (!number(out.seconds, 1, 7 * 24 * 3600)) return false;
+        } else if (arg == "--replay") {
+            if (!value(out.camera.replay)) return false;
+            if (out.camera.replay.empty()) {
+                error = "--replay needs a file";
+                return false;
+            }
         } else {
             error = "unknown option '" + arg + "' (see quarnel sim --help)";
             return false;
@@ -232,6 +242,8 @@ void PrintBanner(SimCamera& camera, const SimArgs& args) {
                         c.height, c.fps);
         }
     }
+    if (!o.replay.empty())
+        std::printf("  Replay %s: %s, on every stream\n", o.replay.c_str(), camera.Rtsp().ReplaySummary().c_str());
     if (o.vistaMpeg)
         std::printf(
             "  RTSP   %-40s older Vista MPEG-4 stream, set by %s/admin/mpeg4.html\n",

@@ -23,12 +23,15 @@ struct Playback {
     gint64 dueUs = 0;  // monotonic time the next frame leaves; 0: at once
     uint64_t framesSent = 0;
     uint64_t packetsSent = 0;
+    gint64 firstSentUs = 0;
+    gint64 lastSentUs = 0;
 
     // What the session got, for a benchmark to hold against what its client
     // delivered.
     ~Playback() {
-        g_printerr("quarnel-sim-rtsp: replay ssrc=%08x sent %llu frames, %llu packets\n", ssrc,
-                   static_cast<unsigned long long>(framesSent), static_cast<unsigned long long>(packetsSent));
+        g_printerr("quarnel-sim-rtsp: replay ssrc=%08x sent %llu frames, %llu packets in %.2f s\n", ssrc,
+                   static_cast<unsigned long long>(framesSent), static_cast<unsigned long long>(packetsSent),
+                   static_cast<double>(lastSentUs - firstSentUs) / 1e6);
     }
 };
 
@@ -100,6 +103,8 @@ void OnNeedData(GstAppSrc* source, guint, gpointer data) {
     if (playback.dueUs > now) {
         g_usleep(static_cast<gulong>(playback.dueUs - now));  // at most one gap, two seconds
     }
+    if (playback.framesSent == 0) playback.firstSentUs = now;
+    playback.lastSentUs = std::max(now, playback.dueUs);
     const uint32_t ticks = recording.frames[playback.frame].ticksToNext;
     GstBufferList* list = FrameBuffers(playback, RunningTimeNow(GST_ELEMENT(source)));
     playback.dueUs += static_cast<gint64>(ticks) * 1000000 / RtpRecording::kClockRate;

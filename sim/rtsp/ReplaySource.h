@@ -19,7 +19,7 @@
 // falls more than 200 ms behind starts afresh rather than sending what it
 // missed at once. When a media goes, its source writes on standard error
 // how many frames and packets it sent ("replay ssrc=... sent N frames, M
-// packets"), which the whole-process benchmark counts.
+// packets in S s"), which the whole-process benchmark counts.
 //
 // Thread-safety: Attach runs on the media's configuring thread; the need-data
 // callback on the appsrc's streaming thread, the only one that touches the

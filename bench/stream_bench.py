@@ -24,7 +24,7 @@ shared machine are noisy.
 Usage: bench/stream_bench.py [--build DIR] [--seconds W] [--quick] [--out FILE]
   --build DIR    build tree with bin/quarnel, libquarnel.so, quarnel-sim-rtsp
                  and replay/*.rtpstream (cmake --build ... --target replay_recordings)
-  --seconds W    measuring window per run (default 15)
+  --seconds W    measuring window per run (default 12)
   --quick        a reduced matrix (N = 1 and 16 only)
   --matrix TEXT  runs as client:mbps:transport:N,... (e.g. quarnel:6:udp:16)
 """
@@ -211,6 +211,11 @@ def start_clients(client, quarnel, camera, transport, n, out_dir):
     return procs
 
 
+def streams_writing(out_dir):
+    """Output files that hold something."""
+    return sum(1 for path in glob.glob(f"{out_dir}/*.h264") if os.path.getsize(path) > 0)
+
+
 def quarnel_results(out_dir):
     """Frames, kernel drops and sequence gaps from the final lines of quarnel stream."""
     frames = drops = gaps = 0
@@ -231,7 +236,12 @@ def run_one(client, mbps, transport, n, quarnel, camera, window):
     os.makedirs(out_dir)
     sent_before, sessions_before, seconds_before = camera.sent_frames()
     procs = start_clients(client, quarnel, camera, transport, n, out_dir)
-    time.sleep(4 + n / 16)  # session set-up and the first key frames
+    # Set-up: until every stream has written frames (a loaded machine starts
+    # processes slowly), then a little longer.
+    deadline = time.time() + 60
+    while time.time() < deadline and streams_writing(out_dir) < n:
+        time.sleep(0.5)
+    time.sleep(2)
     pids = [p.pid for p in procs]
     cpu1 = sum(cpu_seconds(pid) for pid in pids)
     camera_cpu1 = cpu_seconds(camera.process.pid) + sum(
@@ -325,7 +335,7 @@ HEADER = ("| client | transport | Mbit/s | N | CPU-s per stream-minute | RSS MB 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.path.join(os.path.dirname(__file__), "..", "build", "default"))
-    parser.add_argument("--seconds", type=float, default=15)
+    parser.add_argument("--seconds", type=float, default=12)
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--matrix")
     parser.add_argument("--out")

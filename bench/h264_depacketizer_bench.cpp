@@ -73,9 +73,8 @@ int main(int argc, char** argv) {
     const Stream& s = TheStream();
     std::printf("%s: %zu packets, %zu FU-A, %zu frames, %.1f MB of payload, largest frame %zu bytes\n",
                 g_recording.c_str(), s.packets.size(), Fragments(s), s.frames, s.payloadBytes / 1e6, s.largestFrame);
-    benchmark::RegisterBenchmark("Depacketize", [](benchmark::State& state) {
-        Depacketize<dravnel::CH264RTPMediaParser>(state, TheStream());
-    });
+    benchmark::RegisterBenchmark(
+        "Depacketize", [](benchmark::State& state) { Depacketize<dravnel::CH264RTPMediaParser>(state, TheStream()); });
     benchmark::RegisterBenchmark("ParseAndDepacketize", ParseAndDepacketize);
     benchmark::RegisterBenchmark("MemcpyBaseline", [](benchmark::State& state) { MemcpyBaseline(state, TheStream()); });
 

@@ -63,9 +63,8 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const auto& [codec, depacketize, copy] :
-         {std::tuple{"Jpeg", "DepacketizeJpeg", "MemcpyBaseline/Jpeg"},
-          std::tuple{"Mpeg4", "DepacketizeMpeg4", "MemcpyBaseline/Mpeg4"}})
+    for (const auto& [codec, depacketize, copy] : {std::tuple{"Jpeg", "DepacketizeJpeg", "MemcpyBaseline/Jpeg"},
+                                                   std::tuple{"Mpeg4", "DepacketizeMpeg4", "MemcpyBaseline/Mpeg4"}})
         if (const double ratio = reporter.Ratio(depacketize, copy); ratio > 0)
             std::printf("%s: depacketize / memcpy = %.3f\n", codec, ratio);
     benchmark::Shutdown();

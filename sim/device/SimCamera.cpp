@@ -15,7 +15,7 @@ SimCamera::SimCamera(SimCameraOptions options)
     if (options_.vistaMpeg) vistaMpeg_ = std::make_unique<VistaMpegDevice>(web_, &rtsp_, options_.ntsc);
     web_.SetAuth(options_.webAuth, options_.user, options_.password);
     rtsp_.SetAuth(options_.rtspAuth, options_.user, options_.password);  // refused without a user: see Start
-    if (!options_.replay.empty()) rtsp_.SetReplay(options_.replay);        // read at Start
+    if (!options_.replay.empty()) rtsp_.SetReplay(options_.replay);      // read at Start
 }
 
 SimCamera::~SimCamera() {

@@ -64,8 +64,7 @@ GstClockTime RunningTimeNow(GstElement* element) {
 GstBufferList* FrameBuffers(Playback& playback, GstClockTime pts) {
     const RtpRecording& recording = *playback.recording;
     const RtpRecording::Frame& frame = recording.frames[playback.frame];
-    const uint32_t timestamp =
-        playback.firstTimestamp + playback.pass * recording.loopTicks + frame.ticksFromStart;
+    const uint32_t timestamp = playback.firstTimestamp + playback.pass * recording.loopTicks + frame.ticksFromStart;
     GstBufferList* list = gst_buffer_list_new_sized(static_cast<guint>(frame.packetCount));
     for (size_t i = 0; i < frame.packetCount; ++i) {
         std::span<const uint8_t> packet = recording.PacketBytes(frame.firstPacket + i);
@@ -74,12 +73,16 @@ GstBufferList* FrameBuffers(Playback& playback, GstClockTime pts) {
         if (gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
             std::copy(packet.begin(), packet.end(), map.data);
             const uint16_t seq = playback.nextSeq++;
-            const uint8_t header[10] = {static_cast<uint8_t>(seq >> 8),       static_cast<uint8_t>(seq),
-                                        static_cast<uint8_t>(timestamp >> 24), static_cast<uint8_t>(timestamp >> 16),
-                                        static_cast<uint8_t>(timestamp >> 8),  static_cast<uint8_t>(timestamp),
+            const uint8_t header[10] = {static_cast<uint8_t>(seq >> 8),
+                                        static_cast<uint8_t>(seq),
+                                        static_cast<uint8_t>(timestamp >> 24),
+                                        static_cast<uint8_t>(timestamp >> 16),
+                                        static_cast<uint8_t>(timestamp >> 8),
+                                        static_cast<uint8_t>(timestamp),
                                         static_cast<uint8_t>(playback.ssrc >> 24),
                                         static_cast<uint8_t>(playback.ssrc >> 16),
-                                        static_cast<uint8_t>(playback.ssrc >> 8), static_cast<uint8_t>(playback.ssrc)};
+                                        static_cast<uint8_t>(playback.ssrc >> 8),
+                                        static_cast<uint8_t>(playback.ssrc)};
             std::copy(std::begin(header), std::end(header), map.data + 2);
             gst_buffer_unmap(buffer, &map);
         }

@@ -99,7 +99,8 @@ void AddMpeg4Parameters(RtpRecording& recording) {
         std::span<const uint8_t> payload = PayloadOf(recording.PacketBytes(i));
         if (!StartCodeAt(payload, 0) || payload[3] == 0xB6 || payload[3] == 0xB3) continue;
         size_t end = 4;
-        while (end < payload.size() && !(StartCodeAt(payload, end) && (payload[end + 3] == 0xB6 || payload[end + 3] == 0xB3)))
+        while (end < payload.size() &&
+               !(StartCodeAt(payload, end) && (payload[end + 3] == 0xB6 || payload[end + 3] == 0xB3)))
             ++end;
         const unsigned profile = payload[3] == 0xB0 && payload.size() > 4 ? payload[4] : 1;
         recording.parameters.emplace_back("profile-level-id", std::to_string(profile));
@@ -217,8 +218,8 @@ size_t RtpRecording::LargestFrameBytes() const {
 std::string RtpRecording::Summary() const {
     const char* name = codec == RtspCodec::H264 ? "H.264" : codec == RtspCodec::MPEG4 ? "MPEG-4" : "JPEG";
     char text[160];
-    std::snprintf(text, sizeof text, "%s, %zu frames in %.1f s, %.0f kbit/s, largest frame %zu KB", name,
-                  frames.size(), Seconds(), Kbps(), (LargestFrameBytes() + 512) / 1024);
+    std::snprintf(text, sizeof text, "%s, %zu frames in %.1f s, %.0f kbit/s, largest frame %zu KB", name, frames.size(),
+                  Seconds(), Kbps(), (LargestFrameBytes() + 512) / 1024);
     return text;
 }
 

@@ -80,7 +80,8 @@ TEST(RtpRecording, RefusesWhatIsNotARecordingAndSaysWhere) {
         const char* error;
     } cases[] = {
         {"empty", {}, "holds no packet"},
-        {"cut short", std::vector<uint8_t>(good.begin(), good.end() - 1), "packet 1 at byte 0: the file ends inside it"},
+        {"cut short", std::vector<uint8_t>(good.begin(), good.end() - 1),
+         "packet 1 at byte 0: the file ends inside it"},
         {"length of one byte", {0, 1, 0x80}, "too short for its RTP header (1 bytes)"},
         {"version 1", with(2, 0x40), "not RTP version 2"},
         {"CSRCs past the end", with(2, 0x8F), "too short"},

@@ -241,7 +241,6 @@ TEST(RtspServer, FaultSwitchesActOnARunningServerAndARestartKeepsItsConfiguratio
     EXPECT_EQ(Status(RawRtsp(port).Request("DESCRIBE", base, auth)), 200u);
 }
 
-
 uint32_t Be32(const std::vector<uint8_t>& p, size_t at) {
     return uint32_t{p[at]} << 24 | uint32_t{p[at + 1]} << 16 | uint32_t{p[at + 2]} << 8 | p[at + 3];
 }
@@ -293,10 +292,10 @@ TEST(RtspServer, ReplaysARecordingRewrittenPerSession) {
         ASSERT_TRUE(OpenPair(s->rtp, s->rtcp));
         // Room for the whole run: the sessions are read one after the other.
         s->rtp.SetReceiveBufferAtLeast(4 << 20);
-        const std::string setup = s->rtsp.Request(
-            "SETUP", server.Url(kPath) + "/stream=0",
-            "Transport: RTP/AVP;unicast;client_port=" + std::to_string(s->rtp.LocalPort()) + "-" +
-                std::to_string(s->rtcp.LocalPort()) + "\r\n");
+        const std::string setup =
+            s->rtsp.Request("SETUP", server.Url(kPath) + "/stream=0",
+                            "Transport: RTP/AVP;unicast;client_port=" + std::to_string(s->rtp.LocalPort()) + "-" +
+                                std::to_string(s->rtcp.LocalPort()) + "\r\n");
         ASSERT_EQ(Status(setup), 200u) << setup;
         s->ssrc = std::stoul(HeaderParameter(setup, "Transport", "ssrc"), nullptr, 16);
         const size_t id = setup.find("\r\nSession: ") + 11;

@@ -14,6 +14,7 @@
 //   rtcp ms=N                            (least time between RTCP reports)
 //   alarm bits=N                         (the alarm byte of streams with alarm data)
 //   drop
+//   garbage bytes=<bytes>
 //
 // Reports: "open conn=", "close conn=", "request conn= method= url=
 // cseq= authorization= transport= session= agent= status= reply-session=
@@ -124,6 +125,10 @@ std::string Execute(App& app, const ControlLine& command, ControlLine& answer) {
     }
     if (verb == "drop") {
         server.DropConnections();
+        return {};
+    }
+    if (verb == "garbage") {
+        server.SendGarbage(command.Get("bytes"));
         return {};
     }
     return "unknown command " + verb;

@@ -42,7 +42,7 @@ struct FaultSchedule {
     uint32_t everyMs = 5000;
     std::optional<uint32_t> seed = {};    // random order and intervals
     std::optional<uint32_t> holdMs = {};  // default: everyMs / 2
-    uint32_t count = 0;              // 0: no limit
+    uint32_t count = 0;                   // 0: no limit
 
     uint32_t HoldMs() const { return holdMs ? *holdMs : everyMs / 2; }
 };

@@ -18,11 +18,12 @@ namespace {
 using quarnel::test::Cli;
 
 TEST(Soak, SixteenChannelsThroughFiftyFaultsOfEveryKind) {
-    const std::filesystem::path out = std::filesystem::temp_directory_path() /
-                                      ("quarnel-soak-" + std::to_string(::getpid()));
-    const auto run = Cli("soak --channels 16 --faults all --fault-count 50 --fault-every 500ms --fault-hold 200ms "
-                         "--fault-seed 7 --sample 5 --out " +
-                         out.string());
+    const std::filesystem::path out =
+        std::filesystem::temp_directory_path() / ("quarnel-soak-" + std::to_string(::getpid()));
+    const auto run =
+        Cli("soak --channels 16 --faults all --fault-count 50 --fault-every 500ms --fault-hold 200ms "
+            "--fault-seed 7 --sample 5 --out " +
+            out.string());
     std::filesystem::remove_all(out);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("\n50 faults in "), std::string::npos) << run.output;

@@ -352,7 +352,8 @@ int RunSimCommand(const std::vector<std::string>& args) {
     };
     std::optional<sim::FaultScheduler> faults;
     sim::FaultInjector injector(camera);
-    if (parsed.faults.given && !parsed.faults.waitForStart) faults.emplace(parsed.faults.schedule, platform::MonotonicMs());
+    if (parsed.faults.given && !parsed.faults.waitForStart)
+        faults.emplace(parsed.faults.schedule, platform::MonotonicMs());
     bool input = true;
     while (!platform::StopRequested()) {
         if (faults) RunDueFaults(*faults, injector, printing);

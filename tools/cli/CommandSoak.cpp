@@ -64,7 +64,8 @@ bool Parse(const std::vector<std::string>& args, SoakSettings& s, std::string& e
                 into = n;
                 return true;
             }
-            error = arg + ": '" + value + "' is not a number from " + std::to_string(min) + " to " + std::to_string(max);
+            error =
+                arg + ": '" + value + "' is not a number from " + std::to_string(min) + " to " + std::to_string(max);
             return false;
         };
         if (arg == "--channels") {

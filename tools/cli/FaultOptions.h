@@ -12,7 +12,7 @@
 namespace quarnel::cli {
 
 struct FaultOptions {
-    bool given = false;  // --faults was given
+    bool given = false;         // --faults was given
     bool waitForStart = false;  // --fault-wait: begin on the input line "faults start"
     sim::FaultSchedule schedule;
     std::vector<std::string> words;  // the options as given, to hand on

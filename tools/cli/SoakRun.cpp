@@ -142,8 +142,7 @@ SoakResult RunSoak(const SoakSettings& settings, FILE* out) {
     device.parameters[2] = "0";
     device.parameters[4] = "1";
     TransportFile transport;
-    if (!settings.transport.empty() &&
-        !transport.Apply(device.address, device.port, settings.transport, result.error))
+    if (!settings.transport.empty() && !transport.Apply(device.address, device.port, settings.transport, result.error))
         return result;
 
     HostSession session(device);
@@ -173,7 +172,8 @@ SoakResult RunSoak(const SoakSettings& settings, FILE* out) {
         if (!settings.outDir.empty()) {
             std::error_code ec;
             std::filesystem::create_directories(settings.outDir, ec);
-            channel.path = (std::filesystem::path(settings.outDir) / ("soak-" + std::to_string(index) + ".h264")).string();
+            channel.path =
+                (std::filesystem::path(settings.outDir) / ("soak-" + std::to_string(index) + ".h264")).string();
             if (!sink->Open(channel.path, result.error)) return result;
         }
         if (!capture->StartChannel(index, sink.get(), &description)) {
@@ -242,7 +242,8 @@ SoakResult RunSoak(const SoakSettings& settings, FILE* out) {
                 const auto stats = platform::CurrentProcessStats();
                 rssAtMark = stats.residentBytes;
                 result.samples.push_back({"fault " + std::to_string(result.faults), result.faults, stats});
-                say("fault " + std::to_string(result.faults) + std::string(8 - std::min<size_t>(8, std::to_string(result.faults).size()), ' ') +
+                say("fault " + std::to_string(result.faults) +
+                    std::string(8 - std::min<size_t>(8, std::to_string(result.faults).size()), ' ') +
                     FormatStats(stats));
             }
         });
@@ -265,7 +266,8 @@ SoakResult RunSoak(const SoakSettings& settings, FILE* out) {
     }
     const auto endStats = platform::CurrentProcessStats();
     result.samples.push_back({"end", result.faults, endStats});
-    result.rssGrowth = rssAtMark != 0 ? static_cast<int64_t>(endStats.residentBytes) - static_cast<int64_t>(rssAtMark) : 0;
+    result.rssGrowth =
+        rssAtMark != 0 ? static_cast<int64_t>(endStats.residentBytes) - static_cast<int64_t>(rssAtMark) : 0;
     say("end          " + FormatStats(endStats));
 
     // The last fault ends (a held one after its hold), then every channel
@@ -291,8 +293,7 @@ SoakResult RunSoak(const SoakSettings& settings, FILE* out) {
         result.afterStop = platform::CurrentProcessStats();
         result.backAtBaseline = result.afterStop.threads <= result.baseline.threads &&
                                 result.afterStop.descriptors <= result.baseline.descriptors;
-    } while (!result.backAtBaseline && MsSince(stopped, Clock::now()) < 5000 &&
-             !platform::WaitForStopRequest(20));
+    } while (!result.backAtBaseline && MsSince(stopped, Clock::now()) < 5000 && !platform::WaitForStopRequest(20));
     result.samples.push_back({"after stop", result.faults, result.afterStop});
     say("after stop   " + FormatStats(result.afterStop));
 

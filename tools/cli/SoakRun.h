@@ -25,10 +25,10 @@ namespace quarnel::cli {
 
 struct SoakSettings {
     uint32_t channels = 16;
-    FaultOptions faults;       // handed to quarnel sim; count and kinds given by the caller
-    uint32_t seconds = 0;      // 0: until the last fault of the schedule's count
-    std::string transport;     // udp, tcp, interleaved, http; empty: the settings file decides
-    std::string outDir;        // empty: no files
+    FaultOptions faults;    // handed to quarnel sim; count and kinds given by the caller
+    uint32_t seconds = 0;   // 0: until the last fault of the schedule's count
+    std::string transport;  // udp, tcp, interleaved, http; empty: the settings file decides
+    std::string outDir;     // empty: no files
     uint32_t sampleSeconds = 10;
     uint32_t recoverMs = 30000;  // bound for every channel to stream again
     uint32_t width = 320, height = 240, fps = 15, quality = 50;

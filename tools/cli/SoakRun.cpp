@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -145,8 +146,15 @@ SoakResult RunSoak(const SoakSettings& settings, FILE* out) {
     if (!settings.transport.empty() && !transport.Apply(device.address, device.port, settings.transport, result.error))
         return result;
 
+    // The driver's lines are counted by level, not kept: a host that kept
+    // every line would grow by itself and hide what the driver holds.
+    std::mutex linesMutex;
+    std::map<int, uint64_t> lineCounts;
     HostSession session(device);
-    if (!session.Open([](const host::DebugLine&) {})) {
+    if (!session.Open([&](const host::DebugLine& line) {
+            std::lock_guard<std::mutex> guard(linesMutex);
+            ++lineCounts[line.level];
+        })) {
         result.error = "the driver could not be opened";
         return result;
     }
@@ -210,6 +218,7 @@ SoakResult RunSoak(const SoakSettings& settings, FILE* out) {
             if (all) return true;
             if (MsSince(begin, Clock::now()) >= boundMs || platform::StopRequested()) return false;
             pollStatus();
+            session.debug().Clear();
             if (!lines.Poll(100, [](const std::string&) {})) return false;
         }
     };
@@ -230,6 +239,7 @@ SoakResult RunSoak(const SoakSettings& settings, FILE* out) {
     auto lastSample = begin;
     bool ended = false;
     while (!ended) {
+        session.debug().Clear();
         const bool more = lines.Poll(250, [&](const std::string& line) {
             if (line.find(" (failed: ") != std::string::npos) result.faultFailures.push_back(line);
             if (line.rfind("fault ", 0) != 0) return;
@@ -304,6 +314,10 @@ SoakResult RunSoak(const SoakSettings& settings, FILE* out) {
         channel.silences = sinks[i]->Silences();
     }
     session.Close();
+    {
+        std::lock_guard<std::mutex> guard(linesMutex);
+        result.lineCounts = lineCounts;
+    }
     sim.Write("quit\n", 1000);
     sim.CloseInput();
     if (!sim.WaitExit(15000)) sim.Kill();
@@ -348,6 +362,10 @@ void PrintSoakReport(const SoakResult& result, FILE* out) {
     if (result.markFault != 0 && result.faults >= result.markFault)
         std::fprintf(out, "RSS growth from fault %u to fault %u: %+.1f kB\n", result.markFault, result.faults,
                      result.rssGrowth / 1024.0);
+    std::string levels;
+    for (const auto& [level, count] : result.lineCounts)
+        levels += (levels.empty() ? "" : ", ") + std::to_string(count) + " at level " + std::to_string(level);
+    std::fprintf(out, "driver diagnostics: %s\n", levels.empty() ? "none" : levels.c_str());
     for (const auto& line : result.faultFailures) std::fprintf(out, "camera: %s\n", line.c_str());
     std::fprintf(out, "threads and descriptors after stop: %s (baseline %u threads, %u descriptors)\n",
                  result.backAtBaseline ? "back at the baseline" : "ABOVE THE BASELINE", result.baseline.threads,

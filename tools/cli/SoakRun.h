@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,7 @@ struct SoakResult {
     bool backAtBaseline = false;
     bool allRecovered = false;
     bool decodeClean = true;
+    std::map<int, uint64_t> lineCounts;      // the driver's diagnostic lines by level
     std::vector<std::string> faultFailures;  // "fault N: KIND (failed: ...)" lines of the camera
 
     bool GoalsMet() const { return error.empty() && backAtBaseline && allRecovered && decodeClean; }

@@ -187,6 +187,16 @@ TEST_F(LiveChannel, UdpStreamDecodesSurvivesSilenceAndStopsWithoutLeaks) {
         << CountEntries("/proc/self/fd") << " descriptors, " << descriptors << " before";
 }
 
+// Resident memory tells what a process holds, except under AddressSanitizer,
+// whose quarantine keeps freed memory for a while.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentMemoryMeasurable = false;
+#elif defined(__has_feature)
+constexpr bool kResidentMemoryMeasurable = !__has_feature(address_sanitizer);
+#else
+constexpr bool kResidentMemoryMeasurable = true;
+#endif
+
 // Another sender floods the channel's RTP port from the camera's own address
 // at full loopback speed, with packets of a stream it does not know: memory
 // stays within the receiver's bounds, and once the flood ends the camera's
@@ -223,7 +233,9 @@ TEST_F(LiveChannel, RtpFloodKeepsMemoryBoundedAndFramesResume) {
     EXPECT_GT(sent, 10000u);
     // The socket buffer (2 MiB asked), the packet queue and one frame's
     // assembly are the bounds; far below what the flood carried.
-    EXPECT_LT(peak - before, 48u << 20) << sent << " packets sent";
+    if (kResidentMemoryMeasurable) {
+        EXPECT_LT(peak - before, 48u << 20) << sent << " packets sent";
+    }
     EXPECT_GE(driver.CountContaining("Frame buffer overflow detected"), 1u);
 
     const size_t frames = sink.FrameCount();
@@ -276,7 +288,9 @@ TEST_F(LiveChannel, InterleavedGarbageAndOversizedFramesAreSurvived) {
         const size_t frames = sink.FrameCount();
         EXPECT_TRUE(sink.WaitForFrames(frames + 10, 30s)) << "frames: " << sink.FrameCount();
     }
-    EXPECT_LT(platform::CurrentProcessStats().residentBytes - before, 16u << 20);
+    if (kResidentMemoryMeasurable) {
+        EXPECT_LT(platform::CurrentProcessStats().residentBytes - before, 16u << 20);
+    }
     EXPECT_GE(driver.CountContaining("that were neither an interleaved frame nor a reply"), 1u);
     EXPECT_TRUE(WaitUntil([&] { return Streaming(); }, 10s));
 }

@@ -79,6 +79,17 @@ bool CCommonChannelRTSP::RequestGet(const std::string& path, std::string& text, 
                                          static_cast<unsigned>(Driver()->GetDeviceInfo()->Port));
     else if (!result.Succeeded())
         requestFailure_ = HUtils::Format("its web page answered status %u", status);
+    if (result.Succeeded() && sender_.ReplyCut()) {
+        // What came is read as the page; the device is told of once per throttle step.
+        LogThrottled(
+            CResultDef(kLevelWarning, CResultDef::kSuccess,
+                       HUtils::Format("%s: Device %s sent a reply to \"%s\" that did not end within %u ms or %u bytes; "
+                                      "reading the %u bytes that came",
+                                      kRequestGet, Driver()->GetAddressText().c_str(), path.c_str(),
+                                      static_cast<unsigned>(Driver()->GetDeviceInfo()->HttpTimeout),
+                                      static_cast<unsigned>(Web::CBaseHttpSender::kMaxBody),
+                                      static_cast<unsigned>(reply.size()))));
+    }
     if (result.Succeeded()) {
         if (reply.empty()) {
             if (lenient) return true;

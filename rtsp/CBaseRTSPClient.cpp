@@ -234,6 +234,23 @@ void CBaseRTSPClient::NoteShortReply(size_t arrived, size_t announced) {
                            static_cast<unsigned>(settings_.serverPort), arrived, announced);
 }
 
+// Junk between frames is said once, then on the 16th, 256th, ... block
+// that holds some, with the bytes skipped since the last message.
+void CBaseRTSPClient::NoteSkippedBytes(uint64_t bytes) {
+    skippedBytes_ += bytes;
+    ++skipEvents_;
+    // 1, 16, 256, ...: a power of two whose exponent is a multiple of four.
+    const bool due = (skipEvents_ & (skipEvents_ - 1)) == 0 && __builtin_ctzll(skipEvents_) % 4 == 0;
+    if (!due || !Logger()) return;
+    Logger()->DebugMessage(kLevelWarning,
+                           "%s: %s:%u sent %llu bytes on the RTSP connection that were neither an interleaved frame "
+                           "nor a reply (%llu times); they were skipped",
+                           "dravnel::CBaseRTSPClient::RunInterleaved", settings_.host.c_str(),
+                           static_cast<unsigned>(settings_.serverPort), static_cast<unsigned long long>(skippedBytes_),
+                           static_cast<unsigned long long>(skipEvents_));
+    skippedBytes_ = 0;
+}
+
 // The reply to the request just sent, within the receive time-out; replies
 // that come late for earlier requests are passed over.
 bool CBaseRTSPClient::ReceivePlainResponse(std::string& reply) {
@@ -364,6 +381,7 @@ bool CBaseRTSPClient::RunInterleaved() {
             const platform::IoResult got = socket_.Receive(block);
             if (!got) return finish(false);
             stream.Parse(std::span<const uint8_t>(block.data(), got.bytes));
+            if (const uint64_t skipped = stream.TakeSkipped()) NoteSkippedBytes(skipped);
             lastDataMs = platform::MonotonicMs();
         } else if (ready != platform::IoStatus::Timeout ||
                    platform::MonotonicMs() - lastDataMs >= settings_.receiveTimeoutMs) {

@@ -114,6 +114,7 @@ private:
     bool IsLateReply(std::string_view reply);
     void NoteUnanswered(uint32_t cseq);
     void NoteShortReply(size_t arrived, size_t announced);
+    void NoteSkippedBytes(uint64_t bytes);
     void ParsePending(CRTSPStreamParser& stream);
     const MediaDescription* SelectedMedia() const;
 
@@ -133,6 +134,8 @@ private:
     uint32_t sentCSeq_ = 0;
     std::vector<uint32_t> unanswered_;
     bool shortReplyLogged_ = false;
+    uint64_t skippedBytes_ = 0;  // junk between interleaved frames, since the last message
+    uint64_t skipEvents_ = 0;
     // Digest with qop: requests made with the current nonce.
     std::string countedNonce_;
     uint32_t nonceCount_ = 0;

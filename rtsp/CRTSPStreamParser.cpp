@@ -118,6 +118,8 @@ void CRTSPStreamParser::Hunt(uint8_t byte) {
     } else if (byte == static_cast<uint8_t>(kReplyStart[0])) {
         reply_.assign(1, static_cast<char>(byte));
         stage_ = Stage::ReplyPrefix;
+    } else {
+        ++skipped_;
     }
 }
 

@@ -44,6 +44,13 @@ public:
     // Consumes one received block; complete packets and replies are handed
     // on from inside the call.
     void Parse(std::span<const uint8_t> block);
+    // Bytes skipped since the last call because they started neither a frame
+    // nor a reply (a peer writing junk); resets the count.
+    uint64_t TakeSkipped() {
+        const uint64_t skipped = skipped_;
+        skipped_ = 0;
+        return skipped;
+    }
 
 private:
     enum class Stage { Hunting, Channel, Length, Payload, ReplyPrefix, ReplyHeader, ReplyBody };
@@ -64,6 +71,7 @@ private:
     std::vector<uint8_t> frame_;
     std::string reply_;
     CRTPPacket packet_;
+    uint64_t skipped_ = 0;
 };
 
 }  // namespace dravnel

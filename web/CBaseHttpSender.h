@@ -26,8 +26,9 @@ class CBaseHttpSender {
 public:
     // Largest single read of a body.
     static constexpr uint32_t kReadChunk = 8192;
-    // Most body bytes ReadResponse takes in.
-    static constexpr uint64_t kMaxBody = uint64_t{1} << 28;
+    // Most body bytes ReadResponse takes in: CGI replies are a few kB, and a
+    // camera that sends an endless body must not fill the recorder's memory.
+    static constexpr uint64_t kMaxBody = uint64_t{1} << 20;
 
     explicit CBaseHttpSender(const dravnel::DEVICE_INFO& device);
     virtual ~CBaseHttpSender();
@@ -45,6 +46,10 @@ public:
     virtual uint32_t ReadResponse(std::vector<uint8_t>& body) = 0;
     // Optionally clears `body`, then appends at most `limit` bytes; their count.
     virtual uint32_t ReadData(std::vector<uint8_t>& body, uint32_t limit, bool clear) = 0;
+    // Whether the last ReadResponse stopped before the body's end: at
+    // kMaxBody bytes, or when the whole read took the device's HTTP time-out
+    // (a body that trickles in); the body then holds what came before.
+    bool ReplyCut() const { return replyCut_; }
 
     // Any thread: closes the current request and refuses every later one
     // until Resume, so that an owner about to send cannot slip past a stop.
@@ -75,6 +80,7 @@ protected:
     std::unique_ptr<platform::HttpClient> client_;  // null when it could not be set up
     uint32_t statusCode_ = 0;
     uint32_t contentLength_ = 0;
+    bool replyCut_ = false;
 };
 
 }  // namespace Web

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/Clock.h"
 #include "platform/HttpClient.h"
 #include "web/AuthChallenge.h"
 #include "web/CHttpRequest.h"
@@ -75,17 +76,32 @@ uint32_t CHttpSender::ReadData(std::vector<uint8_t>& body, uint32_t limit, bool 
 
 uint32_t CHttpSender::ReadResponse(std::vector<uint8_t>& body) {
     body.clear();
+    replyCut_ = false;
     if (!client_) return 0;
     // The announced length, or the cap when there is none; never more than
     // the cap, whatever a device announces.
     uint64_t budget = contentLength_ != 0 ? std::min<uint64_t>(contentLength_, kMaxBody) : kMaxBody;
+    const bool capped = contentLength_ == 0 || contentLength_ > kMaxBody;
+    // Each read waits at most the idle time-out; the whole body gets the HTTP
+    // time-out, so that a body trickling in cannot hold the caller for long.
+    const uint32_t start = platform::MonotonicMs();
     while (budget > 0) {
+        if (platform::MonotonicMs() - start >= device_.HttpTimeout) {
+            replyCut_ = true;
+            break;
+        }
         size_t appended = 0;
         const auto want = static_cast<size_t>(std::min<uint64_t>(budget, kReadChunk));
         // A time-out, a failure or the end all end the read; the body keeps
         // what arrived before.
-        if (client_->Read(body, want, appended) != platform::HttpResult::Ok) break;
+        const platform::HttpResult result = client_->Read(body, want, appended);
+        if (result != platform::HttpResult::Ok) break;
         budget -= appended;
+    }
+    if (budget == 0 && capped) {
+        // The cap was reached: cut, unless the body ends right here.
+        size_t available = 0;
+        replyCut_ = contentLength_ > kMaxBody || client_->WaitAvailable(available) == platform::HttpResult::Ok;
     }
     return static_cast<uint32_t>(body.size());
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/Clock.h"
 #include "platform/DebugOutput.h"
 #include "platform/HttpClient.h"
 #include "web/CHttpRequest.h"
@@ -64,14 +65,23 @@ uint32_t CWinInetSender::ReadData(std::vector<uint8_t>& body, uint32_t limit, bo
 
 uint32_t CWinInetSender::ReadResponse(std::vector<uint8_t>& body) {
     body.clear();
+    replyCut_ = false;
     uint64_t total = 0;
+    // As CHttpSender: the whole body within the HTTP time-out, at most kMaxBody.
+    const uint32_t start = platform::MonotonicMs();
     while (total < kMaxBody) {
+        if (platform::MonotonicMs() - start >= device_.HttpTimeout) {
+            replyCut_ = true;
+            break;
+        }
         const uint32_t available = QueryDataAvailable();
         if (available == 0) break;
-        const uint32_t got = ReadData(body, std::min(available, kReadChunk), false);
+        const auto want = static_cast<uint32_t>(std::min<uint64_t>({available, kReadChunk, kMaxBody - total}));
+        const uint32_t got = ReadData(body, want, false);
         if (got == 0) break;
         total += got;
     }
+    if (total >= kMaxBody) replyCut_ = QueryDataAvailable() != 0;
     return static_cast<uint32_t>(total);
 }
 

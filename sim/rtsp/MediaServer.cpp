@@ -150,6 +150,17 @@ void MediaServer::DropConnections() {
     g_list_free_full(clients, g_object_unref);
 }
 
+void MediaServer::SendGarbage(const std::string& bytes) {
+    GList* clients = gst_rtsp_server_client_filter(server_, nullptr, nullptr);
+    for (GList* item = clients; item; item = item->next) {
+        GstRTSPConnection* connection = gst_rtsp_client_get_connection(GST_RTSP_CLIENT(item->data));
+        GSocket* socket = connection ? gst_rtsp_connection_get_write_socket(connection) : nullptr;
+        // Best effort: a full socket buffer takes what fits.
+        if (socket) g_socket_send(socket, bytes.data(), bytes.size(), nullptr, nullptr);
+    }
+    g_list_free_full(clients, g_object_unref);
+}
+
 void MediaServer::OnClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointer self) {
     auto* me = static_cast<MediaServer*>(self);
     unsigned id = me->nextConnection_++;

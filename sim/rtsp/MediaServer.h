@@ -66,6 +66,9 @@ public:
     void SetRtcpInterval(unsigned ms) { rtcpIntervalMs_ = ms; }
     // Ends every session and closes every client connection now.
     void DropConnections();
+    // Writes these bytes, unframed, on every client connection now (a
+    // misbehaving camera); connections and sessions stay.
+    void SendGarbage(const std::string& bytes);
     // The byte the alarm user data of the streams that carry it holds.
     void SetAlarmBits(uint8_t bits) { alarmBits_.store(bits); }
 

@@ -462,4 +462,13 @@ bool RtspServer::DropConnections() {
     return Apply(ControlLine("drop"));
 }
 
+bool RtspServer::SendGarbage(const std::string& bytes) {
+    std::lock_guard<std::mutex> control(control_);
+    if (!Running()) {
+        SetError("the server is not running");
+        return false;
+    }
+    return Apply(ControlLine("garbage").Set("bytes", bytes));
+}
+
 }  // namespace quarnel::sim

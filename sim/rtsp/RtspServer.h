@@ -109,6 +109,8 @@ public:
     bool SetRtcpInterval(unsigned ms);
     // Fault: end every session and close every RTSP connection now.
     bool DropConnections();
+    // Fault: write these bytes, unframed, on every RTSP connection now.
+    bool SendGarbage(const std::string& bytes);
     // The alarm bits that streams with alarm data carry from now on.
     bool SetAlarmBits(uint8_t bits);
     // Replay mode: every stream configured later (and at the next Start)

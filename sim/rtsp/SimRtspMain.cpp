@@ -16,6 +16,7 @@
 //   drop
 //   replay file=PATH                     (paths mounted later replay the RTP
 //                                         recording; an empty file: encoders)
+//   garbage bytes=<bytes>
 //
 // Reports: "open conn=", "close conn=", "request conn= method= url=
 // cseq= authorization= transport= session= agent= status= reply-session=
@@ -151,6 +152,10 @@ std::string Execute(App& app, const ControlLine& command, ControlLine& answer) {
     }
     if (verb == "drop") {
         server.DropConnections();
+        return {};
+    }
+    if (verb == "garbage") {
+        server.SendGarbage(command.Get("bytes"));
         return {};
     }
     return "unknown command " + verb;

@@ -256,6 +256,44 @@ TEST_P(SenderTest, TimeOutsEndStalledReadsAndSilentRequests) {
     EXPECT_LT(ElapsedMs([&] { server.Stop(); }), 1500);
 }
 
+// A body that never ends, at full speed or trickling in below the idle
+// time-out, is cut at kMaxBody bytes or at the HTTP time-out; what came is
+// kept, and the sender says it was cut. A body that ends is never cut.
+TEST_P(SenderTest, EndlessAndTricklingBodiesAreCutInBytesAndTime) {
+    const std::string page = Pattern(4000);
+    server.SetPageText("/video.txt", page);
+    SetStreamPage("/trickle", "res=200\r\n", 100, [](std::string& chunk) {
+        chunk = "x";
+        return true;
+    });
+    const struct {
+        const char* name;
+        const char* path;
+        sim::WebFaults faults;
+        bool cut;
+    } cases[] = {
+        {"ends", "/video.txt", {}, false},
+        {"endless at full speed", "/video.txt", {.endlessBody = true}, true},
+        {"trickling", "/trickle", {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.SetFaults(c.faults);
+        auto sender = Make(800);
+        std::vector<uint8_t> reply;
+        // The idle time-out alone would never end these; the bound does.
+        const CResultDef result = RequestGetRD(c.path, reply, *sender, true);
+        EXPECT_EQ(result.code, 0u);
+        EXPECT_EQ(sender->ReplyCut(), c.cut);
+        EXPECT_LE(reply.size(), CBaseHttpSender::kMaxBody);
+        EXPECT_EQ(Text(reply).substr(0, 7), std::string(c.path) == "/trickle" ? "res=200" : page.substr(0, 7));
+        if (!c.cut) {
+            EXPECT_EQ(Text(reply), page);
+        }
+    }
+    server.SetFaults({});
+}
+
 // Device addresses that would change the URL or the request: credentials
 // before '@', a path, a second line, a blank, a quote, '%', non-ASCII. No
 // request is made; the caller hears that it could not be sent.

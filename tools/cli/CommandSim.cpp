@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
 #include "platform/Clock.h"
 #include "platform/Terminal.h"
 #include "sim/device/SimCamera.h"
+#include "sim/faults/FaultInjector.h"
+#include "tools/cli/FaultOptions.h"
 #include "tools/cli/Options.h"
 #include "tools/cli/SimControl.h"
 
@@ -59,16 +62,19 @@ const char* kHelp =
     "  --replay FILE         every stream replays this RTP recording (RFC 4571, as\n"
     "                        GStreamer's rtpstreampay writes it) in a loop, paced per\n"
     "                        frame, instead of encoding a test picture; the codec and\n"
-    "                        size the video page holds then do not apply\n"
+    "                        size the video page holds then do not apply\n";
+
+const char* kHelpTail =
     "\n"
     "Lines typed on its standard input change the alarm inputs and switch\n"
-    "faults of the event stream and pages (type help).\n";
+    "faults of the event stream and pages (type help); the line quit stops it.\n";
 
 struct SimArgs {
     SimCameraOptions camera;
     bool modelGiven = false;
     uint32_t seconds = 0;
     std::string authName = "none";
+    FaultOptions faults;
 };
 
 // A model of each profile; older firmware reports an internal model code.
@@ -101,6 +107,8 @@ int DeviceGroup(sim::IdentityProfile profile) {
 
 bool Parse(const std::vector<std::string>& args, SimArgs& out, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
+        if (TakeFaultOption(args, i, out.faults, error)) continue;
+        if (!error.empty()) return false;
         const std::string& arg = args[i];
         const auto value = [&](std::string& text) {
             if (i + 1 >= args.size()) {
@@ -205,6 +213,7 @@ bool Parse(const std::vector<std::string>& args, SimArgs& out, std::string& erro
             return false;
         }
     }
+    if (!CheckFaultOptions(out.faults, error)) return false;
     if (!out.modelGiven) out.camera.model = DefaultModel(out.camera.identity);
     if (out.camera.webAuth != WebAuth::None && out.camera.user.empty()) {
         error = "--auth " + out.authName + " needs a --user";
@@ -277,6 +286,14 @@ void PrintBanner(SimCamera& camera, const SimArgs& args) {
         o.inputs, o.inputs == 1 ? "" : "s", o.outputs, o.outputs == 1 ? "" : "s", camera.WebUrl().c_str(),
         static_cast<unsigned>(camera.WebPort()), ShellWord(o.user).c_str(), ShellWord(o.password).c_str(), o.inputs,
         o.outputs, o.ntsc ? 1 : 0, DeviceGroup(o.identity), SimControlHelp());
+    if (args.faults.given) {
+        const sim::FaultSchedule& f = args.faults.schedule;
+        std::string kinds;
+        for (sim::FaultKind kind : f.kinds) kinds += (kinds.empty() ? "" : ",") + std::string(sim::FaultKindName(kind));
+        std::printf("Faults: %s, %s every %u ms, held %u ms, %s\n", kinds.c_str(),
+                    f.seed ? ("random (seed " + std::to_string(*f.seed) + ") about").c_str() : "in turn", f.everyMs,
+                    f.HoldMs(), f.count ? (std::to_string(f.count) + " in all").c_str() : "no end");
+    }
     if (args.seconds != 0)
         std::printf("Running for %u s (Ctrl-C stops it sooner).\n", args.seconds);
     else
@@ -284,12 +301,24 @@ void PrintBanner(SimCamera& camera, const SimArgs& args) {
     std::fflush(stdout);
 }
 
+// Carries out the schedule's due steps and prints one line for each.
+void RunDueFaults(sim::FaultScheduler& faults, sim::FaultInjector& injector, std::mutex& printing) {
+    for (const sim::FaultStep& step : faults.Due(platform::MonotonicMs())) {
+        std::string error;
+        const bool ok = injector.Apply(step, error);
+        std::lock_guard<std::mutex> lock(printing);
+        std::printf("%s %u: %s%s%s\n", step.action == sim::FaultStep::Action::Fire ? "fault" : "cleared", step.number,
+                    sim::FaultKindName(step.kind), ok ? "" : " (failed: ", ok ? "" : (error + ")").c_str());
+        std::fflush(stdout);
+    }
+}
+
 }  // namespace
 
 int RunSimCommand(const std::vector<std::string>& args) {
     for (const auto& arg : args) {
         if (arg == "--help" || arg == "-h") {
-            std::printf("%s", kHelp);
+            std::printf("%s%s%s", kHelp, kFaultOptionsHelp, kHelpTail);
             return 0;
         }
     }
@@ -333,10 +362,17 @@ int RunSimCommand(const std::vector<std::string>& args) {
         const uint32_t elapsed = platform::MonotonicMs() - started;
         return elapsed >= parsed.seconds * 1000u ? 0 : std::min<uint32_t>(parsed.seconds * 1000u - elapsed, 60000);
     };
+    std::optional<sim::FaultScheduler> faults;
+    sim::FaultInjector injector(camera);
+    if (parsed.faults.given && !parsed.faults.waitForStart)
+        faults.emplace(parsed.faults.schedule, platform::MonotonicMs());
     bool input = true;
     while (!platform::StopRequested()) {
-        const uint32_t wait = left();
+        if (faults) RunDueFaults(*faults, injector, printing);
+        uint32_t wait = left();
         if (wait == 0) break;
+        if (faults) wait = std::min(wait, faults->UntilNext(platform::MonotonicMs()).value_or(wait));
+        if (wait == 0) continue;
         if (!input) {
             platform::WaitForStopRequest(wait);
             continue;
@@ -345,6 +381,14 @@ int RunSimCommand(const std::vector<std::string>& args) {
         const platform::InputLine got = platform::ReadInputLine(line, std::min<uint32_t>(wait, 200));
         if (got == platform::InputLine::End) input = false;
         if (got != platform::InputLine::Line) continue;
+        if (line == "quit") break;
+        if (line == "faults start" && parsed.faults.given) {
+            if (!faults) faults.emplace(parsed.faults.schedule, platform::MonotonicMs());
+            std::lock_guard<std::mutex> lock(printing);
+            std::printf("faults started\n");
+            std::fflush(stdout);
+            continue;
+        }
         const std::string reply = ApplySimControl(camera.Alarms(), line);
         if (reply.empty()) continue;
         std::lock_guard<std::mutex> lock(printing);

@@ -11,5 +11,6 @@ int RunDemoCommand(const std::vector<std::string>& args);
 int RunIOCommand(const std::vector<std::string>& args);
 int RunProbeCommand(const std::vector<std::string>& args);
 int RunPtzCommand(const std::vector<std::string>& args);
+int RunSoakCommand(const std::vector<std::string>& args);
 
 }  // namespace quarnel::cli

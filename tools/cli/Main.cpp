@@ -26,6 +26,8 @@ const char* kUsage =
     "  probe    ask a device what it is (the capability query), save it for --device\n"
     "  ptz      move, zoom, focus and stop a device's PTZ, keep named presets\n"
     "  sim      run the simulated camera on 127.0.0.1 until interrupted\n"
+    "  soak     stream many channels of the simulated camera through a fault\n"
+    "           schedule and watch threads, descriptors and memory\n"
     "  demo     stream H.264 from the simulated camera over UDP and interleaved,\n"
     "           and check the files with FFmpeg\n"
     "  help     show this text, or `quarnel help COMMAND`\n"
@@ -96,6 +98,7 @@ int Main(int argc, char** argv) {
     if (command == "open") return RunOpen(args);
     if (command == "sim") return RunSimCommand(args);
     if (command == "stream") return RunStreamCommand(args);
+    if (command == "soak") return RunSoakCommand(args);
     if (command == "demo") return RunDemoCommand(args);
     if (command == "io") return RunIOCommand(args);
     if (command == "probe") return RunProbeCommand(args);

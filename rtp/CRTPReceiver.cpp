@@ -28,6 +28,10 @@ CRTPReceiver::~CRTPReceiver() { Stop(); }
 
 bool CRTPReceiver::Start(uint16_t port) {
     if (source_ || IsRunning()) Stop();
+    // Emptied before the source opens: from then on its thread may deliver at
+    // once, and the stash and the parsed list are that thread's.
+    ClearQueue();
+    queuedEvent_.Reset();
     auto* client = new CUDPClient(Logger());
     source_ = client;
     ownSource_ = client;
@@ -39,8 +43,6 @@ bool CRTPReceiver::Start(uint16_t port) {
     client->SetSelectTimeout(kReadinessSeconds, 0);
     if (opened) {
         WarnOfSmallBuffer(*client);
-        ClearQueue();
-        queuedEvent_.Reset();
         char name[64];
         std::snprintf(name, sizeof name, "RTP Packet Queue (%hu)", client->GetPort());
         stopping_ = false;

@@ -163,7 +163,9 @@ TEST_F(CameraChannel, RetriesASilentDeviceThenStreamsRestartsUpdatesAndStops) {
     ASSERT_TRUE(WaitUntil([&] { return channel.applies == 1; }));
     const dravnel::ChannelParams now = channel.GetParams();
     EXPECT_EQ(std::tie(now.FrameInterval, now.ModeWord, now.Width, now.Height), std::tuple(100u, 77u, 352u, 288u));
-    std::this_thread::sleep_for(100ms);
+    // A pass of the loop after the update's: a reconnect would have come first.
+    const int periodics = channel.periodics;
+    ASSERT_TRUE(WaitUntil([&] { return channel.periodics > periodics; }));
     EXPECT_EQ(channel.prepares, prepares);
     channel.applyOk = false;
     channel.UpdateParams({100, 0, 352, 288});

@@ -11,6 +11,7 @@
 #include "ClientFixture.h"
 #include "rtsp/Md5.h"
 #include "rtsp/RTSPAuthorization.h"
+#include "tests/support/ThreadState.h"
 
 using namespace dravnel;
 using namespace quarnel::test;
@@ -207,8 +208,9 @@ TEST(Client, ConnectingAndStoppingNeverWaitLong) {
     settings.connectTimeoutMs = 5000;
     CManualEvent abort;
     platform::Thread aborter;
-    aborter.Start([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const pid_t starter = gettid();
+    aborter.Start([&] {  // once the start waits on the connection
+        quarnel::test::WaitUntilSleepingIn(starter, quarnel::test::kPollCalls);
         abort.Set();
     });
     start = platform::MonotonicMs();

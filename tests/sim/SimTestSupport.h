@@ -18,6 +18,7 @@
 
 #include "platform/Socket.h"
 #include "platform/Terminal.h"
+#include "tests/support/ThreadState.h"
 
 namespace quarnel::test {
 
@@ -26,7 +27,10 @@ inline constexpr const char* kSimRtspExecutable = QUARNEL_BIN_DIR "/quarnel-sim-
 inline size_t CountEntries(const char* directory) {
     return std::distance(std::filesystem::directory_iterator(directory), std::filesystem::directory_iterator());
 }
-inline size_t ThreadCount() { return CountEntries("/proc/self/task"); }
+inline size_t ThreadCount() {
+    StartRuntimeThreads();
+    return CountEntries("/proc/self/task");
+}
 inline size_t DescriptorCount() { return CountEntries("/proc/self/fd"); }
 
 // A connection to the port on 127.0.0.1; closed when none came about.

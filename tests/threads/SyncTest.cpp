@@ -12,6 +12,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Event.h"
+#include "tests/support/ThreadState.h"
 #include "threads/CLock.h"
 #include "threads/CTime.h"
 
@@ -42,20 +43,28 @@ TEST(Event, AutoResetWakesOnceManualResetStaysSetAndWaitAnyCoversEventsAndASocke
 
 // An event holds no descriptor until a wait puts it beside a socket, and
 // keeps the one it gets then. Either way a Set from another thread ends the
-// wait, whichever comes first, the set or the wait.
+// wait, whichever comes first: the set (joined before the wait begins) or the
+// wait (the setter sets only once it sees the waiter asleep in the kernel).
 TEST(Event, HoldsADescriptorOnlyOnceWaitedBesideASocket) {
     int fds[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     platform::Event plain, manual(platform::Event::Mode::Manual);
+    const pid_t waiter = gettid();
     for (const bool besideSocket : {false, true}) {
         SCOPED_TRACE(besideSocket ? "beside a socket" : "events alone");
-        for (const int delayMs : {0, 20}) {
+        // A wait beside a socket sleeps in poll; one on events alone, on a futex.
+        const auto& sleeping = besideSocket ? quarnel::test::kPollCalls : quarnel::test::kFutexCalls;
+        for (const bool setFirst : {true, false}) {
+            SCOPED_TRACE(setFirst ? "set, then wait" : "wait, then set");
+            std::atomic<bool> sawWaiterAsleep = setFirst;
             std::thread setter([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+                if (!setFirst) sawWaiterAsleep = quarnel::test::WaitUntilSleepingIn(waiter, sleeping);
                 manual.Set();
             });
+            if (setFirst) setter.join();
             EXPECT_EQ(WaitAny({&plain, &manual}, platform::kInfinite, besideSocket ? fds[0] : -1, POLLIN), 1);
-            setter.join();
+            if (!setFirst) setter.join();
+            EXPECT_TRUE(sawWaiterAsleep);
             manual.Reset();
         }
         EXPECT_EQ(WaitAny({&plain, &manual}, 10, besideSocket ? fds[0] : -1, POLLIN), platform::kWaitTimeout);

@@ -3,6 +3,7 @@
 // CHttpSender's own ways with credentials and CHttpSender's request options.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "platform/HttpClient.h"
 #include "sim/web/WebServer.h"
+#include "tests/support/ThreadState.h"
 #include "web/CHttpRequest.h"
 #include "web/CHttpSender.h"
 #include "web/CWinInetSender.h"
@@ -169,14 +171,21 @@ TEST_P(SenderTest, StatusDecidesTheOutcome) {
 // read of an endless event stream or a send that waits for a head, within
 // milliseconds; the next request is not affected.
 TEST_P(SenderTest, CloseRequestFromAnotherThreadEndsTheRequest) {
-    SetStreamPage("/events", "", 20, [](std::string& chunk) {
+    const auto chunks = std::make_shared<std::atomic<int>>(0);  // the server's calls for one
+    SetStreamPage("/events", "", 20, [chunks](std::string& chunk) {
+        ++*chunks;
         chunk = "alarm=1\r\n";
         return true;
     });
     auto sender = Make(5000);
-    const auto msClosedAfter200 = [&sender](auto action) {
-        std::thread closer([&sender] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The close comes once the action waits on the server, and, if asked, once
+    // a chunk has gone out before that wait (the server asks for the next one).
+    const auto msClosedWhileWaiting = [&sender, chunks](bool afterAChunk, auto action) {
+        std::thread closer([&sender, chunks, afterAChunk, before = chunks->load(), caller = gettid()] {
+            quarnel::test::WaitUntil([&] {
+                return (!afterAChunk || *chunks >= before + 2) &&
+                       quarnel::test::SleepsIn(caller, quarnel::test::kPollCalls);
+            });
             sender->CloseRequest();
         });
         const auto ms = ElapsedMs(action);
@@ -192,13 +201,13 @@ TEST_P(SenderTest, CloseRequestFromAnotherThreadEndsTheRequest) {
     EXPECT_EQ(sender->QueryDataAvailable(), 0u);
 
     ASSERT_EQ(RequestGetNoBody("/events", *sender).code, 0u);
-    EXPECT_LT(msClosedAfter200([&] { sender->ReadResponse(buffer); }), 1000);
+    EXPECT_LT(msClosedWhileWaiting(true, [&] { sender->ReadResponse(buffer); }), 1000);
     EXPECT_EQ(Text(buffer).substr(0, 9), "alarm=1\r\n");
     EXPECT_EQ(sender->ReadData(buffer, 100, true), 0u);
 
     server.SetFaults({.delayMs = 3000});
     bool sent = true;
-    EXPECT_LT(msClosedAfter200([&] { sent = sender->SendRequest(CHttpRequest("GET", "/events")); }), 1000);
+    EXPECT_LT(msClosedWhileWaiting(false, [&] { sent = sender->SendRequest(CHttpRequest("GET", "/events")); }), 1000);
     EXPECT_FALSE(sent);
 }
 

@@ -83,8 +83,10 @@ void CapabilityRecorder::OnQueryCompleted() {
         std::lock_guard<std::mutex> guard(mutex_);
         outcome_ = Outcome::Completed;
         ++outcomeCount_;
+        // Under the lock: a waiter that sees the outcome may destroy the
+        // recorder, condition variable and all, as soon as it can return.
+        changed_.notify_all();
     }
-    changed_.notify_all();
 }
 
 void CapabilityRecorder::OnQueryFailed(uint32_t reason, const char* message) {
@@ -94,8 +96,8 @@ void CapabilityRecorder::OnQueryFailed(uint32_t reason, const char* message) {
         ++outcomeCount_;
         reason_ = reason;
         message_ = message ? message : "";
+        changed_.notify_all();
     }
-    changed_.notify_all();
 }
 
 void CapabilityRecorder::OnQueryTerminated() {
@@ -103,8 +105,8 @@ void CapabilityRecorder::OnQueryTerminated() {
         std::lock_guard<std::mutex> guard(mutex_);
         outcome_ = Outcome::Terminated;
         ++outcomeCount_;
+        changed_.notify_all();
     }
-    changed_.notify_all();
 }
 
 void CapabilityRecorder::SetCapability(uint32_t id, uint32_t value) {

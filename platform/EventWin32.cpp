@@ -122,6 +122,14 @@ int WaitWithSocket(std::span<Event* const> events, uint32_t timeoutMs, Clock::ti
             WSACloseEvent(socketEvent);
             return kWaitFailed;
         }
+        // Bytes that came between the look above and the selection may not
+        // signal the event (Wine records only what arrives after it): look
+        // again now that whatever comes later does.
+        if (SocketReady(s, socketEvents, failed)) {
+            Unselect(s);
+            WSACloseEvent(socketEvent);
+            return static_cast<int>(events.size());
+        }
         std::vector<HANDLE> waitOn;
         std::vector<size_t> index;
         if (mirrored) {

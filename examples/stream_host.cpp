@@ -1,4 +1,5 @@
-// stream_host: the smallest recorder host. It loads the driver with dlopen,
+// stream_host: the smallest recorder host. It loads the driver with dlopen
+// (LoadLibrary on Windows),
 // opens one H.264 device from the command line, starts channel 0 and writes
 // every frame the driver delivers to a file (Annex B, plays in ffplay).
 //
@@ -17,7 +18,6 @@
 //    into the driver's video capture.
 //  - Driver parameters 1..9 are what the capability query found; a host keeps
 //    them with the device. Parameter 2 (0 PAL, 1 NTSC) is required.
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "DriverModule.h"
 #include "quarnel/Quarnel.h"
 
 using namespace dravnel;
@@ -56,7 +57,7 @@ public:
     explicit Frame(uint32_t capacity) : buffer_(capacity) {}
     uint8_t* GetBuffer() override { return buffer_.data(); }
     void SetDataSize(uint32_t size) override { size_ = size; }
-    void SetTime(const SYSTEMTIME*) override {}
+    void SetTime(const dravnel::SYSTEMTIME*) override {}
     void SetCodecTag(uint32_t tag) override { tag_ = tag; }
     void SetHeight(uint32_t height) override { height_ = height; }
     uint32_t GetWidth() override { return width_; }
@@ -170,13 +171,13 @@ int main(int argc, char** argv) {
     const std::string library = argc > 7 ? argv[7] : std::string(QUARNEL_LIBRARY_DIR) + "/" + QUARNEL_LIBRARY_SONAME;
 
     // The driver is loaded as recorders load it: by file, with its exports.
-    void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = OpenDriverModule(library);
     if (!handle) {
-        std::fprintf(stderr, "stream_host: cannot load %s: %s\n", library.c_str(), dlerror());
+        std::fprintf(stderr, "stream_host: cannot load %s: %s\n", library.c_str(), DriverModuleError().c_str());
         return 1;
     }
-    auto create = reinterpret_cast<decltype(&CreateIPCapture)>(dlsym(handle, "CreateIPCapture"));
-    auto destroy = reinterpret_cast<decltype(&DeleteIPCapture)>(dlsym(handle, "DeleteIPCapture"));
+    auto create = reinterpret_cast<decltype(&CreateIPCapture)>(DriverSymbol(handle, "CreateIPCapture"));
+    auto destroy = reinterpret_cast<decltype(&DeleteIPCapture)>(DriverSymbol(handle, "DeleteIPCapture"));
     if (!create || !destroy) {
         std::fprintf(stderr, "stream_host: %s is not a Quarnel driver\n", library.c_str());
         return 1;
@@ -213,6 +214,6 @@ int main(int argc, char** argv) {
     if (driver) destroy(driver);
     std::fclose(file);
     std::printf("stream_host: %u frames written to %s\n", sink.frames(), out.c_str());
-    dlclose(handle);
+    CloseDriverModule(handle);
     return status;
 }

@@ -9,6 +9,10 @@
 // mirrors the flag. When no descriptor is left for that, the wait polls the
 // socket in short rounds instead and still sees every Set.
 //
+// On Windows the mirror is a manual-reset kernel event, and a wait with a
+// socket is WaitForMultipleObjects over those and a socket event that
+// WSAEventSelect signals (socketFd is then the SOCKET).
+//
 // Thread-safety: Set, Reset, IsSet and the waits may be called from any
 // thread at once. An auto-reset event wakes exactly one waiter per Set.
 #pragma once
@@ -43,9 +47,15 @@ public:
     // True when set; never consumes.
     bool IsSet() const;
     bool IsManual() const { return kind_ == Mode::Manual; }
+#ifdef _WIN32
+    // The event's kernel event, made now if it has none; null when none can
+    // be made. Signalled while the event is set.
+    void* Handle();
+#else
     // The event's eventfd, made now if it has none; -1 when the process has
     // no descriptor left. Readable while the event is set.
     int Fd();
+#endif
     // Whether the event holds a descriptor (for counting them).
     bool HasFd() const;
 
@@ -71,7 +81,11 @@ private:
     // good as a fresh one (IsSet, Set of a manual event already set).
     std::atomic<bool> set_;
     const Mode kind_;
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
     int fd_ = -1;
+#endif
     std::vector<Waiter*> waiters_;
 };
 

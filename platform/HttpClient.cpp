@@ -1,11 +1,15 @@
 #include "platform/HttpClient.h"
 
+#ifdef _WIN32
+#include "platform/WinHttpTransfer.h"
+#else
 #include "platform/CurlTransfer.h"
+#endif
 
 namespace platform {
 
 HttpClient::HttpClient(std::string userAgent, uint32_t connectTimeoutMs, uint32_t idleTimeoutMs)
-    : t_(std::make_unique<CurlTransfer>(std::move(userAgent), connectTimeoutMs, idleTimeoutMs)) {}
+    : t_(std::make_unique<HttpTransfer>(std::move(userAgent), connectTimeoutMs, idleTimeoutMs)) {}
 
 HttpClient::~HttpClient() {
     std::lock_guard<std::mutex> lock(owner_);

@@ -1,4 +1,4 @@
-// One HTTP/1.1 request at a time over libcurl, kept open after its response
+// One HTTP/1.1 request at a time over libcurl (WinHTTP on Windows), kept open after its response
 // head so that the body can be pulled in small reads, for as long as the
 // caller likes (a long-lived event stream included).
 //
@@ -29,7 +29,13 @@
 
 namespace platform {
 
+#ifdef _WIN32
+class WinHttpTransfer;
+using HttpTransfer = WinHttpTransfer;
+#else
 class CurlTransfer;
+using HttpTransfer = CurlTransfer;
+#endif
 
 // Authentication schemes, as bits (the values of the Windows HTTP services).
 namespace http_auth {
@@ -116,7 +122,7 @@ private:
     // thread only tries it and otherwise leaves the closing to the holder.
     std::mutex owner_;
     std::atomic<bool> cancelled_{false};
-    std::unique_ptr<CurlTransfer> t_;
+    std::unique_ptr<HttpTransfer> t_;
     uint32_t statusCode_ = 0;
     std::optional<uint64_t> contentLength_;
 };

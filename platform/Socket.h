@@ -1,4 +1,4 @@
-// IPv4 TCP and UDP sockets (POSIX) with the options and waits the RTSP client
+// IPv4 TCP and UDP sockets (POSIX, or Winsock 2 on Windows) with the options and waits the RTSP client
 // and the RTP side need. Blocking calls are bounded by the socket's time-outs
 // and can be broken off from another thread with Shutdown, or by waiting
 // through WaitReadable with an abort event.
@@ -6,9 +6,6 @@
 // Thread-safety: one thread uses a socket; Shutdown may be called from any
 // thread while another one is blocked in it.
 #pragma once
-
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +16,7 @@
 #include <string_view>
 
 #include "platform/Event.h"
+#include "platform/InetAddress.h"
 
 namespace platform {
 
@@ -42,7 +40,7 @@ struct IoResult {
     explicit operator bool() const { return status == IoStatus::Ok; }
 };
 
-// Datagrams read by one call (recvmmsg), each in a buffer of its own, with
+// Datagrams read by one call (recvmmsg; on Windows one recvfrom each), each in a buffer of its own, with
 // its sender and its real length (longer than the buffer when truncated).
 //
 // Thread-safety: one thread at a time.
@@ -57,8 +55,13 @@ public:
     size_t Size() const { return received_; }
     // The datagram's bytes as far as they fit its buffer.
     const uint8_t* Data(size_t i) const { return buffers_.get() + i * bytes_; }
+#ifdef _WIN32
+    size_t Length(size_t i) const { return lengths_[i]; }
+    bool Truncated(size_t i) const { return lengths_[i] > bytes_; }
+#else
     size_t Length(size_t i) const { return headers_[i].msg_len; }
     bool Truncated(size_t i) const { return headers_[i].msg_len > bytes_; }
+#endif
     const sockaddr_in& From(size_t i) const { return from_[i]; }
     // The socket's count of datagrams the kernel dropped, as the latest
     // datagram that carried it told (see Socket::EnableDropCount); none before
@@ -67,10 +70,12 @@ public:
 
 private:
     friend class Socket;
+#ifndef _WIN32
     // Room for the drop count's control message.
     struct Control {
         alignas(cmsghdr) unsigned char bytes[CMSG_SPACE(sizeof(uint32_t))];
     };
+#endif
 
     size_t count_ = 0;
     size_t bytes_ = 0;
@@ -78,10 +83,15 @@ private:
     std::optional<uint32_t> drops_;
     // Not zeroed: pages are touched only by datagrams that land in them.
     std::unique_ptr<uint8_t[]> buffers_;
+    std::unique_ptr<sockaddr_in[]> from_;
+#ifdef _WIN32
+    // Windows does not tell a cut datagram's length: one more than its buffer.
+    std::unique_ptr<size_t[]> lengths_;
+#else
     std::unique_ptr<mmsghdr[]> headers_;
     std::unique_ptr<iovec[]> iov_;
-    std::unique_ptr<sockaddr_in[]> from_;
     std::unique_ptr<Control[]> control_;
+#endif
 };
 
 class Socket {

@@ -1,5 +1,11 @@
 #include "platform/Thread.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <pthread.h>
+#endif
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -8,6 +14,21 @@
 #include "platform/Process.h"
 
 namespace platform {
+
+#ifdef _WIN32
+void SetCurrentThreadName(const std::string& name) {
+    // SetThreadDescription is there from Windows 10 1607 on; older systems
+    // keep their threads unnamed.
+    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    static const auto set = reinterpret_cast<SetDescription>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+    if (!set) return;
+    std::wstring wide(name.begin(), name.end());
+    set(GetCurrentThread(), wide.c_str());
+}
+#else
+void SetCurrentThreadName(const std::string& name) { pthread_setname_np(pthread_self(), name.substr(0, 15).c_str()); }
+#endif
 
 Thread::~Thread() {
     if (!thread_.joinable()) return;

@@ -9,11 +9,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "platform/Event.h"
 
 namespace platform {
+
+// Names the calling thread for debuggers and thread lists (15 characters
+// on Linux).
+void SetCurrentThreadName(const std::string& name);
 
 class Thread {
 public:

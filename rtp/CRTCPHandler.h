@@ -9,7 +9,7 @@
 // The session state is guarded by the handler's lock; sends happen outside it.
 #pragma once
 
-#include <netinet/in.h>
+#include "platform/InetAddress.h"
 
 #include <atomic>
 #include <cstdint>

@@ -21,7 +21,7 @@
 // no OnRTPPacket call is under way or will come.
 #pragma once
 
-#include <netinet/in.h>
+#include "platform/InetAddress.h"
 
 #include <atomic>
 #include <cstdint>

@@ -6,7 +6,7 @@
 // on the client thread.
 #pragma once
 
-#include <netinet/in.h>
+#include "platform/InetAddress.h"
 
 #include <cstdint>
 #include <span>

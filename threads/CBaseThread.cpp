@@ -1,7 +1,5 @@
 #include "threads/CBaseThread.h"
 
-#include <pthread.h>
-
 namespace dravnel {
 
 CBaseThread::CBaseThread(IDebugMessage* logger) : logger_(logger) {}
@@ -17,7 +15,7 @@ bool CBaseThread::StartThread(const std::string& name) {
     name_ = name;
     return thread_.Start([this] {
         // The OS name (15 characters at most) helps when reading thread lists.
-        pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
+        platform::SetCurrentThreadName(name_);
         Run();
     });
 }

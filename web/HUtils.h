@@ -15,7 +15,11 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__GNUC__)
+// gnu_printf: the C99 formats (%zu, %llu), which mingw's printf also takes
+// while g++'s "printf" there means the older C run-time's.
+#if defined(__GNUC__) && !defined(__clang__)
+#define HUTILS_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__)
 #define HUTILS_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define HUTILS_PRINTF(fmt, args)

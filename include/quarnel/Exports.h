@@ -6,10 +6,17 @@
 #include "quarnel/CapabilityQuery.h"
 #include "quarnel/CaptureDriver.h"
 
-#if defined(__GNUC__)
+// On Windows the library's .def file names the exports, and a host that
+// offers the version function exports it from its executable.
+#if defined(_WIN32)
+#define QUARNEL_EXPORT
+#define QUARNEL_HOST_EXPORT __declspec(dllexport)
+#elif defined(__GNUC__)
 #define QUARNEL_EXPORT __attribute__((visibility("default")))
+#define QUARNEL_HOST_EXPORT __attribute__((visibility("default")))
 #else
 #define QUARNEL_EXPORT
+#define QUARNEL_HOST_EXPORT
 #endif
 
 extern "C" {

@@ -3,7 +3,7 @@
 // fast clock, and a scripted camera with a client for it.
 #pragma once
 
-#include <arpa/inet.h>
+#include "platform/InetAddress.h"
 
 #include <algorithm>
 #include <atomic>

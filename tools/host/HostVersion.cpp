@@ -22,7 +22,7 @@ void ClearHostVersion() { known = false; }
 }  // namespace quarnel::host
 
 // Exported from the host executable so that the driver finds it with dlsym.
-extern "C" __attribute__((visibility("default"))) int QuarnelHostProductVersion(uint16_t version[4]) {
+extern "C" QUARNEL_HOST_EXPORT int QuarnelHostProductVersion(uint16_t version[4]) {
     if (!known || !version) return 0;
     const uint64_t v = packed;
     version[0] = static_cast<uint16_t>(v >> 48);

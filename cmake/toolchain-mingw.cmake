@@ -1,0 +1,20 @@
+# What the two mingw-w64 toolchain files share; they set QUARNEL_MINGW_PREFIX
+# and QUARNEL_WINE first.
+set(CMAKE_SYSTEM_NAME Windows)
+
+set(CMAKE_C_COMPILER ${QUARNEL_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QUARNEL_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${QUARNEL_MINGW_PREFIX}-windres)
+set(QUARNEL_OBJDUMP ${QUARNEL_MINGW_PREFIX}-objdump)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QUARNEL_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Test programs and the tools run under Wine, in a prefix of the build's own
+# (made once by the first test, see tests/win32), quietly.
+set(QUARNEL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    ${CMAKE_COMMAND} -E env WINEDEBUG=-all WINEPREFIX=${QUARNEL_WINEPREFIX} ${QUARNEL_WINE})

@@ -1,0 +1,32 @@
+# cmake -DOBJDUMP=... -DLIBRARY=Quarnel.dll -DEXPORTS_MAP=driver/exports.map -P CheckExports.cmake
+# The DLL's export table holds exactly the names the Linux library exports
+# (the global section of exports.map), undecorated.
+cmake_policy(SET CMP0007 NEW)
+file(READ ${EXPORTS_MAP} map)
+string(REGEX MATCH "global:([^}]*)local:" section "${map}")
+string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*" wanted "${CMAKE_MATCH_1}")
+list(SORT wanted)
+
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${OBJDUMP} -p ${LIBRARY} failed")
+endif()
+set(names "")
+set(inTable FALSE)
+string(REPLACE "\n" ";" lines "${dump}")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+    set(inTable TRUE)
+  elseif(inTable AND line MATCHES "^[ \t]+\\[[ 0-9]+\\] (.+)$")
+    list(APPEND names "${CMAKE_MATCH_1}")
+  else()
+    set(inTable FALSE)
+  endif()
+endforeach()
+list(SORT names)
+
+list(LENGTH wanted count)
+if(NOT names STREQUAL wanted)
+  message(FATAL_ERROR "${LIBRARY} exports\n  ${names}\nand should export exactly the ${count} names\n  ${wanted}")
+endif()
+message(STATUS "${LIBRARY} exports exactly the ${count} names: ${names}")

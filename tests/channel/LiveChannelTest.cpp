@@ -190,11 +190,12 @@ TEST_F(LiveChannel, UdpStreamDecodesSurvivesSilenceAndStopsWithoutLeaks) {
 }
 
 // Resident memory tells what a process holds, except under AddressSanitizer,
-// whose quarantine keeps freed memory for a while.
-#if defined(__SANITIZE_ADDRESS__)
+// whose quarantine keeps freed memory for a while, and ThreadSanitizer, whose
+// shadow memory grows with every byte the process touches.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kResidentMemoryMeasurable = false;
 #elif defined(__has_feature)
-constexpr bool kResidentMemoryMeasurable = !__has_feature(address_sanitizer);
+constexpr bool kResidentMemoryMeasurable = !__has_feature(address_sanitizer) && !__has_feature(thread_sanitizer);
 #else
 constexpr bool kResidentMemoryMeasurable = true;
 #endif

@@ -1,4 +1,5 @@
 #include "platform/Event.h"
+#include "platform/EventWaiters.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -13,6 +14,9 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using detail::Expired;
+using detail::FirstConsumed;
+using detail::WaitEvents;
 
 // Without a descriptor for an event, a wait with a socket looks at the
 // events this often.
@@ -20,50 +24,11 @@ constexpr int kFallbackRoundMs = 10;
 // Waits with a socket on up to this many events need no allocation.
 constexpr size_t kStackPollFds = 8;
 
-int FirstConsumed(std::span<Event* const> events) {
-    for (size_t i = 0; i < events.size(); ++i) {
-        if (events[i] && events[i]->TryConsume()) return static_cast<int>(i);
-    }
-    return kWaitTimeout;
-}
-
 // Milliseconds left for poll: -1 without a limit.
 int PollWait(uint32_t timeoutMs, Clock::time_point deadline) {
     if (timeoutMs == kInfinite) return -1;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(std::min<int64_t>(left, INT32_MAX)) : 0;
-}
-
-bool Expired(uint32_t timeoutMs, Clock::time_point deadline) {
-    return timeoutMs != kInfinite && Clock::now() >= deadline;
-}
-
-int WaitEvents(std::span<Event* const> events, uint32_t timeoutMs, Clock::time_point deadline) {
-    Event::Waiter waiter;
-    for (Event* e : events) {
-        if (e) e->AddWaiter(&waiter);
-    }
-    int result = kWaitTimeout;
-    for (;;) {
-        // Registered before looking, so a Set after the look still wakes us.
-        result = FirstConsumed(events);
-        if (result != kWaitTimeout) break;
-        std::unique_lock<std::mutex> lock(waiter.mutex);
-        const auto signalled = [&] { return waiter.signalled; };
-        if (timeoutMs == kInfinite) {
-            waiter.woken.wait(lock, signalled);
-        } else if (!waiter.woken.wait_until(lock, deadline, signalled)) {
-            lock.unlock();
-            result = FirstConsumed(events);
-            break;
-        }
-        // Another waiter may take an auto-reset signal first: look again.
-        waiter.signalled = false;
-    }
-    for (Event* e : events) {
-        if (e) e->RemoveWaiter(&waiter);
-    }
-    return result;
 }
 
 // The socket in short rounds, the events between them: for a process out of
@@ -86,8 +51,6 @@ int WaitSocketInRounds(std::span<Event* const> events, uint32_t timeoutMs, Clock
 }
 
 }  // namespace
-
-Event::Event(Mode kind, bool initiallySet) : set_(initiallySet), kind_(kind) {}
 
 Event::~Event() {
     if (fd_ >= 0) close(fd_);
@@ -122,23 +85,6 @@ void Event::ClearLocked() {
     }
 }
 
-void Event::Reset() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    ClearLocked();
-}
-
-bool Event::TryConsume() {
-    // A waiter looks before it sleeps, registered, so a Set it misses here
-    // still wakes it.
-    if (!set_.load(std::memory_order_acquire)) return false;
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (!set_) return false;
-    if (kind_ == Mode::Auto) ClearLocked();
-    return true;
-}
-
-bool Event::IsSet() const { return set_.load(std::memory_order_acquire); }
-
 int Event::Fd() {
     std::lock_guard<std::mutex> guard(mutex_);
     if (fd_ < 0) fd_ = eventfd(set_.load() ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -148,21 +94,6 @@ int Event::Fd() {
 bool Event::HasFd() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return fd_ >= 0;
-}
-
-void Event::AddWaiter(Waiter* waiter) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    waiters_.push_back(waiter);
-}
-
-void Event::RemoveWaiter(Waiter* waiter) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    std::erase(waiters_, waiter);
-}
-
-bool Event::Wait(uint32_t timeoutMs) {
-    Event* self = this;
-    return WaitAny(std::span<Event* const>(&self, 1), timeoutMs) == 0;
 }
 
 int WaitAny(std::span<Event* const> events, uint32_t timeoutMs, int socketFd, short socketEvents) {

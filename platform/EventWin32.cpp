@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "platform/Event.h"
+#include "platform/EventWaiters.h"
 #include "platform/WinSockets.h"
 
 namespace platform {
@@ -16,52 +17,18 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using detail::Expired;
+using detail::FirstConsumed;
+using detail::WaitEvents;
 
 // Without a kernel event for an event, a wait with a socket looks at the
 // events this often.
 constexpr DWORD kFallbackRoundMs = 10;
 
-int FirstConsumed(std::span<Event* const> events) {
-    for (size_t i = 0; i < events.size(); ++i) {
-        if (events[i] && events[i]->TryConsume()) return static_cast<int>(i);
-    }
-    return kWaitTimeout;
-}
-
 DWORD WaitLeft(uint32_t timeoutMs, Clock::time_point deadline) {
     if (timeoutMs == kInfinite) return INFINITE;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<DWORD>(std::min<int64_t>(left, INFINITE - 1)) : 0;
-}
-
-bool Expired(uint32_t timeoutMs, Clock::time_point deadline) {
-    return timeoutMs != kInfinite && Clock::now() >= deadline;
-}
-
-int WaitEvents(std::span<Event* const> events, uint32_t timeoutMs, Clock::time_point deadline) {
-    Event::Waiter waiter;
-    for (Event* e : events) {
-        if (e) e->AddWaiter(&waiter);
-    }
-    int result = kWaitTimeout;
-    for (;;) {
-        result = FirstConsumed(events);
-        if (result != kWaitTimeout) break;
-        std::unique_lock<std::mutex> lock(waiter.mutex);
-        const auto signalled = [&] { return waiter.signalled; };
-        if (timeoutMs == kInfinite) {
-            waiter.woken.wait(lock, signalled);
-        } else if (!waiter.woken.wait_until(lock, deadline, signalled)) {
-            lock.unlock();
-            result = FirstConsumed(events);
-            break;
-        }
-        waiter.signalled = false;
-    }
-    for (Event* e : events) {
-        if (e) e->RemoveWaiter(&waiter);
-    }
-    return result;
 }
 
 // Whether the socket is ready now: readable (data, a connection to accept,
@@ -161,8 +128,6 @@ int WaitWithSocket(std::span<Event* const> events, uint32_t timeoutMs, Clock::ti
 
 }  // namespace
 
-Event::Event(Mode kind, bool initiallySet) : set_(initiallySet), kind_(kind) {}
-
 Event::~Event() {
     if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
 }
@@ -187,21 +152,6 @@ void Event::ClearLocked() {
     if (handle_) ResetEvent(static_cast<HANDLE>(handle_));
 }
 
-void Event::Reset() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    ClearLocked();
-}
-
-bool Event::TryConsume() {
-    if (!set_.load(std::memory_order_acquire)) return false;
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (!set_) return false;
-    if (kind_ == Mode::Auto) ClearLocked();
-    return true;
-}
-
-bool Event::IsSet() const { return set_.load(std::memory_order_acquire); }
-
 void* Event::Handle() {
     std::lock_guard<std::mutex> guard(mutex_);
     if (!handle_) handle_ = CreateEventW(nullptr, TRUE, set_.load() ? TRUE : FALSE, nullptr);
@@ -211,21 +161,6 @@ void* Event::Handle() {
 bool Event::HasFd() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return handle_ != nullptr;
-}
-
-void Event::AddWaiter(Waiter* waiter) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    waiters_.push_back(waiter);
-}
-
-void Event::RemoveWaiter(Waiter* waiter) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    std::erase(waiters_, waiter);
-}
-
-bool Event::Wait(uint32_t timeoutMs) {
-    Event* self = this;
-    return WaitAny(std::span<Event* const>(&self, 1), timeoutMs) == 0;
 }
 
 int WaitAny(std::span<Event* const> events, uint32_t timeoutMs, int socketFd, short socketEvents) {

@@ -12,16 +12,6 @@
 
 namespace platform {
 
-bool IsHostText(std::string_view host, bool ipv6) {
-    if (host.empty() || host.size() > 253) return false;
-    for (const char c : host) {
-        const bool name = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                          c == '-' || c == '_';
-        if (!name && !(ipv6 && c == ':')) return false;
-    }
-    return true;
-}
-
 std::optional<uint32_t> ResolveIPv4(const std::string& host) {
     if (!IsHostText(host)) return std::nullopt;
     in_addr literal{};
@@ -33,25 +23,6 @@ std::optional<uint32_t> ResolveIPv4(const std::string& host) {
     uint32_t address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(result);
     return address;
-}
-
-std::string FormatIPv4(uint32_t networkOrder) {
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr a{};
-    a.s_addr = networkOrder;
-    inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
-}
-
-Socket::Socket(Socket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
 }
 
 bool Socket::Create(Kind kind) {

@@ -1,15 +1,29 @@
 #include "platform/HttpClient.h"
 
 #ifdef _WIN32
-#include "platform/WinHttpTransfer.h"
+#include "platform/WinTransfer.h"
 #else
 #include "platform/CurlTransfer.h"
 #endif
 
 namespace platform {
 
-HttpClient::HttpClient(std::string userAgent, uint32_t connectTimeoutMs, uint32_t idleTimeoutMs)
-    : t_(std::make_unique<HttpTransfer>(std::move(userAgent), connectTimeoutMs, idleTimeoutMs)) {}
+namespace {
+
+std::unique_ptr<HttpTransfer> MakeTransfer(std::string userAgent, uint32_t connectTimeoutMs, uint32_t idleTimeoutMs,
+                                           [[maybe_unused]] HttpApi api) {
+#ifdef _WIN32
+    if (api == HttpApi::WinInet) return MakeWinInetTransfer(std::move(userAgent), connectTimeoutMs, idleTimeoutMs);
+    return MakeWinHttpTransfer(std::move(userAgent), connectTimeoutMs, idleTimeoutMs);
+#else
+    return std::make_unique<CurlTransfer>(std::move(userAgent), connectTimeoutMs, idleTimeoutMs);
+#endif
+}
+
+}  // namespace
+
+HttpClient::HttpClient(std::string userAgent, uint32_t connectTimeoutMs, uint32_t idleTimeoutMs, HttpApi api)
+    : t_(MakeTransfer(std::move(userAgent), connectTimeoutMs, idleTimeoutMs, api)) {}
 
 HttpClient::~HttpClient() {
     std::lock_guard<std::mutex> lock(owner_);

@@ -1,4 +1,4 @@
-// One HTTP/1.1 request at a time over libcurl (WinHTTP on Windows), kept open after its response
+// One HTTP/1.1 request at a time over libcurl (on Windows WinHTTP or WinINet), kept open after its response
 // head so that the body can be pulled in small reads, for as long as the
 // caller likes (a long-lived event stream included).
 //
@@ -30,8 +30,8 @@
 namespace platform {
 
 #ifdef _WIN32
-class WinHttpTransfer;
-using HttpTransfer = WinHttpTransfer;
+class WinTransfer;
+using HttpTransfer = WinTransfer;
 #else
 class CurlTransfer;
 using HttpTransfer = CurlTransfer;
@@ -48,6 +48,10 @@ constexpr uint32_t kNegotiate = 0x10;
 // the server's challenge picks the scheme.
 constexpr uint32_t kAny = kBasic | kNtlm | kDigest | kNegotiate;
 }  // namespace http_auth
+
+// Which Windows HTTP service carries a client's requests; elsewhere libcurl
+// carries them all.
+enum class HttpApi { WinHttp, WinInet };
 
 struct HttpTransferSpec {
     bool secure = false;
@@ -80,7 +84,8 @@ public:
     // libcurl's); beyond them the transfer waits for the caller to read.
     static constexpr size_t kWindow = 64 * 1024;
 
-    HttpClient(std::string userAgent, uint32_t connectTimeoutMs, uint32_t idleTimeoutMs);
+    HttpClient(std::string userAgent, uint32_t connectTimeoutMs, uint32_t idleTimeoutMs,
+               HttpApi api = HttpApi::WinHttp);
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;

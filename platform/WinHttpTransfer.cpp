@@ -8,28 +8,8 @@ namespace platform {
 
 namespace {
 
-constexpr size_t kReadChunk = 8192;
 // The session's connections per server.
 constexpr DWORD kConnectionsPerServer = 16;
-
-// ANSI text widened by the system's default code page.
-std::wstring Widen(std::string_view text) {
-    if (text.empty()) return {};
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
-std::string Narrow(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int n =
-        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
 
 // The strongest of the offered schemes that the caller allows.
 DWORD ChooseScheme(DWORD offered, uint32_t allowed) {
@@ -46,7 +26,7 @@ int Timeout(uint32_t ms) { return ms > 0x7FFFFFFFu ? -1 : static_cast<int>(ms); 
 }  // namespace
 
 WinHttpTransfer::WinHttpTransfer(std::string userAgent, uint32_t connectTimeoutMs, uint32_t idleTimeoutMs)
-    : userAgent_(Widen(userAgent)), connectTimeoutMs_(connectTimeoutMs), idleTimeoutMs_(idleTimeoutMs) {
+    : userAgent_(WidenAnsi(userAgent)), connectTimeoutMs_(connectTimeoutMs), idleTimeoutMs_(idleTimeoutMs) {
     OpenSession();
 }
 
@@ -65,6 +45,9 @@ bool WinHttpTransfer::OpenSession() {
     }
     WinHttpSetTimeouts(session_, Timeout(connectTimeoutMs_), Timeout(connectTimeoutMs_), Timeout(idleTimeoutMs_),
                        Timeout(idleTimeoutMs_));
+    // The wait for a response head has a time-out of its own.
+    DWORD receiveResponse = static_cast<DWORD>(Timeout(idleTimeoutMs_));
+    WinHttpSetOption(session_, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receiveResponse, sizeof receiveResponse);
     DWORD perServer = kConnectionsPerServer;
     WinHttpSetOption(session_, WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &perServer, sizeof perServer);
     return true;
@@ -93,22 +76,20 @@ HttpResult WinHttpTransfer::Failure() {
     }
     lastError_ = static_cast<int>(error);
     CloseRequest();
-    return error == ERROR_WINHTTP_TIMEOUT ? HttpResult::Timeout : HttpResult::Failed;
+    // Wine reports the socket's own time-out.
+    return error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT ? HttpResult::Timeout : HttpResult::Failed;
 }
 
 HttpResult WinHttpTransfer::Open(const HttpTransferSpec& spec, uint32_t epoch) {
     CloseRequest();
     requestEpoch_ = epoch;
-    status_ = 0;
-    noHead_ = false;
-    contentLength_.reset();
-    headerLines_.clear();
+    ResetResponse();
     if (!Valid()) return HttpResult::Failed;
     if (Aborted()) return HttpResult::Aborted;
 
     if (!connection_ || connectedHost_ != spec.host || connectedPort_ != spec.port) {
         if (connection_) WinHttpCloseHandle(connection_);
-        connection_ = WinHttpConnect(session_, Widen(spec.host).c_str(), spec.port, 0);
+        connection_ = WinHttpConnect(session_, WidenAnsi(spec.host).c_str(), spec.port, 0);
         connectedHost_ = connection_ ? spec.host : std::string();
         connectedPort_ = connection_ ? spec.port : 0;
         if (!connection_) {
@@ -117,7 +98,7 @@ HttpResult WinHttpTransfer::Open(const HttpTransferSpec& spec, uint32_t epoch) {
         }
     }
     HINTERNET request =
-        WinHttpOpenRequest(connection_, Widen(spec.method).c_str(), Widen(spec.target).c_str(), nullptr,
+        WinHttpOpenRequest(connection_, WidenAnsi(spec.method).c_str(), WidenAnsi(spec.target).c_str(), nullptr,
                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, spec.secure ? WINHTTP_FLAG_SECURE : 0);
     if (!request) {
         lastError_ = static_cast<int>(GetLastError());
@@ -144,14 +125,14 @@ HttpResult WinHttpTransfer::Open(const HttpTransferSpec& spec, uint32_t epoch) {
         WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
     }
     for (const std::string& header : spec.headers) {
-        const std::wstring wide = Widen(header);
+        const std::wstring wide = WidenAnsi(header);
         WinHttpAddRequestHeaders(request, wide.c_str(), static_cast<DWORD>(wide.size()),
                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
     }
     const bool credentials = spec.authSchemes != 0 && !spec.userName.empty();
     if (credentials && spec.authSchemes == http_auth::kBasic) {
         WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_SERVER, WINHTTP_AUTH_SCHEME_BASIC,
-                              Widen(spec.userName).c_str(), Widen(spec.password).c_str(), nullptr);
+                              WidenAnsi(spec.userName).c_str(), WidenAnsi(spec.password).c_str(), nullptr);
     }
 
     HttpResult r = SendAndReceive(spec);
@@ -161,8 +142,8 @@ HttpResult WinHttpTransfer::Open(const HttpTransferSpec& spec, uint32_t epoch) {
         const HINTERNET h = Request();
         const DWORD scheme =
             h && WinHttpQueryAuthSchemes(h, &offered, &first, &target) ? ChooseScheme(offered, spec.authSchemes) : 0;
-        if (scheme != 0 && WinHttpSetCredentials(h, target, scheme, Widen(spec.userName).c_str(),
-                                                 Widen(spec.password).c_str(), nullptr)) {
+        if (scheme != 0 && WinHttpSetCredentials(h, target, scheme, WidenAnsi(spec.userName).c_str(),
+                                                 WidenAnsi(spec.password).c_str(), nullptr)) {
             r = SendAndReceive(spec);
         }
     }
@@ -186,6 +167,7 @@ HttpResult WinHttpTransfer::SendAndReceive(const HttpTransferSpec& spec) {
 }
 
 void WinHttpTransfer::ReadHead() {
+    TakeRawHead({});
     const HINTERNET h = Request();
     DWORD status = 0;
     DWORD size = sizeof status;
@@ -193,9 +175,6 @@ void WinHttpTransfer::ReadHead() {
                                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)
                   ? status
                   : 0;
-    headerLines_.clear();
-    contentLength_.reset();
-    done_ = false;
     DWORD bytes = 0;
     WinHttpQueryHeaders(h, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &bytes,
                         WINHTTP_NO_HEADER_INDEX);
@@ -205,40 +184,7 @@ void WinHttpTransfer::ReadHead() {
                              WINHTTP_NO_HEADER_INDEX))
         return;
     raw.resize(bytes / sizeof(wchar_t));
-    const std::string text = Narrow(raw);
-    size_t start = text.find("\r\n");  // after the status line
-    while (start != std::string::npos && start + 2 < text.size()) {
-        const size_t end = text.find("\r\n", start + 2);
-        const std::string line = text.substr(start + 2, end == std::string::npos ? end : end - start - 2);
-        if (!line.empty()) headerLines_.push_back(line);
-        start = end;
-    }
-    for (const std::string& value : HeaderValues("Content-Length")) {
-        uint64_t n = 0;
-        bool digits = !value.empty();
-        for (const char c : value) {
-            if (c < '0' || c > '9' || n > (UINT64_MAX - 9) / 10) {
-                digits = false;
-                break;
-            }
-            n = n * 10 + static_cast<uint64_t>(c - '0');
-        }
-        if (digits) contentLength_ = n;
-    }
-}
-
-std::vector<std::string> WinHttpTransfer::HeaderValues(std::string_view name) const {
-    std::vector<std::string> values;
-    for (const std::string& line : headerLines_) {
-        const size_t colon = line.find(':');
-        if (colon == std::string::npos || !EqualsNoCase(std::string_view(line).substr(0, colon), name)) continue;
-        size_t first = colon + 1;
-        size_t last = line.size();
-        while (first < last && (line[first] == ' ' || line[first] == '\t')) ++first;
-        while (last > first && (line[last - 1] == ' ' || line[last - 1] == '\t')) --last;
-        values.push_back(line.substr(first, last - first));
-    }
-    return values;
+    TakeRawHead(NarrowAnsi(raw));
 }
 
 HttpResult WinHttpTransfer::WaitBody() {
@@ -257,32 +203,16 @@ HttpResult WinHttpTransfer::WaitBody() {
         done_ = true;
         return HttpResult::End;
     }
-    if (readPos_ == buffer_.size()) {
-        buffer_.clear();
-        readPos_ = 0;
-    }
     const size_t want = std::min<size_t>(available, kReadChunk);
-    const size_t at = buffer_.size();
-    buffer_.resize(at + want);
     DWORD got = 0;
-    if (!WinHttpReadData(h, buffer_.data() + at, static_cast<DWORD>(want), &got)) {
-        buffer_.resize(at);
-        return Failure();
-    }
-    buffer_.resize(at + got);
+    const bool read = WinHttpReadData(h, Reserve(want), static_cast<DWORD>(want), &got);
+    Commit(read ? got : 0);
+    if (!read) return Failure();
     if (got == 0) {
         done_ = true;
         return HttpResult::End;
     }
     return HttpResult::Ok;
-}
-
-size_t WinHttpTransfer::Take(std::vector<uint8_t>& out, size_t maxBytes) {
-    const size_t n = std::min(maxBytes, Buffered());
-    const auto from = buffer_.begin() + static_cast<std::ptrdiff_t>(readPos_);
-    out.insert(out.end(), from, from + static_cast<std::ptrdiff_t>(n));
-    readPos_ += n;
-    return n;
 }
 
 void WinHttpTransfer::CloseRequest() {
@@ -292,10 +222,7 @@ void WinHttpTransfer::CloseRequest() {
         request_ = nullptr;
     }
     open_ = false;
-    done_ = false;
-    buffer_.clear();
-    buffer_.shrink_to_fit();
-    readPos_ = 0;
+    ClearBody();
 }
 
 void WinHttpTransfer::DropConnections() {
@@ -308,6 +235,11 @@ void WinHttpTransfer::DropConnections() {
     if (session_) WinHttpCloseHandle(session_);
     session_ = nullptr;
     OpenSession();
+}
+
+std::unique_ptr<WinTransfer> MakeWinHttpTransfer(std::string userAgent, uint32_t connectTimeoutMs,
+                                                 uint32_t idleTimeoutMs) {
+    return std::make_unique<WinHttpTransfer>(std::move(userAgent), connectTimeoutMs, idleTimeoutMs);
 }
 
 }  // namespace platform

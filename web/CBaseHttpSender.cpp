@@ -10,9 +10,9 @@ CBaseHttpSender::CBaseHttpSender(const dravnel::DEVICE_INFO& device) : device_(d
 
 CBaseHttpSender::~CBaseHttpSender() = default;
 
-bool CBaseHttpSender::OpenClient(std::string userAgent, int& error) {
+bool CBaseHttpSender::OpenClient(std::string userAgent, platform::HttpApi api, int& error) {
     auto client =
-        std::make_unique<platform::HttpClient>(std::move(userAgent), device_.HttpTimeout, device_.HttpTimeout);
+        std::make_unique<platform::HttpClient>(std::move(userAgent), device_.HttpTimeout, device_.HttpTimeout, api);
     error = client->LastError();
     if (!client->Valid()) return false;
     client_ = std::move(client);

@@ -16,7 +16,8 @@
 
 namespace platform {
 class HttpClient;
-}
+enum class HttpApi;
+}  // namespace platform
 
 namespace Web {
 
@@ -65,10 +66,11 @@ public:
     uint32_t ContentLength() const { return contentLength_; }
 
 protected:
-    // Sets up the client (connect and idle time-outs both the device's HTTP
-    // time-out); false, with the libcurl code in `error`, when it cannot be
-    // set up: the client then stays null and every request fails.
-    bool OpenClient(std::string userAgent, int& error);
+    // Sets up the client on `api` (connect and idle time-outs both the
+    // device's HTTP time-out); false, with the libcurl or Windows code in
+    // `error`, when it cannot be set up: the client then stays null and every
+    // request fails.
+    bool OpenClient(std::string userAgent, platform::HttpApi api, int& error);
     // The shared body of CloseRequest, QueryDataAvailable and ReadData.
     void CloseClientRequest();
     uint32_t QueryClientAvailable();

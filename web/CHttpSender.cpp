@@ -15,7 +15,7 @@ CHttpSender::~CHttpSender() { CloseRequest(); }
 
 void CHttpSender::Initialize() {
     int error = 0;
-    OpenClient("Dravnel::HttpSender", error);  // a failure here is not reported
+    OpenClient("Dravnel::HttpSender", platform::HttpApi::WinHttp, error);  // a failure here is not reported
 }
 
 uint32_t CHttpSender::SchemeOfAuthMode(int32_t authMode) {

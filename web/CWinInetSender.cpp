@@ -16,7 +16,7 @@ CWinInetSender::~CWinInetSender() { CloseRequest(); }
 
 void CWinInetSender::Initialize() {
     int error = 0;
-    if (OpenClient("Dravnel::WinInetSender", error)) return;
+    if (OpenClient("Dravnel::WinInetSender", platform::HttpApi::WinInet, error)) return;
     // Not the host's log: this sender has none.
     platform::WriteDebuggerOutput(dravnel::HUtils::Format("%s - failed, code=%u", "Web::CWinInetSender::Initialize",
                                                           static_cast<unsigned>(error)));

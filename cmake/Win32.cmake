@@ -38,6 +38,7 @@ target_include_directories(quarnel INTERFACE
   $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include> $<BUILD_INTERFACE:${QUARNEL_GENERATED_INCLUDE_DIR}>)
 
 add_subdirectory(tools/host)
+add_subdirectory(tools/cli)
 
 # The smallest host, as a Windows program that loads Quarnel.dll.
 add_executable(stream_host examples/stream_host.cpp)

@@ -1,49 +1,36 @@
 #include "tools/cli/DriverLibrary.h"
 
-#include <dlfcn.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
-
+#include "platform/Process.h"
 #include "quarnel/Version.h"
 
 namespace quarnel::cli {
 
-namespace {
-std::string ExecutableDirectory() {
-    char buffer[4096];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0) return "./";
-    std::string path(buffer, static_cast<size_t>(n));
-    return path.substr(0, path.rfind('/') + 1);
-}
-}  // namespace
+DriverLibrary::~DriverLibrary() = default;
 
-DriverLibrary::~DriverLibrary() {
-    if (handle_) dlclose(handle_);
-}
-
-// Beside the executable in a build tree; in the library directory of an
-// installed tree, by the SONAME of the ABI these headers describe.
+// Beside the executable in a build tree (and always on Windows); in the
+// library directory of an installed tree, by the SONAME of the ABI these
+// headers describe.
 std::string DefaultLibraryPath() {
-    const std::string directory = ExecutableDirectory();
-    const std::string beside = directory + "libquarnel.so";
-    if (access(beside.c_str(), F_OK) == 0) return beside;
+    std::string directory = platform::ExecutableDirectory(4095);
+    if (directory.empty()) directory = "./";
+    const std::string beside = directory + platform::kDriverLibraryFile;
+#ifdef _WIN32
+    return beside;
+#else
+    if (platform::FileExists(beside)) return beside;
     return directory + QUARNEL_LIBDIR_FROM_BINDIR + "/" + QUARNEL_LIBRARY_SONAME;
+#endif
 }
 
 bool DriverLibrary::Load(const std::string& path, std::string& error) {
     const std::string file = path.empty() ? DefaultLibraryPath() : path;
-    handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) {
-        const char* why = dlerror();
-        error = "cannot load " + file + ": " + (why ? why : "unknown error");
+    std::string why;
+    if (!library_.Open(file, why)) {
+        error = "cannot load " + file + ": " + why;
         return false;
     }
-    char resolved[4096];
-    path_ = realpath(file.c_str(), resolved) ? resolved : file;
     const auto find = [&](const char* name, auto& fn) {
-        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(handle_, name));
+        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(library_.Symbol(name));
         if (!fn) error += std::string(error.empty() ? "" : ", ") + "missing export " + name;
     };
     find("CreateIPCapture", createIPCapture);

@@ -1,10 +1,12 @@
-// The driver library loaded the way a host loads it: dlopen and the exports.
+// The driver library loaded the way a host loads it: dlopen (LoadLibrary on
+// Windows) and the exports.
 //
 // Thread-safety: load once, then the function pointers may be used anywhere.
 #pragma once
 
 #include <string>
 
+#include "platform/SharedLibrary.h"
 #include "quarnel/Exports.h"
 
 namespace quarnel::cli {
@@ -17,10 +19,11 @@ public:
     DriverLibrary& operator=(const DriverLibrary&) = delete;
 
     // path empty: libquarnel.so beside the running executable (a build tree),
-    // else the SONAME in the installed library directory.
+    // else the SONAME in the installed library directory; on Windows
+    // Quarnel.dll beside the executable.
     bool Load(const std::string& path, std::string& error);
     // The loaded file with links resolved (it carries the full version).
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return library_.Path(); }
 
     decltype(&CreateIPCapture) createIPCapture = nullptr;
     decltype(&DeleteIPCapture) deleteIPCapture = nullptr;
@@ -30,8 +33,7 @@ public:
     decltype(&UninitCapabilityQuery) uninitCapabilityQuery = nullptr;
 
 private:
-    void* handle_ = nullptr;
-    std::string path_;
+    platform::SharedLibrary library_;
 };
 
 }  // namespace quarnel::cli

@@ -1,6 +1,7 @@
 #include "platform/ProcessStats.h"
 
 #include <dirent.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -35,6 +36,10 @@ ProcessStats CurrentProcessStats() {
     }
     // Counted after the status file is closed, so that it is not among them.
     stats.descriptors = CountDescriptors();
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
+    const struct mallinfo2 heap = mallinfo2();
+    stats.heapInUseBytes = heap.uordblks + heap.hblkhd;
+#endif
     return stats;
 }
 

@@ -95,9 +95,9 @@ std::string DecodeComplaints(const std::string& path) {
 }
 
 std::string FormatStats(const platform::ProcessStats& stats) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%3u threads %4u descriptors %7.1f MB RSS", stats.threads, stats.descriptors,
-                  stats.residentBytes / 1048576.0);
+    char text[128];
+    std::snprintf(text, sizeof text, "%3u threads %4u descriptors %7.1f MB RSS %6.1f MB heap", stats.threads,
+                  stats.descriptors, stats.residentBytes / 1048576.0, stats.heapInUseBytes / 1048576.0);
     return text;
 }
 
@@ -367,6 +367,10 @@ void PrintSoakReport(const SoakResult& result, FILE* out) {
     if (result.markFault != 0 && result.faults >= result.markFault)
         std::fprintf(out, "RSS growth from fault %u to fault %u: %+.1f kB\n", result.markFault, result.faults,
                      result.rssGrowth / 1024.0);
+    std::fprintf(
+        out, "heap in use after stop: %+.1f kB against the start\n",
+        (static_cast<int64_t>(result.afterStop.heapInUseBytes) - static_cast<int64_t>(result.baseline.heapInUseBytes)) /
+            1024.0);
     std::string levels;
     for (const auto& [level, count] : result.lineCounts)
         levels += (levels.empty() ? "" : ", ") + std::to_string(count) + " at level " + std::to_string(level);

@@ -36,6 +36,13 @@ struct MediaServer::ProbeContext {
 
 MediaServer::MediaServer(Report report) : report_(std::move(report)) {
     server_ = gst_rtsp_server_new();
+    // Client connections are served on this main loop, not on a thread of
+    // the pool: dropping them, or writing garbage into them, from the main
+    // loop while another thread serves them races inside gst-rtsp-server
+    // (GIO criticals about streams already closed). RTSP requests are few.
+    GstRTSPThreadPool* threads = gst_rtsp_server_get_thread_pool(server_);
+    gst_rtsp_thread_pool_set_max_threads(threads, 0);
+    g_object_unref(threads);
     mounts_ = gst_rtsp_server_get_mount_points(server_);
     g_signal_connect(server_, "client-connected", G_CALLBACK(OnClientConnected), this);
 
@@ -177,11 +184,11 @@ void MediaServer::OnClientClosed(GstRTSPClient* client, gpointer self) {
 }
 
 void MediaServer::OnNewSession(GstRTSPClient*, GstRTSPSession* session, gpointer self) {
-    gst_rtsp_session_set_timeout(session, static_cast<MediaServer*>(self)->sessionTimeout_);
+    gst_rtsp_session_set_timeout(session, static_cast<MediaServer*>(self)->sessionTimeout_.load());
 }
 
 GstRTSPStatusCode MediaServer::OnPreDescribe(GstRTSPClient*, GstRTSPContext*, gpointer self) {
-    unsigned status = static_cast<MediaServer*>(self)->describeRefusal_;
+    unsigned status = static_cast<MediaServer*>(self)->describeRefusal_.load();
     return status ? static_cast<GstRTSPStatusCode>(status) : GST_RTSP_STS_OK;
 }
 
@@ -249,7 +256,7 @@ void MediaServer::OnMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gp
 
 // The RTP sessions exist once the media is prepared; RTCP starts with PLAY.
 void MediaServer::OnMediaPrepared(GstRTSPMedia* media, gpointer self) {
-    guint64 interval = static_cast<MediaServer*>(self)->rtcpIntervalMs_ * GST_MSECOND;
+    guint64 interval = static_cast<MediaServer*>(self)->rtcpIntervalMs_.load() * GST_MSECOND;
     for (guint i = 0; i < gst_rtsp_media_n_streams(media); ++i) {
         GstRTSPStream* stream = gst_rtsp_media_get_stream(media, i);
         if (GObject* session = stream ? gst_rtsp_stream_get_rtpsession(stream) : nullptr) {

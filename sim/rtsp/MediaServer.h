@@ -16,8 +16,11 @@
 //   00 00 01 B2  'A' 'L' 'A' 'R' 'M'  bits  FF FF        (bits at offset 9)
 //
 // Thread-safety: everything but the RTP probes runs on the thread of the
-// default GLib main context; the probes (streaming threads) only read the
-// RTP switches, which a mutex guards, and the alarm bits, an atomic.
+// default GLib main context, the client connections included (the server's
+// thread pool gets no threads). The probes (streaming threads) only read the
+// RTP switches, which a mutex guards, and the alarm bits, an atomic; the
+// other settings the callbacks read are atomic too, so that nothing depends
+// on which thread gst-rtsp-server emits a signal from.
 #pragma once
 
 #include <gst/rtsp-server/rtsp-server.h>
@@ -93,10 +96,10 @@ private:
     GstRTSPServer* server_ = nullptr;
     GstRTSPMountPoints* mounts_ = nullptr;
     GSource* cleanup_ = nullptr;
-    unsigned describeRefusal_ = 0;
-    unsigned sessionTimeout_ = 60;
-    unsigned rtcpIntervalMs_ = 5000;  // rtpsession's own default
-    unsigned nextConnection_ = 1;
+    std::atomic<unsigned> describeRefusal_{0};
+    std::atomic<unsigned> sessionTimeout_{60};
+    std::atomic<unsigned> rtcpIntervalMs_{5000};  // rtpsession's own default
+    std::atomic<unsigned> nextConnection_{1};
 
     std::shared_ptr<const RtpRecording> replay_;
     std::atomic<uint8_t> alarmBits_{0};

@@ -58,7 +58,7 @@ size_t CountEntries(const char* dir) {
 // The count once it holds still: the simulated camera's web server, in this
 // process, starts its worker threads after it reports itself running.
 size_t SettledCount(const char* dir) {
-    quarnel::test::StartRuntimeThreads();
+    quarnel::test::StartRuntimeHelpers();
     size_t last = CountEntries(dir);
     for (int i = 0; i < 50; ++i) {
         std::this_thread::sleep_for(100ms);

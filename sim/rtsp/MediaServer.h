@@ -15,12 +15,13 @@
 //
 //   00 00 01 B2  'A' 'L' 'A' 'R' 'M'  bits  FF FF        (bits at offset 9)
 //
-// Thread-safety: everything but the RTP probes runs on the thread of the
-// default GLib main context, the client connections included (the server's
-// thread pool gets no threads). The probes (streaming threads) only read the
-// RTP switches, which a mutex guards, and the alarm bits, an atomic; the
-// other settings the callbacks read are atomic too, so that nothing depends
-// on which thread gst-rtsp-server emits a signal from.
+// Thread-safety: the commands run on the thread of the default GLib main
+// context; the server's client connections are served on a thread of its
+// pool, and DropConnections closes each connection there. The probes
+// (streaming threads) only read the RTP switches, which a mutex guards, and
+// the alarm bits, an atomic; the settings the client callbacks read are
+// atomic too, and the report function is called from every one of these
+// threads.
 #pragma once
 
 #include <gst/rtsp-server/rtsp-server.h>
@@ -67,7 +68,8 @@ public:
     void SetSessionTimeout(unsigned seconds) { sessionTimeout_ = seconds; }
     // Least time between RTCP reports of media prepared later.
     void SetRtcpInterval(unsigned ms) { rtcpIntervalMs_ = ms; }
-    // Ends every session and closes every client connection now.
+    // Ends every session now and closes every client connection (those that
+    // asked something on the thread that serves them, at once after this).
     void DropConnections();
     // Writes these bytes, unframed, on every client connection now (a
     // misbehaving camera); connections and sessions stay.

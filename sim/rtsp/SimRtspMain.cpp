@@ -54,10 +54,11 @@ using quarnel::sim::RtspStreamConfig;
 
 constexpr int kReportFd = 3;
 
-// Each report goes out whole, unbuffered, under a lock: a shared buffered
-// GIOChannel written from two threads lets one thread's flush cut into the
-// other's line and lose or repeat it, so no report may depend on every
-// caller being on the main loop.
+// Reports come from the main loop (answers, new connections) and from the
+// RTSP server's client thread (requests, closed connections) at the same
+// time, so each line goes out whole under a lock, unbuffered: a shared
+// buffered GIOChannel let one thread's flush cut into the other's line and
+// lose or repeat it.
 class Reporter {
 public:
     void Send(const ControlLine& line) {

@@ -9,7 +9,6 @@ namespace {
 
 constexpr const char* kRole = "camera-user";
 constexpr const char* kConnectionKey = "quarnel-connection";
-constexpr const char* kContextKey = "quarnel-context";
 
 std::string Header(GstRTSPMessage* message, GstRTSPHeaderField field) {
     gchar* value = nullptr;
@@ -23,31 +22,15 @@ unsigned ConnectionId(GstRTSPClient* client) {
 
 GstRTSPFilterResult RemoveSession(GstRTSPSessionPool*, GstRTSPSession*, gpointer) { return GST_RTSP_FILTER_REMOVE; }
 
-// A client is served on a thread of the server's pool, in a main context of
-// that thread's own (not its thread-default one): the first of its callbacks
-// there notes the context of the source being dispatched, its watch.
-void NoteContext(GstRTSPClient* client) {
-    if (g_object_get_data(G_OBJECT(client), kContextKey)) return;
-    GSource* source = g_main_current_source();
-    GMainContext* context = source ? g_source_get_context(source) : nullptr;
-    if (!context) return;
-    g_object_set_data_full(G_OBJECT(client), kContextKey, g_main_context_ref(context),
-                           reinterpret_cast<GDestroyNotify>(g_main_context_unref));
-}
-
-gboolean CloseClient(gpointer client) {
-    gst_rtsp_client_close(GST_RTSP_CLIENT(client));
-    return G_SOURCE_REMOVE;
-}
-
-// Closes the connection on the thread that serves it: closed from another
-// thread while that one reads it, gst-rtsp-server reads a stream already gone
-// (GIO criticals, and a watch left on a dead connection). A client that has
-// not asked anything yet is closed here.
-GstRTSPFilterResult CloseClientWhereItIsServed(GstRTSPServer*, GstRTSPClient* client, gpointer) {
-    auto* context = static_cast<GMainContext*>(g_object_get_data(G_OBJECT(client), kContextKey));
-    if (!context) return GST_RTSP_FILTER_REMOVE;
-    g_main_context_invoke_full(context, G_PRIORITY_DEFAULT, CloseClient, g_object_ref(client), g_object_unref);
+// Ends a connection from whatever thread: both directions of its socket are
+// shut, so the thread that serves it reads the end and closes the connection
+// itself. Closed from another thread while that one read it, gst-rtsp-server
+// would read a stream already gone (GIO criticals, a watch on a dead
+// connection).
+GstRTSPFilterResult ShutClient(GstRTSPServer*, GstRTSPClient* client, gpointer) {
+    GstRTSPConnection* connection = gst_rtsp_client_get_connection(client);
+    if (GSocket* socket = connection ? gst_rtsp_connection_get_read_socket(connection) : nullptr)
+        g_socket_shutdown(socket, TRUE, TRUE, nullptr);
     return GST_RTSP_FILTER_KEEP;
 }
 
@@ -173,7 +156,7 @@ void MediaServer::DropConnections() {
     GList* kept = gst_rtsp_session_pool_filter(pool, RemoveSession, nullptr);
     g_list_free_full(kept, g_object_unref);
     g_object_unref(pool);
-    GList* clients = gst_rtsp_server_client_filter(server_, CloseClientWhereItIsServed, nullptr);
+    GList* clients = gst_rtsp_server_client_filter(server_, ShutClient, nullptr);
     g_list_free_full(clients, g_object_unref);
 }
 
@@ -213,7 +196,6 @@ GstRTSPStatusCode MediaServer::OnPreDescribe(GstRTSPClient*, GstRTSPContext*, gp
 }
 
 void MediaServer::OnSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message, gpointer self) {
-    NoteContext(client);
     GstRTSPMessage* request = ctx ? ctx->request : nullptr;
     if (!request || gst_rtsp_message_get_type(request) != GST_RTSP_MESSAGE_REQUEST) return;
     if (gst_rtsp_message_get_type(message) != GST_RTSP_MESSAGE_RESPONSE) return;

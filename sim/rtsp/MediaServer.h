@@ -17,7 +17,7 @@
 //
 // Thread-safety: the commands run on the thread of the default GLib main
 // context; the server's client connections are served on a thread of its
-// pool, and DropConnections closes each connection there. The probes
+// pool, and DropConnections leaves the closing of each to that thread. The probes
 // (streaming threads) only read the RTP switches, which a mutex guards, and
 // the alarm bits, an atomic; the settings the client callbacks read are
 // atomic too, and the report function is called from every one of these
@@ -68,8 +68,8 @@ public:
     void SetSessionTimeout(unsigned seconds) { sessionTimeout_ = seconds; }
     // Least time between RTCP reports of media prepared later.
     void SetRtcpInterval(unsigned ms) { rtcpIntervalMs_ = ms; }
-    // Ends every session now and closes every client connection (those that
-    // asked something on the thread that serves them, at once after this).
+    // Ends every session now and shuts every client connection, which the
+    // thread that serves it then closes.
     void DropConnections();
     // Writes these bytes, unframed, on every client connection now (a
     // misbehaving camera); connections and sessions stay.

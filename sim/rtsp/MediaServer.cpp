@@ -22,7 +22,17 @@ unsigned ConnectionId(GstRTSPClient* client) {
 
 GstRTSPFilterResult RemoveSession(GstRTSPSessionPool*, GstRTSPSession*, gpointer) { return GST_RTSP_FILTER_REMOVE; }
 
-GstRTSPFilterResult RemoveClient(GstRTSPServer*, GstRTSPClient*, gpointer) { return GST_RTSP_FILTER_REMOVE; }
+// Ends a connection from whatever thread: both directions of its socket are
+// shut, so the thread that serves it reads the end and closes the connection
+// itself. Closed from another thread while that one read it, gst-rtsp-server
+// would read a stream already gone (GIO criticals, a watch on a dead
+// connection).
+GstRTSPFilterResult ShutClient(GstRTSPServer*, GstRTSPClient* client, gpointer) {
+    GstRTSPConnection* connection = gst_rtsp_client_get_connection(client);
+    if (GSocket* socket = connection ? gst_rtsp_connection_get_read_socket(connection) : nullptr)
+        g_socket_shutdown(socket, TRUE, TRUE, nullptr);
+    return GST_RTSP_FILTER_KEEP;
+}
 
 }  // namespace
 
@@ -146,7 +156,7 @@ void MediaServer::DropConnections() {
     GList* kept = gst_rtsp_session_pool_filter(pool, RemoveSession, nullptr);
     g_list_free_full(kept, g_object_unref);
     g_object_unref(pool);
-    GList* clients = gst_rtsp_server_client_filter(server_, RemoveClient, nullptr);
+    GList* clients = gst_rtsp_server_client_filter(server_, ShutClient, nullptr);
     g_list_free_full(clients, g_object_unref);
 }
 
@@ -177,11 +187,11 @@ void MediaServer::OnClientClosed(GstRTSPClient* client, gpointer self) {
 }
 
 void MediaServer::OnNewSession(GstRTSPClient*, GstRTSPSession* session, gpointer self) {
-    gst_rtsp_session_set_timeout(session, static_cast<MediaServer*>(self)->sessionTimeout_);
+    gst_rtsp_session_set_timeout(session, static_cast<MediaServer*>(self)->sessionTimeout_.load());
 }
 
 GstRTSPStatusCode MediaServer::OnPreDescribe(GstRTSPClient*, GstRTSPContext*, gpointer self) {
-    unsigned status = static_cast<MediaServer*>(self)->describeRefusal_;
+    unsigned status = static_cast<MediaServer*>(self)->describeRefusal_.load();
     return status ? static_cast<GstRTSPStatusCode>(status) : GST_RTSP_STS_OK;
 }
 
@@ -249,7 +259,7 @@ void MediaServer::OnMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* media, gp
 
 // The RTP sessions exist once the media is prepared; RTCP starts with PLAY.
 void MediaServer::OnMediaPrepared(GstRTSPMedia* media, gpointer self) {
-    guint64 interval = static_cast<MediaServer*>(self)->rtcpIntervalMs_ * GST_MSECOND;
+    guint64 interval = static_cast<MediaServer*>(self)->rtcpIntervalMs_.load() * GST_MSECOND;
     for (guint i = 0; i < gst_rtsp_media_n_streams(media); ++i) {
         GstRTSPStream* stream = gst_rtsp_media_get_stream(media, i);
         if (GObject* session = stream ? gst_rtsp_stream_get_rtpsession(stream) : nullptr) {

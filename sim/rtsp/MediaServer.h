@@ -15,9 +15,13 @@
 //
 //   00 00 01 B2  'A' 'L' 'A' 'R' 'M'  bits  FF FF        (bits at offset 9)
 //
-// Thread-safety: everything but the RTP probes runs on the thread of the
-// default GLib main context; the probes (streaming threads) only read the
-// RTP switches, which a mutex guards, and the alarm bits, an atomic.
+// Thread-safety: the commands run on the thread of the default GLib main
+// context; the server's client connections are served on a thread of its
+// pool, and DropConnections leaves the closing of each to that thread. The probes
+// (streaming threads) only read the RTP switches, which a mutex guards, and
+// the alarm bits, an atomic; the settings the client callbacks read are
+// atomic too, and the report function is called from every one of these
+// threads.
 #pragma once
 
 #include <gst/rtsp-server/rtsp-server.h>
@@ -64,7 +68,8 @@ public:
     void SetSessionTimeout(unsigned seconds) { sessionTimeout_ = seconds; }
     // Least time between RTCP reports of media prepared later.
     void SetRtcpInterval(unsigned ms) { rtcpIntervalMs_ = ms; }
-    // Ends every session and closes every client connection now.
+    // Ends every session now and shuts every client connection, which the
+    // thread that serves it then closes.
     void DropConnections();
     // Writes these bytes, unframed, on every client connection now (a
     // misbehaving camera); connections and sessions stay.
@@ -93,10 +98,10 @@ private:
     GstRTSPServer* server_ = nullptr;
     GstRTSPMountPoints* mounts_ = nullptr;
     GSource* cleanup_ = nullptr;
-    unsigned describeRefusal_ = 0;
-    unsigned sessionTimeout_ = 60;
-    unsigned rtcpIntervalMs_ = 5000;  // rtpsession's own default
-    unsigned nextConnection_ = 1;
+    std::atomic<unsigned> describeRefusal_{0};
+    std::atomic<unsigned> sessionTimeout_{60};
+    std::atomic<unsigned> rtcpIntervalMs_{5000};  // rtpsession's own default
+    std::atomic<unsigned> nextConnection_{1};
 
     std::shared_ptr<const RtpRecording> replay_;
     std::atomic<uint8_t> alarmBits_{0};

@@ -112,6 +112,7 @@ bool RtspServer::StartLocked(uint16_t port) {
         greeted_ = false;
         spawnError_.clear();
         answers_.clear();
+        abandoned_.clear();
     }
     stop_.Reset();
     if (!supervisor_.Start([this, spec] { Supervise(spec); })) {
@@ -229,9 +230,19 @@ void RtspServer::HandleReport(const std::string& text) {
             Note("media process: " + line->Get("message"));
             return;
         }
+        std::string late;
         {
             std::lock_guard<std::mutex> guard(mutex_);
-            answers_[*id] = std::move(*line);
+            if (auto it = abandoned_.find(*id); it != abandoned_.end()) {
+                late = it->second;
+                abandoned_.erase(it);
+            } else {
+                answers_[*id] = std::move(*line);
+            }
+        }
+        if (!late.empty()) {
+            Note("late answer to \"" + late + "\" from the media process: " + text);
+            return;
         }
         changed_.notify_all();
     } else if (verb == "request") {
@@ -284,8 +295,13 @@ std::optional<ControlLine> RtspServer::Command(ControlLine command) {
                                       [&] { return answers_.count(id) != 0 || !childAlive_; });
     auto it = answers_.find(id);
     if (!answered || it == answers_.end()) {
-        lastError_ = answered ? "the media process ended during \"" + verb + "\""
-                              : "no answer to \"" + verb + "\" from the media process";
+        if (answered) {
+            lastError_ = "the media process ended during \"" + verb + "\"";
+        } else {
+            lastError_ = "no answer to \"" + verb + "\" from the media process within " +
+                         std::to_string(options_.commandTimeoutMs) + " ms";
+            abandoned_[id] = verb;
+        }
         return std::nullopt;
     }
     ControlLine answer = std::move(it->second);

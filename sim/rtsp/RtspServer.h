@@ -171,6 +171,7 @@ private:
     std::string spawnError_;
     uint64_t nextCommand_ = 1;
     std::map<uint64_t, ControlLine> answers_;
+    std::map<uint64_t, std::string> abandoned_;  // commands no longer waited for, by id: their verbs
     std::string lastError_;
     std::vector<std::string> messages_;
     std::string replaySummary_;

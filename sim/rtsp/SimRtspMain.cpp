@@ -28,7 +28,9 @@
 #include <gst/rtsp/gstrtspdefs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "sim/rtsp/ControlLine.h"
@@ -52,23 +54,26 @@ using quarnel::sim::RtspStreamConfig;
 
 constexpr int kReportFd = 3;
 
+// Reports come from the main loop (answers, new connections) and from the
+// RTSP server's client thread (requests, closed connections) at the same
+// time, so each line goes out whole under a lock, unbuffered: a shared
+// buffered GIOChannel let one thread's flush cut into the other's line and
+// lose or repeat it.
 class Reporter {
 public:
-    Reporter() : channel_(g_io_channel_unix_new(kReportFd)) { g_io_channel_set_encoding(channel_, nullptr, nullptr); }
-    ~Reporter() { g_io_channel_unref(channel_); }
-
     void Send(const ControlLine& line) {
-        std::string text = line.Format();
-        gsize written = 0;
-        if (g_io_channel_write_chars(channel_, text.data(), static_cast<gssize>(text.size()), &written, nullptr) !=
-                G_IO_STATUS_NORMAL ||
-            g_io_channel_flush(channel_, nullptr) != G_IO_STATUS_NORMAL) {
-            _exit(0);  // the controlling process has gone
+        const std::string text = line.Format();
+        std::lock_guard<std::mutex> guard(mutex_);
+        for (size_t sent = 0; sent < text.size();) {
+            const ssize_t n = write(kReportFd, text.data() + sent, text.size() - sent);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) _exit(0);  // the controlling process has gone
+            sent += static_cast<size_t>(n);
         }
     }
 
 private:
-    GIOChannel* channel_;
+    std::mutex mutex_;
 };
 
 struct App {

@@ -73,7 +73,7 @@ TEST(Client, TwoSessions) {
     ASSERT_TRUE(s.WaitFor("OPTIONS", 1, 5000));
     const uint32_t start = platform::MonotonicMs();
     s.client.StopClient();
-    EXPECT_LT(platform::MonotonicMs() - start, 500u);
+    EXPECT_LT(platform::MonotonicMs() - start, 2500u);
     EXPECT_FALSE(s.client.IsConnected());
     ASSERT_TRUE(s.WaitFor("TEARDOWN", 2, 1000));
 
@@ -205,7 +205,7 @@ TEST(Client, ConnectingAndStoppingNeverWaitLong) {
     uint32_t start = platform::MonotonicMs();
     EXPECT_FALSE(client.StartClient(settings, nullptr, RTSPTransportMode::Udp));
     EXPECT_GE(platform::MonotonicMs() - start, 280u);
-    EXPECT_LT(platform::MonotonicMs() - start, 1000u);
+    EXPECT_LT(platform::MonotonicMs() - start, 2500u);
 
     settings.connectTimeoutMs = 5000;
     CManualEvent abort;
@@ -223,7 +223,7 @@ TEST(Client, ConnectingAndStoppingNeverWaitLong) {
 #endif
     start = platform::MonotonicMs();
     EXPECT_FALSE(client.StartClient(settings, nullptr, RTSPTransportMode::Udp, &abort));
-    EXPECT_LT(platform::MonotonicMs() - start, 1000u);
+    EXPECT_LT(platform::MonotonicMs() - start, 2500u);
     aborter.Join();
 
     ScriptedCamera s([](const Request&) { return Writes{}; });
@@ -233,7 +233,7 @@ TEST(Client, ConnectingAndStoppingNeverWaitLong) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     start = platform::MonotonicMs();
     s.client.StopClient();
-    EXPECT_LT(platform::MonotonicMs() - start, 500u);
+    EXPECT_LT(platform::MonotonicMs() - start, 2500u);
 }
 
 // Host texts that would carry a request line or header of their own, or

@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/rtsp/RtpRecording.h"
@@ -345,6 +347,49 @@ TEST(RtspServer, ReplaysARecordingRewrittenPerSession) {
     ASSERT_TRUE(server.SetReplay(std::string(QUARNEL_SOURCE_DIR) + "/tests/data/h264_fua.md5"));
     EXPECT_FALSE(server.Start());
     EXPECT_NE(server.LastError().find("h264_fua.md5: packet 1 at byte 0:"), std::string::npos) << server.LastError();
+}
+
+// The media process reports from its main loop (the answers to commands, new
+// connections) and from the RTSP server's client thread (requests, closed
+// connections) at the same time. Commands given while connections keep
+// asking and are dropped each get their answer, and GLib has nothing to
+// complain about: with G_DEBUG=fatal-criticals a critical warning ends the
+// media process, and the next command fails.
+TEST(RtspServer, CommandsAreAnsweredWhileConnectionsAskAndAreDropped) {
+    const char* had = getenv("G_DEBUG");
+    const std::string previous = had ? had : "";
+    setenv("G_DEBUG", "fatal-criticals", 1);  // the media process inherits it
+    RtspServer server(TestOptions());
+    const bool started = server.Start();
+    if (had) {
+        setenv("G_DEBUG", previous.c_str(), 1);
+    } else {
+        unsetenv("G_DEBUG");
+    }
+    ASSERT_TRUE(started) << server.LastError();
+    const uint16_t port = server.Port();
+    const std::string base = server.Url(kPath);
+    std::atomic<bool> done{false};
+    std::atomic<unsigned> replies{0};
+    std::thread asker([&] {
+        while (!done) {
+            RawRtsp connection(port);
+            while (!done && Status(connection.Request("OPTIONS", base)) == 200) ++replies;
+        }
+    });
+    std::string failure;
+    // At least 300 commands, and on until the connections have been answered
+    // 200 times meanwhile; the cap only ends a run in which they never are.
+    for (unsigned i = 0; (i < 300 || replies < 200) && i < 100000 && failure.empty(); ++i) {
+        if (!server.SetAlarmBits(static_cast<uint8_t>(i)) || (i % 10 == 9 && !server.DropConnections()))
+            failure = "command " + std::to_string(i) + ": " + server.LastError();
+    }
+    done = true;
+    asker.join();
+    EXPECT_EQ(failure, "");
+    EXPECT_GE(replies.load(), 200u);  // the connections did ask meanwhile
+    EXPECT_TRUE(server.Running());
+    for (const std::string& message : server.Messages()) ADD_FAILURE() << message;
 }
 
 }  // namespace

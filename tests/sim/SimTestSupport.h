@@ -31,7 +31,10 @@ inline size_t ThreadCount() {
     StartRuntimeThreads();
     return CountEntries("/proc/self/task");
 }
-inline size_t DescriptorCount() { return CountEntries("/proc/self/fd"); }
+inline size_t DescriptorCount() {
+    StartRuntimeSymbolizer();
+    return CountEntries("/proc/self/fd");
+}
 
 // A connection to the port on 127.0.0.1; closed when none came about.
 inline platform::Socket ConnectTo(uint16_t port) {

@@ -23,7 +23,7 @@
 #include "rtp/IMediaParserClient.h"
 #include "tests/support/FakeDriver.h"
 
-namespace quarnel::bench {
+namespace dravnel::bench {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -115,7 +115,7 @@ public:
 template <class Parser>
 void Depacketize(benchmark::State& state, const Stream& s) {
     ReusingAllocator host;
-    quarnel::test::FakeDriver driver;
+    dravnel::test::FakeDriver driver;
     driver.hostContext = &host;
     Parser parser(&driver, "Quarnel");
     parser.SetClient(&host);
@@ -173,4 +173,4 @@ public:
     std::map<std::string, double> rates;
 };
 
-}  // namespace quarnel::bench
+}  // namespace dravnel::bench

@@ -18,7 +18,7 @@
 
 namespace {
 
-using namespace quarnel::bench;
+using namespace dravnel::bench;
 
 std::string g_recording = QUARNEL_BENCH_DATA_DIR "/h264_1080p.rtpstream";
 
@@ -38,7 +38,7 @@ size_t Fragments(const Stream& s) {
 void ParseAndDepacketize(benchmark::State& state) {
     const Stream& s = TheStream();
     ReusingAllocator host;
-    quarnel::test::FakeDriver driver;
+    dravnel::test::FakeDriver driver;
     driver.hostContext = &host;
     dravnel::CH264RTPMediaParser parser(&driver, "Quarnel");
     parser.SetClient(&host);

@@ -21,7 +21,7 @@
 
 namespace {
 
-using namespace quarnel::bench;
+using namespace dravnel::bench;
 
 const std::string kJpegRecording = QUARNEL_BENCH_DATA_DIR "/jpeg_1080p.rtpstream";
 const std::string kMpeg4Recording = QUARNEL_BENCH_DATA_DIR "/mpeg4_1080p.rtpstream";

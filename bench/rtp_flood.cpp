@@ -40,7 +40,7 @@ uint16_t PortBase() { return static_cast<uint16_t>(24000 + (getpid() % 1000) * 8
 
 class FloodChannel : public dravnel::CH264ChannelRTSP {
 public:
-    FloodChannel(quarnel::test::FakeDriver& driver, quarnel::host::ChannelSink* sink)
+    FloodChannel(dravnel::test::FakeDriver& driver, dravnel::host::ChannelSink* sink)
         : CH264ChannelRTSP(0, &driver, sink) {
         firstPort_ = PortBase();
         portLimit_ = static_cast<uint16_t>(PortBase() + 200);
@@ -51,7 +51,7 @@ public:
 double Mb(uint64_t bytes) { return static_cast<double>(bytes) / (1 << 20); }
 uint64_t Rss() { return platform::CurrentProcessStats().residentBytes; }
 
-bool WaitForFrames(const quarnel::host::ChannelSink& sink, size_t count, std::chrono::seconds limit) {
+bool WaitForFrames(const dravnel::host::ChannelSink& sink, size_t count, std::chrono::seconds limit) {
     return sink.WaitForFrames(count, std::chrono::duration_cast<std::chrono::milliseconds>(limit));
 }
 
@@ -63,17 +63,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rtp_flood: SECONDS must be 1 to 3600\n");
         return 2;
     }
-    quarnel::sim::SimCameraOptions options;  // user "admin", password "admin"
-    options.webAuth = quarnel::sim::WebAuth::Digest;
-    options.rtspAuth = quarnel::sim::RtspServer::Auth::Digest;
-    quarnel::sim::SimCamera camera(options);
+    dravnel::sim::SimCameraOptions options;  // user "admin", password "admin"
+    options.webAuth = dravnel::sim::WebAuth::Digest;
+    options.rtspAuth = dravnel::sim::RtspServer::Auth::Digest;
+    dravnel::sim::SimCamera camera(options);
     if (!camera.Start()) {
         std::fprintf(stderr, "rtp_flood: the simulated camera did not start: %s\n", camera.LastError().c_str());
         return 1;
     }
-    quarnel::test::FakeDriver driver;
-    quarnel::host::FrameAllocator allocator;
-    quarnel::host::ChannelSink sink(false);
+    dravnel::test::FakeDriver driver;
+    dravnel::host::FrameAllocator allocator;
+    dravnel::host::ChannelSink sink(false);
     driver.device.Port = camera.WebPort();
     driver.device.UserName = "admin";
     driver.device.Password = "admin";

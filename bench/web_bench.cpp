@@ -13,13 +13,13 @@
 
 namespace {
 
-dravnel::DEVICE_INFO DeviceOf(const quarnel::sim::WebServer& server) {
-    return dravnel::DEVICE_INFO(quarnel::sim::WebServer::Address(), server.Port(), "", "");
+dravnel::DEVICE_INFO DeviceOf(const dravnel::sim::WebServer& server) {
+    return dravnel::DEVICE_INFO(dravnel::sim::WebServer::Address(), server.Port(), "", "");
 }
 
 // A large body pulled in 8 KiB reads through the bounded window.
 void BM_ReadResponse(benchmark::State& state) {
-    quarnel::sim::WebServer server;
+    dravnel::sim::WebServer server;
     server.Start();
     const size_t size = static_cast<size_t>(state.range(0));
     server.SetPageText("/big", std::string(size, 'x'));
@@ -35,7 +35,7 @@ BENCHMARK(BM_ReadResponse)->Arg(64 << 10)->Arg(4 << 20)->Unit(benchmark::kMillis
 
 // One CGI request with its reply on a kept connection.
 void BM_RequestGetBody(benchmark::State& state) {
-    quarnel::sim::WebServer server;
+    dravnel::sim::WebServer server;
     server.Start();
     server.SetPageText("/system/network.php", "res=200\r\nrtsp_port=554\r\n");
     Web::CHttpSender sender(DeviceOf(server));

@@ -19,7 +19,7 @@
 #include "rtp/CRTPPacket.h"
 #include "tests/support/FakeDriver.h"
 
-namespace quarnel::fuzz {
+namespace dravnel::fuzz {
 
 class Frame : public dravnel::ipcapture::IHostFrame {
 public:
@@ -70,7 +70,7 @@ template <class Parser>
 void RunDepacketizer(const uint8_t* data, size_t size, std::function<bool(const Frame&)> check,
                      std::function<void(Parser&, const uint8_t*, size_t)> config) {
     Allocator allocator;
-    quarnel::test::FakeDriver driver;
+    dravnel::test::FakeDriver driver;
     driver.hostContext = &allocator;
     Parser parser(&driver, "Quarnel");
     Client client(std::move(check));
@@ -102,4 +102,4 @@ void RunDepacketizer(const uint8_t* data, size_t size, std::function<bool(const 
     }
 }
 
-}  // namespace quarnel::fuzz
+}  // namespace dravnel::fuzz

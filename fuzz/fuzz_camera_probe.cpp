@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (r.width == 0 || r.height == 0 || !sizes.insert({r.width, r.height}).second) __builtin_trap();
     }
     if (camera.channelCount == 0 || camera.codecs.empty() || camera.modelName.empty()) __builtin_trap();
-    quarnel::host::CapabilityRecorder recorder;
+    dravnel::host::CapabilityRecorder recorder;
     camera.SaveResults(&recorder);
     return 0;
 }

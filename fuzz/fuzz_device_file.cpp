@@ -10,17 +10,17 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    quarnel::cli::DeviceOptions device;
+    dravnel::cli::DeviceOptions device;
     std::string error;
-    if (!quarnel::cli::ParseDeviceFile(text, device, error)) {
+    if (!dravnel::cli::ParseDeviceFile(text, device, error)) {
         if (error.empty()) __builtin_trap();
         return 0;
     }
     std::string written;
-    if (!quarnel::cli::FormatDeviceFile(device, written, error)) return 0;  // a value with a bare CR
-    quarnel::cli::DeviceOptions again;
-    if (!quarnel::cli::ParseDeviceFile(written, again, error)) __builtin_trap();
+    if (!dravnel::cli::FormatDeviceFile(device, written, error)) return 0;  // a value with a bare CR
+    dravnel::cli::DeviceOptions again;
+    if (!dravnel::cli::ParseDeviceFile(written, again, error)) __builtin_trap();
     std::string rewritten;
-    if (!quarnel::cli::FormatDeviceFile(again, rewritten, error) || rewritten != written) __builtin_trap();
+    if (!dravnel::cli::FormatDeviceFile(again, rewritten, error) || rewritten != written) __builtin_trap();
     return 0;
 }

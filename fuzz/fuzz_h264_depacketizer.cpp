@@ -8,9 +8,9 @@
 #include "rtp/CH264RTPMediaParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    quarnel::fuzz::RunDepacketizer<dravnel::CH264RTPMediaParser>(
+    dravnel::fuzz::RunDepacketizer<dravnel::CH264RTPMediaParser>(
         data, size,
-        [](const quarnel::fuzz::Frame& frame) {
+        [](const dravnel::fuzz::Frame& frame) {
             static const uint8_t kTrailer[] = {0x00, 0x00, 0x01, 0x09, 0x30};
             return frame.size >= sizeof kTrailer &&
                    std::memcmp(frame.buffer.data() + frame.size - sizeof kTrailer, kTrailer, sizeof kTrailer) == 0;

@@ -5,9 +5,9 @@
 #include "rtp/CJpegRTPMediaParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    quarnel::fuzz::RunDepacketizer<dravnel::CJpegRTPMediaParser>(
+    dravnel::fuzz::RunDepacketizer<dravnel::CJpegRTPMediaParser>(
         data, size,
-        [](const quarnel::fuzz::Frame& frame) {
+        [](const dravnel::fuzz::Frame& frame) {
             return frame.size <= frame.buffer.size() && frame.size >= 4 && frame.buffer[0] == 0xFF &&
                    frame.buffer[1] == 0xD8;
         },

@@ -5,9 +5,9 @@
 #include "rtp/CMpeg4RTPMediaParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    quarnel::fuzz::RunDepacketizer<dravnel::CMpeg4RTPMediaParser>(
+    dravnel::fuzz::RunDepacketizer<dravnel::CMpeg4RTPMediaParser>(
         data, size,
-        [](const quarnel::fuzz::Frame& frame) { return frame.size == frame.buffer.size() && frame.size != 0; },
+        [](const dravnel::fuzz::Frame& frame) { return frame.size == frame.buffer.size() && frame.size != 0; },
         [](dravnel::CMpeg4RTPMediaParser& parser, const uint8_t* payload, size_t length) {
             dravnel::CodecConfig config;
             config.config.assign(payload, payload + length);

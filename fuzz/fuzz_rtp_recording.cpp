@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;
-    auto recording = quarnel::sim::RtpRecording::Parse({data, size}, error);
+    auto recording = dravnel::sim::RtpRecording::Parse({data, size}, error);
     if (!recording) {
         if (error.empty()) __builtin_trap();
         return 0;

@@ -10,8 +10,8 @@
 namespace {
 
 // "a=1&b=2" as the web server hands a decoded query over.
-quarnel::sim::QueryParams Query(const std::string& text) {
-    quarnel::sim::QueryParams params;
+dravnel::sim::QueryParams Query(const std::string& text) {
+    dravnel::sim::QueryParams params;
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find('&', start);
@@ -27,7 +27,7 @@ quarnel::sim::QueryParams Query(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace quarnel::sim;
+    using namespace dravnel::sim;
     if (size == 0) return 0;
     // First byte: profile and standard; the rest: the query.
     const DeviceProfile profile = data[0] & 1 ? DeviceProfile::ModelB : DeviceProfile::Standard;

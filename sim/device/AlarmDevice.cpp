@@ -6,7 +6,7 @@
 
 #include "platform/Clock.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -443,4 +443,4 @@ void AlarmDevice::Observe(Observer observer) {
     state_->observer = std::move(observer);
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -43,7 +43,7 @@
 
 #include "sim/web/WebServer.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 struct AlarmRule {
     std::string eventInId;
@@ -115,4 +115,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 struct DeviceIdentity::State {
     IdentityOptions options;
@@ -107,4 +107,4 @@ std::string DeviceIdentity::ConfigText(uint16_t httpPort, uint16_t rtspPort) con
     return text;
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

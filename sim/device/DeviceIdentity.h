@@ -25,7 +25,7 @@
 
 #include "sim/web/WebServer.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 enum class IdentityProfile { Group1, Group2, Group3, Older };
 
@@ -56,4 +56,4 @@ private:
 
 const char* IdentityProfileName(IdentityProfile profile);
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

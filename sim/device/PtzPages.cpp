@@ -7,7 +7,7 @@
 #include <map>
 #include <mutex>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -233,4 +233,4 @@ void PtzPages::SetClock(Clock clock) {
     for (Head& head : state_->heads) head.since = now;
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -32,7 +32,7 @@
 
 #include "sim/web/WebServer.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 struct PtzPosition {
     double pan = 0;             // degrees, 0..360
@@ -82,4 +82,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

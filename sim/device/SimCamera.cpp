@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 SimCamera::SimCamera(SimCameraOptions options)
     : options_(std::move(options)),
@@ -148,4 +148,4 @@ void SimCamera::Fail(std::string error) {
 // Identification as the capability query reads it, one name=value a line.
 void SimCamera::UpdateConfigText() { device_.SetConfigText(identity_.ConfigText(WebPort(), RtspPort())); }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

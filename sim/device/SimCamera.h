@@ -12,7 +12,7 @@
 // camera first comes up (it names the ports): set another text after Start.
 //
 // Example:
-//   quarnel::sim::SimCamera camera({.profile = DeviceProfile::ModelB, .webAuth = WebAuth::Digest});
+//   dravnel::sim::SimCamera camera({.profile = DeviceProfile::ModelB, .webAuth = WebAuth::Digest});
 //   if (!camera.Start()) FAIL() << camera.LastError();
 //   ... driver at 127.0.0.1:camera.WebPort(), user "admin", password "admin" ...
 //   camera.Video().Get(1, 1, "res");   // "704x576" once the driver set it
@@ -37,7 +37,7 @@
 #include "sim/web/WebDevice.h"
 #include "sim/web/WebServer.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 struct SimCameraOptions {
     DeviceProfile profile = DeviceProfile::Standard;
@@ -134,4 +134,4 @@ private:
     std::string lastError_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -73,4 +73,4 @@ std::optional<FrameSize> SizeTable::ParseDimensions(std::string_view text) {
     return FrameSize{*width, *height};
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

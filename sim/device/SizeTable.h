@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 struct FrameSize {
     unsigned width = 0;
@@ -33,4 +33,4 @@ public:
     static std::optional<FrameSize> ParseDimensions(std::string_view text);
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -2,7 +2,7 @@
 
 #include <poll.h>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -150,4 +150,4 @@ void TcpGate::Reap() {
     }
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -23,7 +23,7 @@
 #include "platform/Socket.h"
 #include "platform/Thread.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 class TcpGate {
 public:
@@ -63,4 +63,4 @@ private:
     std::vector<std::unique_ptr<Relay>> relays_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

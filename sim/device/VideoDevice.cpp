@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -159,4 +159,4 @@ void VideoDevice::ObserveSets(SetObserver observer) {
     state_->observer = std::move(observer);
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -29,7 +29,7 @@
 #include "sim/rtsp/RtspServer.h"
 #include "sim/web/WebServer.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 class VideoDevice {
 public:
@@ -74,4 +74,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

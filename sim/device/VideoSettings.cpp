@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -385,4 +385,4 @@ RtspStreamConfig VideoSettings::RtspConfig(unsigned channel, unsigned stream) co
     return ConfigOf(state_[channel - 1], stream);
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

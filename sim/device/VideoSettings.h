@@ -31,7 +31,7 @@
 #include "sim/device/SizeTable.h"
 #include "sim/rtsp/RtspStreamConfig.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 enum class DeviceProfile { Standard, ModelB };
 
@@ -100,4 +100,4 @@ private:
     std::vector<Channel> state_;  // channels 1..channels_ at 0..
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

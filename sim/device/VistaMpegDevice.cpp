@@ -4,7 +4,7 @@
 
 #include "sim/device/SizeTable.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -127,4 +127,4 @@ void VistaMpegDevice::SetAlarmBits(uint8_t bits) {
     if (state_->rtsp) state_->rtsp->SetAlarmBits(bits);
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

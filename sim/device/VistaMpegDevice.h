@@ -23,7 +23,7 @@
 #include "sim/rtsp/RtspServer.h"
 #include "sim/web/WebServer.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 class VistaMpegDevice {
 public:
@@ -46,4 +46,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

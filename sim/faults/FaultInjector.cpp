@@ -2,7 +2,7 @@
 
 #include "sim/device/SimCamera.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 std::string FaultInjector::GarbageBytes() {
     std::string bytes = "\r\n\x01\x02\xfe\xff junk RTSP/1.0 999 Nonsense\r\nCSeq: x\r\n\r\n";
@@ -49,4 +49,4 @@ bool FaultInjector::Apply(const FaultStep& step, std::string& error) {
     return ok;
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -23,7 +23,7 @@
 
 #include "sim/faults/FaultSchedule.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 class SimCamera;
 
@@ -46,4 +46,4 @@ private:
     SimCamera& camera_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

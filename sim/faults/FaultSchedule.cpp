@@ -4,7 +4,7 @@
 #include <cmath>
 #include <utility>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -173,4 +173,4 @@ std::optional<uint32_t> FaultScheduler::UntilNext(uint32_t nowMs) const {
     return next;
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

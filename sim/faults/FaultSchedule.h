@@ -28,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 enum class FaultKind { Drop, StopRtp, Restart, RefuseDescribe, Unauthorized, StallCgi, SlowCgi, Garbage };
 
@@ -88,4 +88,4 @@ private:
     FaultKind held_ = FaultKind::Drop;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

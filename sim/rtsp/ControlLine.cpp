@@ -1,6 +1,6 @@
 #include "sim/rtsp/ControlLine.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -142,4 +142,4 @@ std::optional<ControlLine> ControlLine::Parse(std::string_view line) {
     return result;
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 class ControlLine {
 public:
@@ -49,4 +49,4 @@ private:
     std::vector<std::pair<std::string, std::string>> fields_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -3,7 +3,7 @@
 #include "sim/rtsp/ReplaySource.h"
 #include "sim/rtsp/TimestampRestorer.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -342,4 +342,4 @@ gboolean MediaServer::OnSessionCleanup(GstRTSPSessionPool* pool, gpointer) {
     return TRUE;
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -39,7 +39,7 @@
 #include "sim/rtsp/RtpRecording.h"
 #include "sim/rtsp/RtspStreamConfig.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 class MediaServer {
 public:
@@ -110,4 +110,4 @@ private:
     std::set<std::string> rtpStopped_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -140,4 +140,4 @@ void ReplaySource::Attach(GstElement* bin, std::shared_ptr<const RtpRecording> r
     gst_object_unref(element);
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

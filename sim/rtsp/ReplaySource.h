@@ -33,7 +33,7 @@
 
 #include "sim/rtsp/RtpRecording.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 class ReplaySource {
 public:
@@ -43,4 +43,4 @@ public:
     static void Attach(GstElement* bin, std::shared_ptr<const RtpRecording> recording);
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

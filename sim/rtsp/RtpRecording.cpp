@@ -5,7 +5,7 @@
 
 #include "rtp/ByteReader.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -223,4 +223,4 @@ std::string RtpRecording::Summary() const {
     return text;
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

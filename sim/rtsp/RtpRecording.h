@@ -30,7 +30,7 @@
 
 #include "sim/rtsp/RtspStreamConfig.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 struct RtpRecording {
     struct Packet {
@@ -71,4 +71,4 @@ struct RtpRecording {
     std::string Summary() const;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

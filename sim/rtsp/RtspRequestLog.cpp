@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 std::string RtspRequest::AuthScheme() const {
     size_t start = authorization.find_first_not_of(" \t");
@@ -90,4 +90,4 @@ bool RtspRequestLog::WaitForOpenConnections(size_t count, uint32_t timeoutMs) co
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return open_.size() == count; });
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

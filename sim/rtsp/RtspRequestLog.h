@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 struct RtspRequest {
     uint64_t index = 0;
@@ -72,4 +72,4 @@ private:
     std::set<unsigned> open_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -4,7 +4,7 @@
 
 #include "platform/Process.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -487,4 +487,4 @@ bool RtspServer::SendGarbage(const std::string& bytes) {
     return Apply(ControlLine("garbage").Set("bytes", bytes));
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

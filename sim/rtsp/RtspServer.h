@@ -20,8 +20,8 @@
 // Authentication changes apply to connections opened later.
 //
 // Example:
-//   quarnel::sim::RtspServer server;                 // /1../4/stream0..2 mounted
-//   server.SetStream(quarnel::sim::StreamPath(1, 1), {.codec = RtspCodec::H264,
+//   dravnel::sim::RtspServer server;                 // /1../4/stream0..2 mounted
+//   server.SetStream(dravnel::sim::StreamPath(1, 1), {.codec = RtspCodec::H264,
 //                    .width = 1280, .height = 720, .fps = 15});
 //   server.SetAuth(RtspServer::Auth::Digest, "admin", "secret");
 //   if (!server.Start()) FAIL() << server.LastError();
@@ -50,7 +50,7 @@
 #include "sim/rtsp/RtspRequestLog.h"
 #include "sim/rtsp/RtspStreamConfig.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 class RtspServer {
 public:
@@ -179,4 +179,4 @@ private:
     std::atomic<uint16_t> port_{0};
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -143,4 +143,4 @@ std::optional<RtspStreamConfig> RtspStreamConfig::From(const ControlLine& line) 
     return config;
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

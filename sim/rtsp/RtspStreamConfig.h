@@ -12,7 +12,7 @@
 
 #include "sim/rtsp/ControlLine.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 enum class RtspCodec { H264, MPEG4, JPEG };
 
@@ -60,4 +60,4 @@ struct RtspStreamConfig {
     static std::optional<RtspStreamConfig> From(const ControlLine& line);
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

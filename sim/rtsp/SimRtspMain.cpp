@@ -47,10 +47,10 @@ extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 
 namespace {
 
-using quarnel::sim::ControlLine;
-using quarnel::sim::MediaServer;
-using quarnel::sim::RtpRecording;
-using quarnel::sim::RtspStreamConfig;
+using dravnel::sim::ControlLine;
+using dravnel::sim::MediaServer;
+using dravnel::sim::RtpRecording;
+using dravnel::sim::RtspStreamConfig;
 
 constexpr int kReportFd = 3;
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <optional>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -86,4 +86,4 @@ GstPadProbeReturn TimestampRestorer::OnOutput(GstPad* pad, GstPadProbeInfo* info
     return GST_PAD_PROBE_OK;
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

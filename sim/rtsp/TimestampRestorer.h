@@ -13,7 +13,7 @@
 #include <deque>
 #include <mutex>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 class TimestampRestorer {
 public:
@@ -33,4 +33,4 @@ private:
     std::deque<GstClockTime> pending_;  // running times of the frames inside
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

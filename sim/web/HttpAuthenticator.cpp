@@ -8,7 +8,7 @@
 #include "web/AuthChallenge.h"
 #include "web/HUtils.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 namespace {
 
@@ -158,4 +158,4 @@ HttpAuthenticator::Verdict HttpAuthenticator::Check(std::string_view method, std
     return verdict;
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 enum class WebAuth { None, Basic, Digest };
 
@@ -56,4 +56,4 @@ private:
     std::deque<std::string> nonceOrder_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <optional>
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 struct WebDevice::State {
     std::mutex mutex;
@@ -44,4 +44,4 @@ void WebDevice::SetConfigText(std::string text) {
     state_->configText = std::move(text);
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

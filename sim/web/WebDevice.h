@@ -14,7 +14,7 @@
 
 #include "sim/web/WebServer.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 class WebDevice {
 public:
@@ -28,4 +28,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

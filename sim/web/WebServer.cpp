@@ -7,7 +7,7 @@
 #include "platform/Event.h"
 #include "platform/Thread.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 std::string WebPageRequest::Param(const std::string& name) const {
     const auto it = params.find(name);
@@ -213,4 +213,4 @@ void WebServer::ClearLog() {
     impl_->log.clear();
 }
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -21,7 +21,7 @@
 
 #include "sim/web/HttpAuthenticator.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 
 struct WebPageRequest {
     std::string method;
@@ -99,4 +99,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -23,8 +23,8 @@ namespace {
 
 using dravnel::kChannelStopped;
 using dravnel::kChannelStreaming;
-using quarnel::test::FakeDriver;
-using quarnel::test::WaitUntil;
+using dravnel::test::FakeDriver;
+using dravnel::test::WaitUntil;
 using namespace std::chrono_literals;
 
 const std::string kSetCameraState = "dravnel::CBaseCameraChannel::SetCameraState: ";
@@ -82,7 +82,7 @@ private:
     void Feed(const std::stop_token& quit) {
         while (!quit.stop_requested()) {
             if (session && deviceSends) {
-                quarnel::host::HostFrame frame(dravnel::kCodecTagH264, 16, "Quarnel");
+                dravnel::host::HostFrame frame(dravnel::kCodecTagH264, 16, "Quarnel");
                 SignalStreamStarted();
                 if (sink_ && sink_->DeliverFrame(&frame)) OnFrameAccepted();
             }
@@ -95,7 +95,7 @@ private:
 };
 
 // A host sink that also counts silence notices given in another state than 2.
-class WatchingSink : public quarnel::host::ChannelSink {
+class WatchingSink : public dravnel::host::ChannelSink {
 public:
     void OnStreamSilent() override {
         if (channel && channel->GetChannelState() != dravnel::kChannelSignalLost) ++silentInOtherState;

@@ -49,7 +49,7 @@ TEST(VistaMpegChannel, ConfigurationRequest) {
     };
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.path);
-        quarnel::test::FakeDriver driver;
+        dravnel::test::FakeDriver driver;
         driver.parameterFlag = row.ntsc;
         VistaChannel channel(0, &driver, nullptr, nullptr);
         channel.SetParams({row.interval, row.quality, row.width, row.height});
@@ -62,7 +62,7 @@ TEST(VistaMpegChannel, RtspSettings) {
     const std::pair<std::optional<std::string>, uint16_t> kPorts[] = {
         {"8554", 8554}, {std::nullopt, 554}, {"(none)", 554}, {"0", 554}, {"70000", 554}};
     for (const auto& [parameter, port] : kPorts) {
-        quarnel::test::FakeDriver driver;
+        dravnel::test::FakeDriver driver;
         if (parameter) driver.parameters[3] = *parameter;
         VistaChannel channel(0, &driver, nullptr, nullptr);
         dravnel::RTSPConnectionSettings settings;
@@ -104,10 +104,10 @@ TEST(VistaMpegChannel, AlarmBitsReachTheSink) {
                        0x00, 0x00, 0x01, 0x20, 0x00, 0xC4, 0x8D, 0x8F, 0xFF, 0xFD, 0x0A, 0x04, 0x1E, 0x14, 0x63};
     const Bytes userData{0x00, 0x00, 0x01, 0xB2, 'A', 'L', 'A', 'R', 'M', 0x05, 0xFF, 0xFF};
     const Bytes vop{0x00, 0x00, 0x01, 0xB6, 0x10, 0x0C, 0x12, 0x34};
-    quarnel::test::FakeDriver driver;
-    quarnel::host::FrameAllocator allocator;
+    dravnel::test::FakeDriver driver;
+    dravnel::host::FrameAllocator allocator;
     driver.hostContext = &allocator;
-    quarnel::host::ChannelSink sink;
+    dravnel::host::ChannelSink sink;
     AlarmRecorder alarms;
     VistaChannel channel(0, &driver, &sink, &alarms);
     uint16_t sequence = 1;
@@ -146,13 +146,13 @@ TEST(MjpegChannel, StreamPathAndModelBSizeCheck) {
     for (const char* group : {"1", "2"}) {
         SCOPED_TRACE(group);
         const bool modelB = std::string(group) == "2";
-        quarnel::test::FakeDriver driver;
+        dravnel::test::FakeDriver driver;
         driver.parameters[4] = group;
-        quarnel::host::ChannelSink sink;
+        dravnel::host::ChannelSink sink;
         MjpegChannel channel(0, &driver, &sink);
         channel.SetParams({40, 50, 704, 576});
         EXPECT_EQ(channel.BuildStreamPath(), modelB ? "/1/stream1" : "/1/stream2");
-        quarnel::host::HostFrame frame(dravnel::kCodecTagJpeg, 16, "Quarnel");
+        dravnel::host::HostFrame frame(dravnel::kCodecTagJpeg, 16, "Quarnel");
         frame.width = 640;
         EXPECT_EQ(channel.OnFrame(&frame), !modelB);
         EXPECT_EQ(channel.GetChannelState(), modelB ? dravnel::kChannelSignalLost : dravnel::kChannelStopped);
@@ -170,7 +170,7 @@ public:
 
 // Model B devices have no MPEG-4: every attempt fails with a warning.
 TEST(Mpeg4Channel, ModelBIsRefusedOnEveryAttempt) {
-    quarnel::test::FakeDriver driver;
+    dravnel::test::FakeDriver driver;
     driver.parameters[4] = "2";
     Mpeg4Channel channel(0, &driver, nullptr);
     EXPECT_FALSE(channel.PrepareStream());

@@ -22,7 +22,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using quarnel::sim::DeviceProfile;
+using dravnel::sim::DeviceProfile;
 
 // Ports from a range of this process's own (another than the H.264 tests').
 uint16_t PortBase() { return static_cast<uint16_t>(36000 + (getpid() % 2000) * 8); }
@@ -54,28 +54,28 @@ struct Row {
     uint32_t width, height;
     const char* format;                                             // FFmpeg's name of the delivered stream
     const char* path;                                               // of the RTSP URL
-    std::function<std::string(quarnel::sim::SimCamera&)> settings;  // the device's afterwards
+    std::function<std::string(dravnel::sim::SimCamera&)> settings;  // the device's afterwards
     const char* expected;
 };
 
 class CodecLive : public ::testing::TestWithParam<std::tuple<Row, bool>> {};
 
 TEST_P(CodecLive, StreamsWhatTheChannelAskedFor) {
-    if (!quarnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    if (!dravnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     const auto& [row, interleaved] = GetParam();
-    quarnel::sim::SimCameraOptions options;  // user "admin", password "admin"
+    dravnel::sim::SimCameraOptions options;  // user "admin", password "admin"
     options.profile = row.profile;
     options.vistaMpeg = row.vistaMpeg;
-    options.webAuth = quarnel::sim::WebAuth::Digest;
-    options.rtspAuth = quarnel::sim::RtspServer::Auth::Digest;
-    quarnel::sim::SimCamera camera(options);
+    options.webAuth = dravnel::sim::WebAuth::Digest;
+    options.rtspAuth = dravnel::sim::RtspServer::Auth::Digest;
+    dravnel::sim::SimCamera camera(options);
     ASSERT_TRUE(camera.Start()) << camera.LastError();
     if (row.profile == DeviceProfile::ModelB) camera.Video().Set(1, 1, "res", "320x240");  // vga not free
     if (camera.VistaMpeg()) camera.VistaMpeg()->SetAlarmBits(0x05);
 
-    quarnel::test::FakeDriver driver;
-    quarnel::host::FrameAllocator allocator;
-    quarnel::host::ChannelSink sink;
+    dravnel::test::FakeDriver driver;
+    dravnel::host::FrameAllocator allocator;
+    dravnel::host::ChannelSink sink;
     AlarmRecorder alarms;
     driver.device.Port = camera.WebPort();
     driver.device.UserName = "admin";
@@ -104,8 +104,13 @@ TEST_P(CodecLive, StreamsWhatTheChannelAskedFor) {
         EXPECT_EQ(f.width, row.width);
         EXPECT_EQ(f.height, row.height);
     }
-    const auto decoded = quarnel::test::DecodeVideo(frames, row.format);
-    EXPECT_EQ(decoded.errors, "");
+    const auto decoded = dravnel::test::DecodeVideo(frames, row.format);
+    // A packet lost on the way (a full receive queue on a starved machine)
+    // costs a frame; in a raw MPEG-4 stream FFmpeg then sees the VOP times
+    // step back, so the counters go with the complaint.
+    char status[160] = {};
+    channel->DescribeStatus(status, sizeof status);
+    EXPECT_EQ(decoded.errors, "") << "channel: " << status;
     EXPECT_EQ(decoded.probe,
               std::to_string(row.width) + "," + std::to_string(row.height) + "," + std::to_string(frames.size()));
     const auto setup = camera.Rtsp().Log().WaitFor("SETUP", 0);
@@ -120,7 +125,7 @@ TEST_P(CodecLive, StreamsWhatTheChannelAskedFor) {
     EXPECT_EQ(allocator.allocated.load(), allocator.released.load());
 }
 
-std::string Values(quarnel::sim::SimCamera& camera, unsigned stream, std::initializer_list<const char*> names) {
+std::string Values(dravnel::sim::SimCamera& camera, unsigned stream, std::initializer_list<const char*> names) {
     std::string text;
     for (const char* name : names)
         text += std::string(text.empty() ? "" : " ") + name + "=" + camera.Video().Get(1, stream, name);
@@ -129,23 +134,23 @@ std::string Values(quarnel::sim::SimCamera& camera, unsigned stream, std::initia
 
 const Row kRows[] = {
     {"MjpegStandard", DeviceProfile::Standard, false, "1", 352, 288, "mjpeg", "/1/stream2",
-     [](quarnel::sim::SimCamera& c) {
+     [](dravnel::sim::SimCamera& c) {
          return Values(c, 2, {"codec", "res", "quality", "fps"});
      },
      "codec=JPEG res=CIF quality=30 fps=10"},
     // stream 1 first takes the size, so that stream 2 may have it
     {"MjpegModelB", DeviceProfile::ModelB, false, "2", 640, 480, "mjpeg", "/1/stream1",
-     [](quarnel::sim::SimCamera& c) {
+     [](dravnel::sim::SimCamera& c) {
          return Values(c, 1, {"codec", "res"}) + " " + Values(c, 2, {"en", "codec", "res", "bitrate", "fps"});
      },
      "codec=H264BP res=640x480 en=1 codec=MJPEG res=640x480 bitrate=1200 fps=10"},
     {"Mpeg4Standard", DeviceProfile::Standard, false, "1", 352, 288, "m4v", "/1/stream1",
-     [](quarnel::sim::SimCamera& c) {
+     [](dravnel::sim::SimCamera& c) {
          return Values(c, 1, {"codec", "res", "fps", "gov", "ratecontrol"});
      },
      "codec=MPEG4SP res=CIF fps=10 gov=10 ratecontrol=cbr"},
     {"VistaMpeg", DeviceProfile::Standard, true, "0", 320, 240, "m4v", "/video",
-     [](quarnel::sim::SimCamera& c) {
+     [](dravnel::sim::SimCamera& c) {
          auto& d = *c.VistaMpeg();
          return d.Get("size") + " " + d.Get("mpeg4_br") + " " + d.Get("mpeg4_fps") + " " + d.Get("mpeg4_gov");
      },

@@ -23,8 +23,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using quarnel::sim::DeviceProfile;
-using quarnel::test::WaitUntil;
+using dravnel::sim::DeviceProfile;
+using dravnel::test::WaitUntil;
 
 // Ports from a range of this process's own, so that tests run in parallel do
 // not meet on the default 3556.
@@ -33,7 +33,7 @@ uint16_t PortBase() { return static_cast<uint16_t>(20000 + (getpid() % 2000) * 8
 // The channel with the capture loop's fixed waits shortened.
 class TestChannel : public dravnel::CH264ChannelRTSP {
 public:
-    TestChannel(quarnel::test::FakeDriver& driver, quarnel::host::ChannelSink* sink)
+    TestChannel(dravnel::test::FakeDriver& driver, dravnel::host::ChannelSink* sink)
         : CH264ChannelRTSP(0, &driver, sink) {
         loopWaitMs_ = 200;
         firstPort_ = PortBase();
@@ -58,7 +58,7 @@ size_t CountEntries(const char* dir) {
 // The count once it holds still: the simulated camera's web server, in this
 // process, starts its worker threads after it reports itself running.
 size_t SettledCount(const char* dir) {
-    quarnel::test::StartRuntimeHelpers();
+    dravnel::test::StartRuntimeHelpers();
     size_t last = CountEntries(dir);
     for (int i = 0; i < 50; ++i) {
         std::this_thread::sleep_for(100ms);
@@ -75,11 +75,11 @@ size_t SettledCount(const char* dir) {
 class LiveChannel : public ::testing::Test {
 protected:
     void StartCamera(DeviceProfile profile, bool interleaved) {
-        quarnel::sim::SimCameraOptions options;  // user "admin", password "admin"
+        dravnel::sim::SimCameraOptions options;  // user "admin", password "admin"
         options.profile = profile;
-        options.webAuth = quarnel::sim::WebAuth::Digest;
-        options.rtspAuth = quarnel::sim::RtspServer::Auth::Digest;
-        camera = std::make_unique<quarnel::sim::SimCamera>(options);
+        options.webAuth = dravnel::sim::WebAuth::Digest;
+        options.rtspAuth = dravnel::sim::RtspServer::Auth::Digest;
+        camera = std::make_unique<dravnel::sim::SimCamera>(options);
         ASSERT_TRUE(camera->Start()) << camera->LastError();
         driver.device.Port = camera->WebPort();
         driver.device.UserName = "admin";
@@ -116,7 +116,7 @@ protected:
             EXPECT_EQ(f.calls, (std::vector<std::string>{"width", "height", "class", "size", "tag", "time"}));
         }
         EXPECT_LT(keys, frames.size());
-        const auto decoded = quarnel::test::DecodeH264(frames);
+        const auto decoded = dravnel::test::DecodeH264(frames);
         EXPECT_EQ(decoded.errors, "");
         EXPECT_EQ(decoded.probe, "704,576," + std::to_string(frames.size()));
         const auto setup = camera->Rtsp().Log().WaitFor("SETUP", 0);
@@ -126,10 +126,10 @@ protected:
         EXPECT_EQ(setup->transport.find("interleaved") != std::string::npos, interleaved) << setup->transport;
     }
 
-    std::unique_ptr<quarnel::sim::SimCamera> camera;
-    quarnel::test::FakeDriver driver;
-    quarnel::host::FrameAllocator allocator;
-    quarnel::host::ChannelSink sink;
+    std::unique_ptr<dravnel::sim::SimCamera> camera;
+    dravnel::test::FakeDriver driver;
+    dravnel::host::FrameAllocator allocator;
+    dravnel::host::ChannelSink sink;
     std::unique_ptr<TestChannel> channel;
 };
 
@@ -311,10 +311,10 @@ TEST_F(LiveChannel, InterleavedGarbageAndOversizedFramesAreSurvived) {
 // thread of its own, so a stop that never returns fails the test instead of
 // hanging it: the camera then falls silent and lets it end.
 TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardown) {
-    using quarnel::test::ScriptedCamera;
+    using dravnel::test::ScriptedCamera;
     ScriptedCamera rtsp([](const ScriptedCamera::Request& r) -> ScriptedCamera::Writes {
         if (r.method == "DESCRIBE")
-            return {ScriptedCamera::Reply(r, "200 OK", "Content-Type: application/sdp\r\n", quarnel::test::kCameraSdp)};
+            return {ScriptedCamera::Reply(r, "200 OK", "Content-Type: application/sdp\r\n", dravnel::test::kCameraSdp)};
         if (r.method == "SETUP") return {ScriptedCamera::Reply(r, "200 OK", "Session: 77;timeout=60\r\n")};
         return {};
     });
@@ -327,7 +327,7 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
     std::atomic<bool> streaming{true};
     platform::Thread pusher;
     pusher.Start([&] {
-        const auto frame = quarnel::test::Interleaved(0, quarnel::test::RtpPacket(1, std::string(1000, 'p')));
+        const auto frame = dravnel::test::Interleaved(0, dravnel::test::RtpPacket(1, std::string(1000, 'p')));
         const std::string bytes(frame.begin(), frame.end());
         while (streaming)
             if (rtsp.Methods().empty() || rtsp.Methods().back() == "DESCRIBE" || !rtsp.Push(bytes))
@@ -367,7 +367,7 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
 // A camera whose RTSP side fails in one way or another: each pass logs why,
 // at level 2, and the same reason again only through the throttle.
 TEST_F(LiveChannel, AChannelWithoutVideoSaysWhy) {
-    using quarnel::test::ScriptedCamera;
+    using dravnel::test::ScriptedCamera;
     const struct {
         const char* describe;
         bool play;
@@ -383,7 +383,7 @@ TEST_F(LiveChannel, AChannelWithoutVideoSaysWhy) {
         ScriptedCamera rtsp([&](const ScriptedCamera::Request& r) -> ScriptedCamera::Writes {
             if (r.method == "DESCRIBE")
                 return {ScriptedCamera::Reply(r, c.describe, "Content-Type: application/sdp\r\n",
-                                              quarnel::test::kCameraSdp)};
+                                              dravnel::test::kCameraSdp)};
             if (r.method == "SETUP" && !c.play) return {ScriptedCamera::Reply(r, "461 Unsupported Transport")};
             return {ScriptedCamera::Reply(r, "200 OK", "Session: 77;timeout=60\r\n")};
         });

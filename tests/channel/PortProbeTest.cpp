@@ -59,7 +59,7 @@ uint16_t FreeEvenPorts() {
 TEST(PortProbe, AStaleStreamMovesTheChannelToTheNextEvenPort) {
     for (const bool stale : {true, false}) {
         SCOPED_TRACE(stale ? "stale stream" : "silence");
-        quarnel::test::FakeDriver driver;  // the device at 127.0.0.1
+        dravnel::test::FakeDriver driver;  // the device at 127.0.0.1
         const uint16_t first = FreeEvenPorts();
         ASSERT_NE(first, 0);
         ProbingChannel channel(&driver, first);

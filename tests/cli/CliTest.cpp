@@ -16,7 +16,7 @@
 
 namespace {
 
-using quarnel::test::Cli;
+using dravnel::test::Cli;
 
 }  // namespace
 
@@ -133,8 +133,8 @@ TEST(Cli, PtzDrivesTheSimulatedCamera) {
 // in the output (nor its Basic form) or in the file written, and the refused
 // login ends the run with its reason and a non-zero status.
 TEST(Cli, StreamKeepsThePasswordToItselfAndSaysWhyALoginFails) {
-    using quarnel::sim::RtspServer;
-    using quarnel::sim::WebAuth;
+    using dravnel::sim::RtspServer;
+    using dravnel::sim::WebAuth;
     const std::string password = "Pw9-uniq%s";
     const struct {
         WebAuth web;
@@ -148,11 +148,11 @@ TEST(Cli, StreamKeepsThePasswordToItselfAndSaysWhyALoginFails) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.given + (c.web == WebAuth::Basic ? " Basic" : " Digest"));
-        quarnel::sim::SimCameraOptions options;
+        dravnel::sim::SimCameraOptions options;
         options.webAuth = c.web;
         options.rtspAuth = c.rtsp;
         options.password = password;
-        quarnel::sim::SimCamera camera(options);
+        dravnel::sim::SimCamera camera(options);
         ASSERT_TRUE(camera.Start()) << camera.LastError();
         const std::string out = "/tmp/quarnel-cli-login-" + std::to_string(getpid()) + ".h264";
         const auto run = Cli("stream --port " + std::to_string(camera.WebPort()) + " --user admin --password '" +

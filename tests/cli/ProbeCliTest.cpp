@@ -17,8 +17,8 @@
 
 namespace {
 
-using quarnel::test::Cli;
-using quarnel::test::CliRun;
+using dravnel::test::Cli;
+using dravnel::test::CliRun;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
@@ -41,16 +41,16 @@ protected:
 };
 
 TEST_F(ProbeCli, ASavedProbeLetsStreamRunWithoutParameters) {
-    quarnel::sim::SimCameraOptions options;
-    options.identity = quarnel::sim::IdentityProfile::Group3;
+    dravnel::sim::SimCameraOptions options;
+    options.identity = dravnel::sim::IdentityProfile::Group3;
     options.model = "QSIM-300";
     options.inputs = 2;
     options.outputs = 1;
-    options.webAuth = quarnel::sim::WebAuth::Digest;
-    options.rtspAuth = quarnel::sim::RtspServer::Auth::Digest;
+    options.webAuth = dravnel::sim::WebAuth::Digest;
+    options.rtspAuth = dravnel::sim::RtspServer::Auth::Digest;
     options.password = "s3cret";
-    options.rtspExecutable = quarnel::test::kSimRtspExecutable;
-    quarnel::sim::SimCamera camera(options);
+    options.rtspExecutable = dravnel::test::kSimRtspExecutable;
+    dravnel::sim::SimCamera camera(options);
     ASSERT_TRUE(camera.Start()) << camera.LastError();
     const std::string device = dir_ + "/cam.device";
     const std::string login = "--port " + std::to_string(camera.WebPort()) + " --user admin --password s3cret";
@@ -74,12 +74,12 @@ TEST_F(ProbeCli, ASavedProbeLetsStreamRunWithoutParameters) {
 }
 
 TEST_F(ProbeCli, FailuresEndWithOneLineThatSaysWhy) {
-    quarnel::sim::SimCameraOptions options;
-    options.webAuth = quarnel::sim::WebAuth::Basic;
-    options.rtspExecutable = quarnel::test::kSimRtspExecutable;
-    quarnel::sim::SimCamera camera(options);
+    dravnel::sim::SimCameraOptions options;
+    options.webAuth = dravnel::sim::WebAuth::Basic;
+    options.rtspExecutable = dravnel::test::kSimRtspExecutable;
+    dravnel::sim::SimCamera camera(options);
     ASSERT_TRUE(camera.Start()) << camera.LastError();
-    quarnel::sim::WebServer stranger;  // answers every page with 404
+    dravnel::sim::WebServer stranger;  // answers every page with 404
     ASSERT_TRUE(stranger.Start());
     uint16_t freePort = 0;
     {

@@ -15,7 +15,7 @@
 
 namespace {
 
-using quarnel::test::Cli;
+using dravnel::test::Cli;
 
 TEST(Soak, SixteenChannelsThroughFiftyFaultsOfEveryKind) {
     const std::filesystem::path out =

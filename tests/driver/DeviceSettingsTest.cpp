@@ -28,7 +28,7 @@ protected:
     }
 
     std::string directory = "/tmp/quarnel-settings-XXXXXX";
-    quarnel::test::FakeDriver driver;
+    dravnel::test::FakeDriver driver;
 };
 
 // A default section and the section of 10.0.0.5:80.

@@ -18,10 +18,10 @@
 #include "tests/support/OpenDriver.h"
 #include "tools/host/HostVersion.h"
 
-using quarnel::test::OpenDriver;
+using dravnel::test::OpenDriver;
 
 class HostVersions : public ::testing::Test {
-    void TearDown() override { quarnel::host::ClearHostVersion(); }
+    void TearDown() override { dravnel::host::ClearHostVersion(); }
 };
 
 // Under each host version, the opening line (level 100, with the firmware,
@@ -40,9 +40,9 @@ TEST_F(HostVersions, OpeningLineAndLevelsAdjustedToTheHostVersion) {
     for (const auto& v : versions) {
         SCOPED_TRACE(std::to_string(v.major) + "." + std::to_string(v.minor));
         if (v.major < 0)
-            quarnel::host::ClearHostVersion();
+            dravnel::host::ClearHostVersion();
         else
-            quarnel::host::SetHostVersion(static_cast<uint16_t>(v.major), static_cast<uint16_t>(v.minor));
+            dravnel::host::SetHostVersion(static_cast<uint16_t>(v.major), static_cast<uint16_t>(v.minor));
         OpenDriver d;
         d.description.model = "VX%s-%n";
         d.description.parameters = {{1, "0"}, {2, "0"}, {3, "(none)"}, {4, "1"}, {5, "x"}, {6, "2.0%d"}};
@@ -194,9 +194,9 @@ TEST(Exports, TheTenFunctionsCreateIndependentDriversAndDeleteIgnoresNull) {
     auto* b = createEx();
     ASSERT_TRUE(a && b);
     EXPECT_NE(a, b);
-    quarnel::host::DebugSink debug;
-    quarnel::host::FrameAllocator allocator;
-    quarnel::host::DeviceDescription descA, descB;
+    dravnel::host::DebugSink debug;
+    dravnel::host::FrameAllocator allocator;
+    dravnel::host::DeviceDescription descA, descB;
     descA.parameters = descB.parameters = {{1, "0"}, {2, "0"}};
     descB.channels = 2;
     ASSERT_TRUE(a->Open(&debug, &allocator, &descA));

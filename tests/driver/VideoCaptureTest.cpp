@@ -75,8 +75,8 @@ protected:
     Journal journal;
     std::atomic<bool> create{true};
     std::atomic<IHostChannelSink*> lastSink{nullptr};
-    quarnel::host::ChannelSink sink{false};
-    quarnel::host::ChannelDescription description;
+    dravnel::host::ChannelSink sink{false};
+    dravnel::host::ChannelDescription description;
 };
 
 // Indexes at or above the count are refused or empty. A start builds the

@@ -12,12 +12,12 @@
 
 namespace {
 
-using quarnel::sim::FaultInjector;
-using quarnel::sim::FaultKind;
-using quarnel::sim::FaultStep;
-using quarnel::sim::SimCamera;
-using quarnel::sim::SimCameraOptions;
-using namespace quarnel::test;
+using dravnel::sim::FaultInjector;
+using dravnel::sim::FaultKind;
+using dravnel::sim::FaultStep;
+using dravnel::sim::SimCamera;
+using dravnel::sim::SimCameraOptions;
+using namespace dravnel::test;
 
 // Sends one request on the connection and reads until its reply is whole
 // (head and an empty line; DESCRIBE replies are read to their end by the caller).

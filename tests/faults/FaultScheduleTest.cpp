@@ -10,14 +10,14 @@
 
 namespace {
 
-using quarnel::sim::CheckFaultSchedule;
-using quarnel::sim::FaultKind;
-using quarnel::sim::FaultKindName;
-using quarnel::sim::FaultSchedule;
-using quarnel::sim::FaultScheduler;
-using quarnel::sim::FaultStep;
-using quarnel::sim::ParseDurationMs;
-using quarnel::sim::ParseFaultKinds;
+using dravnel::sim::CheckFaultSchedule;
+using dravnel::sim::FaultKind;
+using dravnel::sim::FaultKindName;
+using dravnel::sim::FaultSchedule;
+using dravnel::sim::FaultScheduler;
+using dravnel::sim::FaultStep;
+using dravnel::sim::ParseDurationMs;
+using dravnel::sim::ParseFaultKinds;
 
 TEST(FaultSchedule, ReadsKindsAndDurationsAndRefusesBadWords) {
     struct Row {

@@ -21,10 +21,10 @@ using namespace std::chrono_literals;
 // Open creates the I/O object once; its inputs reach the host's callback and
 // its output the device's relay; Close stops what still runs.
 TEST(DriverIO, OpenCreatesTheIOObjectThatServesTheHostUntilClose) {
-    quarnel::sim::WebServer web;
+    dravnel::sim::WebServer web;
     ASSERT_TRUE(web.Start(0));
-    quarnel::sim::AlarmDevice alarms(web, 2, 1);
-    quarnel::test::OpenDriver d;
+    dravnel::sim::AlarmDevice alarms(web, 2, 1);
+    dravnel::test::OpenDriver d;
     d.description.port = web.Port();
     d.description.inputs = 2;
     d.description.outputs = 1;
@@ -38,7 +38,7 @@ TEST(DriverIO, OpenCreatesTheIOObjectThatServesTheHostUntilClose) {
     EXPECT_EQ(io->GetInputCount(), 2u);
     EXPECT_EQ(io->GetOutputCount(), 1u);
 
-    quarnel::host::IOCallback callback;
+    dravnel::host::IOCallback callback;
     ASSERT_TRUE(io->SetCallback(&callback));
     ASSERT_TRUE(io->StartIO());
     ASSERT_TRUE(callback.WaitForChanges(2, 5s));
@@ -46,7 +46,7 @@ TEST(DriverIO, OpenCreatesTheIOObjectThatServesTheHostUntilClose) {
     ASSERT_TRUE(callback.WaitForChanges(3, 5s));
     EXPECT_EQ(callback.Changes().back(), (std::pair<unsigned, int>{1, dravnel::kIOStateActive}));
     ASSERT_TRUE(io->ChangeOutputState(0, dravnel::kIOStateActive));
-    EXPECT_TRUE(quarnel::test::WaitUntil([&] { return alarms.Relay(0); }));
+    EXPECT_TRUE(dravnel::test::WaitUntil([&] { return alarms.Relay(0); }));
 
     d.driver->Close();  // with the I/O still running
     EXPECT_EQ(d.driver->GetCaptureIO(), nullptr);
@@ -58,13 +58,13 @@ TEST(DriverIO, OpenCreatesTheIOObjectThatServesTheHostUntilClose) {
 // user data in front of each picture. The driver's video channel hands the bits
 // to the I/O object, which reports the inputs that changed to the host.
 TEST(DriverIO, AnOlderDevicesAlarmBitsInTheVideoReachTheHostsCallback) {
-    quarnel::sim::SimCameraOptions options;
+    dravnel::sim::SimCameraOptions options;
     options.vistaMpeg = true;
-    quarnel::sim::SimCamera camera(options);
+    dravnel::sim::SimCamera camera(options);
     ASSERT_TRUE(camera.Start()) << camera.LastError();
     camera.VistaMpeg()->SetAlarmBits(0x00);
 
-    quarnel::test::OpenDriver d;
+    dravnel::test::OpenDriver d;
     d.description.port = camera.WebPort();
     d.description.codec = 2;  // MPEG-4
     d.description.inputs = 2;
@@ -74,17 +74,17 @@ TEST(DriverIO, AnOlderDevicesAlarmBitsInTheVideoReachTheHostsCallback) {
     ASSERT_TRUE(d.Open());
     dravnel::ipcapture::ICaptureIOApi* io = d.driver->GetCaptureIO();
     ASSERT_NE(io, nullptr);
-    quarnel::host::IOCallback callback;
+    dravnel::host::IOCallback callback;
     ASSERT_TRUE(io->SetCallback(&callback));
     ASSERT_TRUE(io->StartIO());
 
-    quarnel::host::ChannelSink sink;
-    quarnel::host::ChannelDescription description;
+    dravnel::host::ChannelSink sink;
+    dravnel::host::ChannelDescription description;
     description.frameInterval = 0x700A;
     ASSERT_TRUE(d.driver->GetVideoCapture()->StartChannel(0, &sink, &description));
     ASSERT_TRUE(sink.WaitForFrames(3, 30s)) << "frames: " << sink.FrameCount();
     camera.VistaMpeg()->SetAlarmBits(0x02);
-    ASSERT_TRUE(quarnel::test::WaitUntil([&] {
+    ASSERT_TRUE(dravnel::test::WaitUntil([&] {
         for (const auto& change : callback.Changes())
             if (change == std::pair<unsigned, int>{1, dravnel::kIOStateActive}) return true;
         return false;

@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 using dravnel::kIOStateActive;
 using dravnel::kIOStateInactive;
 using dravnel::kIOStateUnknown;
-using quarnel::test::WaitUntil;
+using dravnel::test::WaitUntil;
 using Changes = std::vector<std::pair<unsigned, int>>;
 
 // A device whose output requests are recorded (and fail on demand) and whose
@@ -28,7 +28,7 @@ using Changes = std::vector<std::pair<unsigned, int>>;
 // released.
 class ScriptedIO : public dravnel::CIOBase {
 public:
-    ScriptedIO(quarnel::test::FakeDriver* driver, bool monitor) : CIOBase(driver, monitor) {}
+    ScriptedIO(dravnel::test::FakeDriver* driver, bool monitor) : CIOBase(driver, monitor) {}
     ~ScriptedIO() override { StopIO(); }
 
     bool SetOutputState(unsigned index, int state) override {
@@ -88,8 +88,8 @@ private:
 };
 
 struct IOBaseTest : ::testing::Test {
-    quarnel::test::FakeDriver driver;
-    quarnel::host::IOCallback callback;
+    dravnel::test::FakeDriver driver;
+    dravnel::host::IOCallback callback;
 
     std::unique_ptr<ScriptedIO> Make(uint32_t inputs, uint32_t outputs, bool monitor = true) {
         driver.alarmInputs = inputs;
@@ -216,7 +216,7 @@ TEST_F(IOBaseTest, FailedReadingsAreReportedAndLoggedOncePerRun) {
 
 TEST_F(IOBaseTest, SetCallbackRefusesNullAndKeepsTheOldOne) {
     auto io = Make(1, 0, false);
-    quarnel::host::IOCallback other;
+    dravnel::host::IOCallback other;
     EXPECT_FALSE(io->SetCallback(nullptr));
     ASSERT_TRUE(io->StartIO());
     io->UpdateInputState(0, kIOStateActive);

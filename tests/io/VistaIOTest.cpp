@@ -24,9 +24,9 @@ namespace {
 using namespace std::chrono_literals;
 using dravnel::kIOStateActive;
 using dravnel::kIOStateInactive;
-using quarnel::sim::AlarmDevice;
-using quarnel::sim::AlarmRule;
-using quarnel::test::WaitUntil;
+using dravnel::sim::AlarmDevice;
+using dravnel::sim::AlarmRule;
+using dravnel::test::WaitUntil;
 using Changes = std::vector<std::pair<unsigned, int>>;
 using Targets = std::vector<std::string>;
 
@@ -68,10 +68,10 @@ size_t IOThreads() {
 }
 
 struct VistaIOTest : ::testing::Test {
-    quarnel::sim::WebServer web;
+    dravnel::sim::WebServer web;
     std::unique_ptr<AlarmDevice> alarms;
-    quarnel::test::FakeDriver driver;
-    quarnel::host::IOCallback callback;
+    dravnel::test::FakeDriver driver;
+    dravnel::host::IOCallback callback;
 
     void SetUp() override { ASSERT_TRUE(web.Start(0)); }
 
@@ -252,7 +252,7 @@ TEST_F(VistaIOTest, AStreamThatEndsOrStallsIsReopenedWithoutLosingOrRepeatingACh
     };
     for (const Row& row : {Row{"cut", &AlarmDevice::CutStreams}, Row{"stall", &AlarmDevice::StallStreams}}) {
         SCOPED_TRACE(row.name);
-        quarnel::host::IOCallback rowCallback;
+        dravnel::host::IOCallback rowCallback;
         web.ClearLog();
         auto io = Make("1", 1, 0, 600);
         io->SetCallback(&rowCallback);
@@ -276,7 +276,7 @@ TEST_F(VistaIOTest, StopWhileTheStreamIsReadIsPromptAndLeavesNothingOpen) {
     // A stop that waited for the device would take the whole HTTP time-out;
     // the bound below leaves a loaded machine a wide margin under it.
     auto io = Make("1", 1, 1, 60000);
-    quarnel::test::StartRuntimeHelpers();
+    dravnel::test::StartRuntimeHelpers();
     const size_t descriptors = Entries("/proc/self/fd");
     ASSERT_TRUE(io->StartIO());
     ASSERT_TRUE(callback.WaitForChanges(1, 5s));

@@ -28,7 +28,7 @@
 #endif
 #include "tests/support/WaitUntil.h"
 
-namespace quarnel::test {
+namespace dravnel::test {
 namespace {
 
 using platform::HttpApi;
@@ -366,4 +366,4 @@ INSTANTIATE_TEST_SUITE_P(Api, HttpClientTest, ::testing::Values(HttpApi::WinHttp
                          [](const ::testing::TestParamInfo<HttpApi>& info) { return std::string(Name(info.param)); });
 
 }  // namespace
-}  // namespace quarnel::test
+}  // namespace dravnel::test

@@ -8,8 +8,8 @@
 namespace {
 
 using dravnel::CameraResolution;
-using quarnel::test::ScriptedCamera;
-using quarnel::test::ScriptedPage;
+using dravnel::test::ScriptedCamera;
+using dravnel::test::ScriptedPage;
 using Pages = std::map<std::string, ScriptedPage>;
 using Strings = std::vector<std::string>;
 
@@ -71,7 +71,7 @@ TEST(CameraProperties, OptionWordsRunInByteOrderWithOneOutputProbe) {
     EXPECT_TRUE(camera.hasPtz);
     EXPECT_TRUE(camera.hasDevicePtzOptions);
 
-    quarnel::host::CapabilityRecorder recorder;
+    dravnel::host::CapabilityRecorder recorder;
     ASSERT_TRUE(camera.WriteProperties(&recorder));
     const auto properties = recorder.properties();
     ASSERT_EQ(properties.size(), 9u);
@@ -266,7 +266,7 @@ TEST(CameraProperties, PreferredFrameRate) {
         ScriptedCamera camera({});
         camera.frameRates = row.rates;
         camera.defaultFrameRate = row.preferred;
-        quarnel::host::CapabilityRecorder recorder;
+        dravnel::host::CapabilityRecorder recorder;
         ASSERT_TRUE(camera.WriteFrameRates(recorder.GetFrameRateList(1)));
         EXPECT_EQ(recorder.frameRates().size(), row.rates.size());
         EXPECT_EQ(recorder.defaultFrameRate(), row.expected ? dravnel::HostRateValue(row.expected, false) : 0u);
@@ -293,7 +293,7 @@ protected:
         camera.audioInput.isStereo = true;
     }
     ScriptedCamera camera;
-    quarnel::host::CapabilityRecorder recorder;
+    dravnel::host::CapabilityRecorder recorder;
 };
 
 TEST_F(SavedResults, InTheHostsOrder) {
@@ -350,7 +350,7 @@ TEST_F(SavedResults, FailAtTheFirstMissingPart) {
         spoilt.channelCount = camera.channelCount;
         spoilt.frameRates = camera.frameRates;
         row.spoil(spoilt);
-        quarnel::host::CapabilityRecorder empty;
+        dravnel::host::CapabilityRecorder empty;
         EXPECT_FALSE(spoilt.SaveResults(&empty));
         EXPECT_TRUE(empty.properties().empty());
     }

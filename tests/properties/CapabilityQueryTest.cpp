@@ -16,11 +16,11 @@
 namespace {
 
 using dravnel::CCapabilityQueryModule;
-using quarnel::host::CapabilityRecorder;
-using quarnel::sim::DeviceProfile;
-using quarnel::sim::IdentityProfile;
-using quarnel::sim::SimCamera;
-using quarnel::sim::SimCameraOptions;
+using dravnel::host::CapabilityRecorder;
+using dravnel::sim::DeviceProfile;
+using dravnel::sim::IdentityProfile;
+using dravnel::sim::SimCamera;
+using dravnel::sim::SimCameraOptions;
 using Outcome = CapabilityRecorder::Outcome;
 using Module = std::unique_ptr<dravnel::ipcapture::IIPCapabilityQuery>;
 
@@ -47,7 +47,7 @@ SimCameraOptions Camera(IdentityProfile identity, DeviceProfile profile, std::st
     options.identity = identity;
     options.profile = profile;
     options.model = std::move(model);
-    options.rtspExecutable = quarnel::test::kSimRtspExecutable;
+    options.rtspExecutable = dravnel::test::kSimRtspExecutable;
     return options;
 }
 
@@ -124,7 +124,7 @@ TEST(CapabilityQuery, EachSimulatedIdentityIsWhatItSays) {
 
 TEST(CapabilityQuery, FailuresCarryTheirReasonAndMessage) {
     SimCameraOptions options = Camera(IdentityProfile::Group1, DeviceProfile::Standard, "QSIM-100");
-    options.webAuth = quarnel::sim::WebAuth::Digest;
+    options.webAuth = dravnel::sim::WebAuth::Digest;
     SimCamera camera(options);
     ASSERT_TRUE(camera.Start()) << camera.LastError();
     camera.Video().Set(1, 1, "fps_list", "auto");  // no frame rate the host can take
@@ -211,10 +211,10 @@ TEST(CapabilityQuery, TerminateEndsASlowProbeAtOnceWithOneOutcome) {
     ASSERT_TRUE(camera.Start()) << camera.LastError();
     auto arrived = std::make_shared<platform::Event>(platform::Event::Mode::Auto);
     auto release = std::make_shared<platform::Event>(platform::Event::Mode::Manual);
-    camera.Web().SetPage("/config.txt", [arrived, release](const quarnel::sim::WebPageRequest&) {
+    camera.Web().SetPage("/config.txt", [arrived, release](const dravnel::sim::WebPageRequest&) {
         arrived->Set();
         release->Wait(20000);
-        quarnel::sim::WebPageReply reply;
+        dravnel::sim::WebPageReply reply;
         reply.status = 404;
         return reply;
     });

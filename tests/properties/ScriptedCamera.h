@@ -9,7 +9,7 @@
 
 #include "properties/CVistaCameraProperties.h"
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 struct ScriptedPage {
     uint32_t status = 200;
@@ -44,4 +44,4 @@ private:
     uint32_t status_ = 0;
 };
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

@@ -12,8 +12,8 @@ using dravnel::CPrepositionList;
 using dravnel::CVistaPTZComm;
 using dravnel::CXMLPrepositionReader;
 using dravnel::TSmartPtr;
-using quarnel::test::PtzCamera;
-using quarnel::test::ReadText;
+using dravnel::test::PtzCamera;
+using dravnel::test::ReadText;
 
 namespace {
 
@@ -27,7 +27,7 @@ struct Channel {
     CVistaPTZComm comm;
     CPrepositionList list;
     Channel(PtzCamera& camera, unsigned index, uint32_t capacity, TSmartPtr<CXMLPrepositionReader> storage)
-        : comm(static_cast<unsigned short>(index), &camera.driver, quarnel::test::AllCapabilities(capacity)),
+        : comm(static_cast<unsigned short>(index), &camera.driver, dravnel::test::AllCapabilities(capacity)),
           list(index) {
         list.SetComm(&comm, capacity);
         list.SetStorage(std::move(storage));
@@ -183,7 +183,7 @@ TEST(PresetList, LoadClosesGapsAndRewritesTheFile) {
 // aside and a new one made; another family's file is not written into; no
 // temporary file stays behind a save.
 TEST(PresetFile, PlacesAndBrokenFiles) {
-    quarnel::test::TempDirectory directory;
+    dravnel::test::TempDirectory directory;
     EXPECT_EQ(CXMLPrepositionReader::ResolvePath("cam.preset", "/opt/rec/"), "/opt/rec/cam.preset");
     EXPECT_EQ(CXMLPrepositionReader::ResolvePath("cam.preset", "/opt/rec"), "/opt/rec/cam.preset");
     EXPECT_EQ(CXMLPrepositionReader::ResolvePath("/var/cam.preset", "/opt/rec/"), "/var/cam.preset");

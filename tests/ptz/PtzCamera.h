@@ -16,7 +16,7 @@
 #include "tests/support/FakeDriver.h"
 #include "tests/support/WaitUntil.h"
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 // A directory removed with everything in it when the test ends.
 struct TempDirectory {
@@ -80,4 +80,4 @@ struct PtzCamera {
     bool started = false;
 };
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

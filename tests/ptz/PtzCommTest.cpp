@@ -7,7 +7,7 @@
 using dravnel::CPtzCapabilities;
 using dravnel::CPTZItem;
 using dravnel::CVistaPTZComm;
-using quarnel::test::PtzCamera;
+using dravnel::test::PtzCamera;
 
 namespace {
 
@@ -17,13 +17,13 @@ constexpr uint32_t kWaitMs = 5000;
 // what reached the camera.
 struct SentItem {
     std::vector<std::string> queries;
-    std::vector<quarnel::test::FakeDriver::Line> lines;
+    std::vector<dravnel::test::FakeDriver::Line> lines;
 };
 
 SentItem Send(PtzCamera& camera, unsigned short channel, const CPTZItem& item) {
     camera.ptz.ClearCommands();
     camera.driver.ClearLines();
-    CVistaPTZComm comm(channel, &camera.driver, quarnel::test::AllCapabilities());
+    CVistaPTZComm comm(channel, &camera.driver, dravnel::test::AllCapabilities());
     CPTZItem copy = item;
     comm.HandleWorkItem(&copy);
     return {camera.Queries(channel + 1u), camera.driver.Lines()};
@@ -119,7 +119,7 @@ TEST(VistaPTZComm, CommandTable) {
 TEST(VistaPTZComm, FailedCommandsAreLoggedThroughTheThrottle) {
     PtzCamera camera;
     ASSERT_TRUE(camera.started);
-    CVistaPTZComm comm(0, &camera.driver, quarnel::test::AllCapabilities());
+    CVistaPTZComm comm(0, &camera.driver, dravnel::test::AllCapabilities());
     for (int i = 0; i < 32; ++i) comm.SendCommand("&move=nowhere");
     const auto lines = camera.driver.LinesContaining("does not process request");
     ASSERT_EQ(lines.size(), 16u);  // 1..14, 16, 32
@@ -133,7 +133,7 @@ TEST(VistaPTZComm, FailedCommandsAreLoggedThroughTheThrottle) {
 TEST(VistaPTZComm, QueueKeepsTheNewestSixteenBehindASlowCamera) {
     PtzCamera camera;
     ASSERT_TRUE(camera.started);
-    CVistaPTZComm comm(0, &camera.driver, quarnel::test::AllCapabilities());
+    CVistaPTZComm comm(0, &camera.driver, dravnel::test::AllCapabilities());
     ASSERT_TRUE(comm.Open());
     EXPECT_EQ(comm.ThreadName(), "BaseIPPTZThread_Ch1");
     camera.ptz.Hold(true);
@@ -209,8 +209,8 @@ TEST(VistaPTZComm, PtzEnabledOnTheDevice) {
     PtzCamera camera;
     ASSERT_TRUE(camera.started);
     camera.ptz.SetPtzEnabled(2, false);
-    CVistaPTZComm first(0, &camera.driver, quarnel::test::AllCapabilities());
-    CVistaPTZComm second(1, &camera.driver, quarnel::test::AllCapabilities());
+    CVistaPTZComm first(0, &camera.driver, dravnel::test::AllCapabilities());
+    CVistaPTZComm second(1, &camera.driver, dravnel::test::AllCapabilities());
 
     for (const char* p9 : {"", "0", "2", "x"}) {
         SCOPED_TRACE(p9);

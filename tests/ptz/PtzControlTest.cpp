@@ -10,7 +10,7 @@
 
 using dravnel::CVistaPTZHandler;
 using dravnel::IIPPTZApiEx;
-using quarnel::test::PtzCamera;
+using dravnel::test::PtzCamera;
 
 namespace {
 
@@ -25,7 +25,7 @@ std::vector<std::string> SentBy(PtzCamera& camera, IIPPTZApiEx* control, const s
     calls();
     auto* comm = static_cast<dravnel::CBasePTZControl*>(control)->Comm();
     EXPECT_TRUE(comm->SendMessage("marker", dravnel::MSG_PTZ_MOVE, 0, 16, nullptr, dravnel::kPtzLeft, 0, 0));
-    EXPECT_TRUE(quarnel::test::WaitUntil([&] {
+    EXPECT_TRUE(dravnel::test::WaitUntil([&] {
         const auto q = camera.Queries();
         return !q.empty() && q.back() == marker;
     }));
@@ -178,7 +178,7 @@ TEST(PtzDriver, PresetsSurviveADriverRestart) {
         std::lock_guard<std::mutex> lock(clockMutex);
         now += ms;
     };
-    const auto open = [&](quarnel::test::OpenDriver& d) {
+    const auto open = [&](dravnel::test::OpenDriver& d) {
         d.description.port = camera.web.Port();
         d.description.channels = 1;
         d.description.parameters = {{1, "0"},
@@ -192,7 +192,7 @@ TEST(PtzDriver, PresetsSurviveADriverRestart) {
         return d.Open() && d.driver->GetPTZDriverEx() != nullptr;
     };
     {
-        quarnel::test::OpenDriver d;
+        dravnel::test::OpenDriver d;
         ASSERT_TRUE(open(d));
         IIPPTZApiEx* c = d.driver->GetPTZDriverEx()->GetPTZApiEx(0);
         ASSERT_NE(c, nullptr);
@@ -208,7 +208,7 @@ TEST(PtzDriver, PresetsSurviveADriverRestart) {
         EXPECT_EQ(c->AddPreset("Door"), dravnel::PTZ_OK);
         d.driver->Close();
     }
-    quarnel::test::OpenDriver d;
+    dravnel::test::OpenDriver d;
     ASSERT_TRUE(open(d));
     IIPPTZApiEx* c = d.driver->GetPTZDriverEx()->GetPTZApiEx(0);
     ASSERT_NE(c, nullptr);

@@ -16,7 +16,7 @@
 
 namespace {
 
-using quarnel::test::Bytes;
+using dravnel::test::Bytes;
 
 std::string DataFile(const std::string& name) {
     std::ifstream in(std::string(QUARNEL_SOURCE_DIR) + "/tests/data/" + name, std::ios::binary);
@@ -41,20 +41,20 @@ std::vector<Bytes> ReadRecording(const std::string& name) {
 // without an error into the recording's pictures, each as GStreamer's own
 // depayloader gave it (the .md5 file).
 TEST(H264Interop, ThroughTheReceiverDecodesCleanly) {
-    if (!quarnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    if (!dravnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     // name, frames, key frames, width, height
     const std::tuple<std::string, size_t, long, uint32_t, uint32_t> kRecordings[] = {{"h264_fua", 50, 2, 320, 240},
                                                                                      {"h264_slices", 40, 2, 352, 288}};
     for (const auto& [name, frameCount, keyFrames, width, height] : kRecordings) {
         SCOPED_TRACE(name);
         const auto packets = ReadRecording(name + ".rtpstream");
-        quarnel::test::Depacketizer depacketizer;
-        quarnel::test::Recorder channel;
+        dravnel::test::Depacketizer depacketizer;
+        dravnel::test::Recorder channel;
         channel.onRtpPacket = [&](dravnel::CRTPPacket* packet) { depacketizer.parser.ProcessPacket(packet); };
         dravnel::CRTPReceiver receiver(&depacketizer.driver);
         receiver.SetUser(&channel);
         ASSERT_TRUE(receiver.Start(0));
-        quarnel::test::LoopbackPeer camera;
+        dravnel::test::LoopbackPeer camera;
         for (size_t i = 0; i < packets.size(); ++i) {
             ASSERT_TRUE(camera.SendTo(receiver.GetPort(), packets[i]));
             ASSERT_TRUE(i < 8 || channel.WaitCount(i - 7));  // at most 8 in flight
@@ -69,7 +69,7 @@ TEST(H264Interop, ThroughTheReceiverDecodesCleanly) {
                                 [](const auto& f) { return f.codecTag == dravnel::kCodecTagH264Key; }),
                   keyFrames);
         for (const auto& f : frames) EXPECT_EQ(std::make_pair(f.width, f.height), std::make_pair(width, height));
-        const quarnel::test::DecodedH264 d = quarnel::test::DecodeH264(frames);
+        const dravnel::test::DecodedH264 d = dravnel::test::DecodeH264(frames);
         EXPECT_EQ(d.errors, "");
         EXPECT_EQ(d.probe, std::to_string(width) + "," + std::to_string(height) + "," + std::to_string(frameCount));
         std::string hashes;
@@ -88,7 +88,7 @@ TEST(RTCPInterop, TsharkReadsOurReportsAsWellFormed) {
     // pcap file header, big-endian: magic, version 2.4, time zone, accuracy,
     // snap length, link type
     w.U32(0xA1B2C3D4).U16(2).U16(4).U32(0).U32(0).U32(65535).U32(147);
-    for (const Bytes& packet : {quarnel::test::kReceiverReport, quarnel::test::kBye}) {
+    for (const Bytes& packet : {dravnel::test::kReceiverReport, dravnel::test::kBye}) {
         // record header: seconds, microseconds, captured and original length
         const auto size = static_cast<uint32_t>(packet.size());
         w.U32(1700000000).U32(0).U32(size).U32(size).Bytes(packet);

@@ -16,7 +16,7 @@
 
 namespace {
 
-using quarnel::test::Bytes;
+using dravnel::test::Bytes;
 
 std::vector<Bytes> ReadRecording(const std::string& name) {
     std::ifstream in(std::string(QUARNEL_SOURCE_DIR) + "/tests/data/" + name, std::ios::binary);
@@ -62,15 +62,15 @@ struct Depacketizer : dravnel::IMediaParserClient {
         }
     }
 
-    quarnel::host::FrameAllocator allocator;
-    quarnel::host::ChannelSink sink;
-    quarnel::test::FakeDriver driver;
+    dravnel::host::FrameAllocator allocator;
+    dravnel::host::ChannelSink sink;
+    dravnel::test::FakeDriver driver;
     Parser parser{&driver, "Quarnel"};
 };
 
 // Both layouts, with and without restart markers: every frame decodes.
 TEST(JpegInterop, EveryLayoutDecodesCleanly) {
-    if (!quarnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    if (!dravnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     const std::pair<const char*, std::vector<Bytes>> kStreams[] = {
         {"Q 255, tables in the stream", ReadRecording("jpeg_q255.rtpstream")},
         {"Q 50, tables from Q", AtQuality50(ReadRecording("jpeg_q50.rtpstream"))},
@@ -84,7 +84,7 @@ TEST(JpegInterop, EveryLayoutDecodesCleanly) {
         const auto frames = d.sink.Frames();
         ASSERT_EQ(frames.size(), 10u);
         EXPECT_EQ(frames[0].width, 320u);
-        const auto decoded = quarnel::test::DecodeVideo(frames, "mjpeg");
+        const auto decoded = dravnel::test::DecodeVideo(frames, "mjpeg");
         EXPECT_EQ(decoded.errors, "");
         EXPECT_EQ(decoded.probe, "320,240,10");
     }
@@ -94,7 +94,7 @@ TEST(JpegInterop, EveryLayoutDecodesCleanly) {
 // (the restart marker header left in front of the scan, no DRI), do not
 // decode: the frame of the stream above that decodes becomes one that fails.
 TEST(JpegInterop, RestartMarkersNeedTheirInterval) {
-    if (!quarnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    if (!dravnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     Depacketizer<dravnel::CJpegRTPMediaParser> d;
     d.Feed(AtQuality50(ReadRecording("jpeg_restart.rtpstream")));
     ASSERT_FALSE(d.sink.Frames().empty());
@@ -107,12 +107,12 @@ TEST(JpegInterop, RestartMarkersNeedTheirInterval) {
     const Bytes sos{0xFF, 0xDA, 0x00, 0x0C};
     const auto scan = std::search(image.begin(), image.end(), sos.begin(), sos.end()) + 14;
     image.insert(scan, restartHeader.begin(), restartHeader.end());
-    EXPECT_NE(quarnel::test::DecodeVideo(std::vector<Bytes>{image}, "mjpeg").errors, "");
+    EXPECT_NE(dravnel::test::DecodeVideo(std::vector<Bytes>{image}, "mjpeg").errors, "");
 }
 
 // An elementary stream with the headers in front of every key frame.
 TEST(Mpeg4Interop, DecodesCleanly) {
-    if (!quarnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    if (!dravnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     Depacketizer<dravnel::CMpeg4RTPMediaParser> d;
     d.Feed(ReadRecording("mpeg4.rtpstream"));
     const auto frames = d.sink.Frames();
@@ -120,7 +120,7 @@ TEST(Mpeg4Interop, DecodesCleanly) {
     size_t keyFrames = 0;
     for (const auto& f : frames) keyFrames += f.codecTag == dravnel::kCodecTagMpeg4Key;
     EXPECT_EQ(keyFrames, 3u);
-    const auto decoded = quarnel::test::DecodeVideo(frames, "m4v");
+    const auto decoded = dravnel::test::DecodeVideo(frames, "m4v");
     EXPECT_EQ(decoded.errors, "");
     EXPECT_EQ(decoded.probe, "320,240,30");
 }

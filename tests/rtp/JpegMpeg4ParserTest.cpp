@@ -13,7 +13,7 @@
 
 namespace {
 
-using quarnel::test::Bytes;
+using dravnel::test::Bytes;
 
 Bytes FromHex(const std::string& hex) {
     Bytes b;
@@ -54,9 +54,9 @@ struct Rig : dravnel::IMediaParserClient {
         return data;
     }
 
-    quarnel::host::FrameAllocator allocator;
-    quarnel::host::ChannelSink sink;
-    quarnel::test::FakeDriver driver;
+    dravnel::host::FrameAllocator allocator;
+    dravnel::host::ChannelSink sink;
+    dravnel::test::FakeDriver driver;
     Parser parser{&driver, "Quarnel"};
     uint16_t sequence = 7;
     uint32_t timeStamp = 90000;

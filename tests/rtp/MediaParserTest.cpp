@@ -103,7 +103,7 @@ TEST(StatisticsHelper, MeanOfTheLastThousand) {
     EXPECT_DOUBLE_EQ(s.Mean(), 4'000'000'000.0);
 }
 
-using quarnel::test::Bytes;
+using dravnel::test::Bytes;
 
 Bytes FromHex(const std::string& hex) {
     Bytes b;
@@ -183,7 +183,7 @@ TEST(H264Sps, ReadsThePictureSize) {
 }
 
 // The depacketizer, given packets in sequence one frame interval apart.
-struct Feed : quarnel::test::Depacketizer {
+struct Feed : dravnel::test::Depacketizer {
     Feed() {
         parser.FrameClock().SetClock([] { return kNow; });
     }

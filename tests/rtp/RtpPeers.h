@@ -19,7 +19,7 @@
 #include "tools/host/ChannelSink.h"
 #include "tools/host/FrameAllocator.h"
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -143,10 +143,10 @@ struct Depacketizer : public dravnel::IMediaParserClient {
     bool OnFrame(dravnel::ipcapture::IHostFrame* frame) override { return sink.DeliverFrame(frame); }
     std::pair<uint32_t, uint32_t> GetFrameSize() override { return {0, 0}; }
 
-    quarnel::host::FrameAllocator allocator;
-    quarnel::host::ChannelSink sink;
+    dravnel::host::FrameAllocator allocator;
+    dravnel::host::ChannelSink sink;
     FakeDriver driver;
     dravnel::CH264RTPMediaParser parser{&driver, "Quarnel"};
 };
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

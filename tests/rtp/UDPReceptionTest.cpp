@@ -22,10 +22,10 @@
 namespace {
 
 using namespace std::chrono_literals;
-using quarnel::test::Bytes;
-using quarnel::test::kSenderReport;
-using quarnel::test::Loopback;
-using quarnel::test::WaitUntil;
+using dravnel::test::Bytes;
+using dravnel::test::kSenderReport;
+using dravnel::test::Loopback;
+using dravnel::test::WaitUntil;
 
 // The first two bytes as given (V P X CC, M PT), the sequence number, time
 // stamp 1000, SSRC 11 22 33 44, then the rest.
@@ -83,8 +83,8 @@ TEST(RTPPacket, PayloadOfGoldenPackets) {
 
 class UDPReception : public ::testing::Test {
 protected:
-    quarnel::test::LoopbackPeer peer;
-    quarnel::test::Recorder user;
+    dravnel::test::LoopbackPeer peer;
+    dravnel::test::Recorder user;
 };
 
 // Datagrams reach the user, empty ones do not. A datagram longer than the
@@ -205,7 +205,7 @@ TEST_F(UDPReception, KeyFrameBurst) {
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        quarnel::test::Recorder recorder;
+        dravnel::test::Recorder recorder;
         dravnel::CManualEvent burstSent;
         std::atomic<bool> held{false};
         recorder.onPacket = [&](dravnel::IRTPClient*) {
@@ -278,7 +278,7 @@ protected:
                           static_cast<unsigned>(packet.size()));
     }
 
-    quarnel::test::RecordingLog log;
+    dravnel::test::RecordingLog log;
     dravnel::CManualEvent release;  // for a delivery made to wait
     dravnel::CRTPReceiver receiver{&log, 64 * 1024};
 };
@@ -393,7 +393,7 @@ TEST_F(RTCPHandler, ReportsAndBye) {
     for (uint16_t n : {65534, 65535, 0, 1}) handler.UpdateSequence(n);
     EXPECT_FALSE(peer.Receive(50));
     ASSERT_TRUE(peer.SendTo(handler.GetPort(), kSenderReport));
-    EXPECT_EQ(peer.Receive(2000), quarnel::test::kReceiverReport);
+    EXPECT_EQ(peer.Receive(2000), dravnel::test::kReceiverReport);
     EXPECT_FALSE(peer.Receive(50));
     Bytes withBye = kSenderReport;
     // the camera's BYE: V=2 SC=1 PT=203 length 1, SSRC 0C 0D 0E 0F
@@ -410,7 +410,7 @@ TEST_F(RTCPHandler, ReportsAndBye) {
     EXPECT_EQ(peer.Receive(2000).value_or(Bytes{}).size(), 32u);
     EXPECT_TRUE(handler.IsSynced());
     handler.Stop();
-    EXPECT_EQ(peer.Receive(2000), quarnel::test::kBye);
+    EXPECT_EQ(peer.Receive(2000), dravnel::test::kBye);
     EXPECT_FALSE(handler.IsSynced());
     EXPECT_FALSE(handler.IsRunning());
     handler.Stop();

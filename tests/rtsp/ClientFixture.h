@@ -26,7 +26,7 @@
 #include "tests/support/WaitUntil.h"
 #include "web/HUtils.h"
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 // Records what the client hands its user. Thread-safety: the client's thread
 // records under `mutex`; read the records through the waits and Count while
@@ -276,4 +276,4 @@ private:
     platform::Socket* connection_ = nullptr;
 };
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

@@ -16,7 +16,7 @@
 #endif
 
 using namespace dravnel;
-using namespace quarnel::test;
+using namespace dravnel::test;
 using Request = ScriptedCamera::Request;
 using Writes = ScriptedCamera::Writes;
 
@@ -213,7 +213,7 @@ TEST(Client, ConnectingAndStoppingNeverWaitLong) {
 #ifdef __linux__
     const pid_t starter = gettid();
     aborter.Start([&] {  // once the start waits on the connection
-        quarnel::test::WaitUntilSleepingIn(starter, quarnel::test::kPollCalls);
+        dravnel::test::WaitUntilSleepingIn(starter, dravnel::test::kPollCalls);
         abort.Set();
     });
 #else

@@ -13,8 +13,8 @@
 #include "sim/rtsp/RtspServer.h"
 
 using namespace dravnel;
-using namespace quarnel::test;
-using quarnel::sim::RtspServer;
+using namespace dravnel::test;
+using dravnel::sim::RtspServer;
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "web/HUtils.h"
 
 using namespace dravnel;
-using quarnel::test::kCameraSdp;
+using dravnel::test::kCameraSdp;
 
 namespace {
 

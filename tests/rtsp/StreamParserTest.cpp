@@ -9,7 +9,7 @@
 #include "rtsp/CRTSPStreamParser.h"
 
 using namespace dravnel;
-using namespace quarnel::test;
+using namespace dravnel::test;
 
 using Packets = std::vector<std::vector<uint8_t>>;
 

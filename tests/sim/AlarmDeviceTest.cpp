@@ -10,12 +10,12 @@
 
 namespace {
 
-using quarnel::test::SimHttpGet;
+using dravnel::test::SimHttpGet;
 
 TEST(AlarmDevice, PagesAcceptWhatADeviceAcceptsAndRefuseTheRest) {
-    quarnel::sim::WebServer web;
+    dravnel::sim::WebServer web;
     ASSERT_TRUE(web.Start(0));
-    quarnel::sim::AlarmDevice alarms(web, 2, 1);
+    dravnel::sim::AlarmDevice alarms(web, 2, 1);
     const std::string rule =
         "&event_name=A&event_out_smtp=0&event_out_ftp=0&event_out_http=0&event_out_alarm=1"
         "&event_out_audio=0&event_out_record=0";

@@ -56,7 +56,7 @@ TEST(QuarnelSim, PrintsHowToReachTheCameraAndStopsOnInterrupt) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
     EXPECT_EQ(child.ExitCode(), 0);
     EXPECT_TRUE(out.ends_with("Simulated camera stopped.\n")) << out;
-    EXPECT_TRUE(quarnel::test::PortFree(static_cast<uint16_t>(rtspPort)));
+    EXPECT_TRUE(dravnel::test::PortFree(static_cast<uint16_t>(rtspPort)));
 }
 
 TEST(QuarnelSim, BadOptionsGetAClearError) {

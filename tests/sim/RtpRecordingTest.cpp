@@ -10,7 +10,7 @@
 
 #include "sim/rtsp/RtpRecording.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 namespace {
 
 std::vector<uint8_t> ReadData(const std::string& name) {
@@ -100,4 +100,4 @@ TEST(RtpRecording, RefusesWhatIsNotARecordingAndSaysWhere) {
 }
 
 }  // namespace
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -20,15 +20,15 @@
 #include "sim/rtsp/RtspServer.h"
 #include "tests/sim/SimTestSupport.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 namespace {
 
-using quarnel::test::FfProbe;
-using quarnel::test::ReadSome;
+using dravnel::test::FfProbe;
+using dravnel::test::ReadSome;
 
 constexpr const char* kPath = "/1/stream1";
 
-RtspServer::Options TestOptions() { return {.executable = quarnel::test::kSimRtspExecutable, .channels = 1}; }
+RtspServer::Options TestOptions() { return {.executable = dravnel::test::kSimRtspExecutable, .channels = 1}; }
 
 // The status of a reply; 0 for none.
 unsigned Status(const std::string& reply) { return reply.empty() ? 0 : std::stoul(reply.substr(9, 3)); }
@@ -38,7 +38,7 @@ unsigned Status(const std::string& reply) { return reply.empty() ? 0 : std::stou
 // after one whose reply has a body (DESCRIBE's SDP).
 class RawRtsp {
 public:
-    explicit RawRtsp(uint16_t port) : socket_(quarnel::test::ConnectTo(port)) {}
+    explicit RawRtsp(uint16_t port) : socket_(dravnel::test::ConnectTo(port)) {}
 
     // Sends "<method> <url> RTSP/1.0", a CSeq line and `headers` (complete
     // lines); the reply, empty when none came within 5 s.
@@ -393,4 +393,4 @@ TEST(RtspServer, CommandsAreAnsweredWhileConnectionsAskAndAreDropped) {
 }
 
 }  // namespace
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

@@ -16,15 +16,15 @@
 #include "tests/sim/SimTestSupport.h"
 #include "tests/support/WaitUntil.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using quarnel::test::ConnectTo;
-using quarnel::test::FfProbe;
-using quarnel::test::ProcessGone;
-using quarnel::test::ThreadCount;
-using quarnel::test::WaitUntil;
+using dravnel::test::ConnectTo;
+using dravnel::test::FfProbe;
+using dravnel::test::ProcessGone;
+using dravnel::test::ThreadCount;
+using dravnel::test::WaitUntil;
 
 // The streamed picture follows the video page: ffprobe, which knows nothing
 // of the simulator, sees the size change that a set request made, with Digest
@@ -32,13 +32,13 @@ using quarnel::test::WaitUntil;
 // the ports and every setting; nothing remains once the camera is gone.
 TEST(SimCamera, ASetChangesTheStreamAndRestartsKeepPortsAndStateAndLeaveNothingBehind) {
     const size_t threads = ThreadCount();
-    const size_t descriptors = quarnel::test::DescriptorCount();
+    const size_t descriptors = dravnel::test::DescriptorCount();
     const SimCameraOptions options{.profile = DeviceProfile::ModelB,
                                    .webAuth = WebAuth::Digest,
                                    .rtspAuth = RtspServer::Auth::Digest,
                                    .user = "viewer",
                                    .password = "s3cret",
-                                   .rtspExecutable = quarnel::test::kSimRtspExecutable};
+                                   .rtspExecutable = dravnel::test::kSimRtspExecutable};
     uint16_t webPort, rtspPort;
     int child;
     {
@@ -47,7 +47,7 @@ TEST(SimCamera, ASetChangesTheStreamAndRestartsKeepPortsAndStateAndLeaveNothingB
         webPort = camera.WebPort();
         rtspPort = camera.RtspPort();
         const auto get = [&](const std::string& target) {
-            return quarnel::test::SimHttpGet(webPort, target, "viewer", "s3cret");
+            return dravnel::test::SimHttpGet(webPort, target, "viewer", "s3cret");
         };
         EXPECT_NE(webPort, camera.Web().Port());  // clients reach the pages through the gate
         // curl, a client of its own, gets in with Digest.
@@ -70,7 +70,7 @@ TEST(SimCamera, ASetChangesTheStreamAndRestartsKeepPortsAndStateAndLeaveNothingB
         EXPECT_EQ(before["width"], "1280");
         EXPECT_EQ(before["height"], "720");
         const std::string set = "/video/video.php?app=set&ch=1&strm=1&ch1_strm1_res=352x288";
-        EXPECT_EQ(quarnel::test::SimHttpGet(webPort, set).status, 401);
+        EXPECT_EQ(dravnel::test::SimHttpGet(webPort, set).status, 401);
         EXPECT_EQ(camera.Video().SetRequestCount(), 0u);
         EXPECT_EQ(get(set).body, "res=200");
         auto after = FfProbe(url);
@@ -105,9 +105,9 @@ TEST(SimCamera, ASetChangesTheStreamAndRestartsKeepPortsAndStateAndLeaveNothingB
     }
     EXPECT_TRUE(ProcessGone(child));
     EXPECT_EQ(ThreadCount(), threads);
-    EXPECT_EQ(quarnel::test::DescriptorCount(), descriptors);
-    EXPECT_TRUE(quarnel::test::PortFree(webPort)) << webPort;
-    EXPECT_TRUE(quarnel::test::PortFree(rtspPort)) << rtspPort;
+    EXPECT_EQ(dravnel::test::DescriptorCount(), descriptors);
+    EXPECT_TRUE(dravnel::test::PortFree(webPort)) << webPort;
+    EXPECT_TRUE(dravnel::test::PortFree(rtspPort)) << rtspPort;
 }
 
 // Whichever part cannot start, the camera says why and nothing runs.
@@ -116,7 +116,7 @@ TEST(SimCamera, StartFailuresSayWhyAndLeaveNothingRunning) {
     ASSERT_TRUE(taken.Create(platform::Socket::Kind::Tcp));
     ASSERT_TRUE(taken.Bind(0, htonl(INADDR_LOOPBACK)) && taken.Listen());
     const uint16_t port = taken.LocalPort();
-    const std::string sim = quarnel::test::kSimRtspExecutable;
+    const std::string sim = dravnel::test::kSimRtspExecutable;
     const std::string missing = QUARNEL_BIN_DIR "/no-such-media-process";
     const struct {
         uint16_t webPort, rtspPort;
@@ -145,7 +145,7 @@ TEST(SimCamera, StartFailuresSayWhyAndLeaveNothingRunning) {
 // Everything until end of stream, `limit` bytes, or 3 s of silence.
 std::string ReadAll(platform::Socket& socket, size_t limit = SIZE_MAX) {
     std::string text;
-    while (text.size() < limit && quarnel::test::ReadSome(socket, text, 3000) == platform::IoStatus::Ok) continue;
+    while (text.size() < limit && dravnel::test::ReadSome(socket, text, 3000) == platform::IoStatus::Ok) continue;
     return text;
 }
 
@@ -157,7 +157,7 @@ TEST(SimWebServer, AnswersWithAGivenStatusOrAnEndlessBody) {
     ASSERT_TRUE(web.Start());
     web.SetPageText("/page", std::string(1000, 'x'));
     web.SetFaults({.status = 503});
-    EXPECT_EQ(quarnel::test::SimHttpGet(web.Port(), "/page").status, 503);
+    EXPECT_EQ(dravnel::test::SimHttpGet(web.Port(), "/page").status, 503);
     web.SetFaults({.endlessBody = true});
     platform::Socket client = ConnectTo(web.Port());
     ASSERT_TRUE(client.SendAll(std::string("GET /page HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")));
@@ -212,4 +212,4 @@ TEST(TcpGate, RelaysAHalfCloseAndAMegabyteAndCloseCutsConnectionsAndLeavesNoThre
 }
 
 }  // namespace
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

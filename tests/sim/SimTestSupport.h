@@ -20,7 +20,7 @@
 #include "platform/Terminal.h"
 #include "tests/support/ThreadState.h"
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 inline constexpr const char* kSimRtspExecutable = QUARNEL_BIN_DIR "/quarnel-sim-rtsp";
 
@@ -98,4 +98,4 @@ inline std::map<std::string, std::string> FfProbe(const std::string& url, const 
     return fields;
 }
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

@@ -14,7 +14,7 @@
 #include "sim/device/VistaMpegDevice.h"
 #include "tests/sim/SimTestSupport.h"
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 namespace {
 
 // "a=1&b=2" as the web server hands a query over (already decoded).
@@ -180,13 +180,13 @@ class VideoDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(web.Start()); }
     std::string Body(const std::string& target) {
-        auto reply = quarnel::test::SimHttpGet(web.Port(), target);
+        auto reply = dravnel::test::SimHttpGet(web.Port(), target);
         EXPECT_EQ(reply.status, 200) << target;
         return reply.body;
     }
 
     WebServer web;
-    RtspServer rtsp{RtspServer::Options{.executable = quarnel::test::kSimRtspExecutable, .channels = 2}};
+    RtspServer rtsp{RtspServer::Options{.executable = dravnel::test::kSimRtspExecutable, .channels = 2}};
 };
 
 // A set over HTTP changes the stream or nothing (the settings reach the RTSP
@@ -273,9 +273,9 @@ TEST_F(VideoDeviceTest, DirectSettingsPushWhatCanBeStreamedAndThePagesOutliveThe
 }
 
 }  // namespace
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim
 
-namespace quarnel::sim {
+namespace dravnel::sim {
 namespace {
 
 // The older Vista MPEG device's page: a set applies all its values to the
@@ -302,7 +302,7 @@ TEST_F(VideoDeviceTest, VistaMpegPageSetsTheVideoStreamOrNothing) {
         "/admin/mpeg4.html?app=put",
     };
     for (const char* target : refused) {
-        const auto reply = quarnel::test::SimHttpGet(web.Port(), target);
+        const auto reply = dravnel::test::SimHttpGet(web.Port(), target);
         EXPECT_EQ(reply.status, 400) << target;
         EXPECT_EQ(reply.body, "res=400\r\n") << target;
     }
@@ -311,4 +311,4 @@ TEST_F(VideoDeviceTest, VistaMpegPageSetsTheVideoStreamOrNothing) {
 }
 
 }  // namespace
-}  // namespace quarnel::sim
+}  // namespace dravnel::sim

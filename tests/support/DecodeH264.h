@@ -14,7 +14,7 @@
 #include "platform/Terminal.h"
 #include "tools/host/ChannelSink.h"
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 struct DecodedH264 {
     std::string errors;                      // what FFmpeg reports at level "error"
@@ -27,7 +27,7 @@ inline bool HaveFfmpeg() {
            platform::RunProgram("ffprobe", {"-version"}, 10000).exitCode == 0;
 }
 
-inline DecodedH264 DecodeH264(const std::vector<quarnel::host::FrameRecord>& frames) {
+inline DecodedH264 DecodeH264(const std::vector<dravnel::host::FrameRecord>& frames) {
     const std::string path =
         (std::filesystem::temp_directory_path() / ("quarnel-decode-" + std::to_string(getpid()) + ".h264")).string();
     {
@@ -64,4 +64,4 @@ inline DecodedH264 DecodeH264(const std::vector<quarnel::host::FrameRecord>& fra
     return d;
 }
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

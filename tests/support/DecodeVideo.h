@@ -14,7 +14,7 @@
 #include "platform/Terminal.h"
 #include "tools/host/ChannelSink.h"
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 struct DecodedVideo {
     std::string errors;  // what FFmpeg reports at level "error"
@@ -45,10 +45,10 @@ inline DecodedVideo DecodeVideo(const std::vector<std::vector<uint8_t>>& frames,
     return d;
 }
 
-inline DecodedVideo DecodeVideo(const std::vector<quarnel::host::FrameRecord>& frames, const std::string& format) {
+inline DecodedVideo DecodeVideo(const std::vector<dravnel::host::FrameRecord>& frames, const std::string& format) {
     std::vector<std::vector<uint8_t>> data;
     for (const auto& f : frames) data.push_back(f.data);
     return DecodeVideo(data, format);
 }
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

@@ -18,7 +18,7 @@
 #include "quarnel/CaptureDriver.h"
 #include "web/HUtils.h"
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 class FakeDriver : public dravnel::IDriver {
 public:
@@ -116,4 +116,4 @@ private:
     std::vector<Line> lines_;
 };
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

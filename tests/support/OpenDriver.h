@@ -8,7 +8,7 @@
 #include "tools/host/DeviceDescription.h"
 #include "tools/host/FrameAllocator.h"
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 struct OpenDriver {
     host::DebugSink debug;
@@ -20,4 +20,4 @@ struct OpenDriver {
     bool Open() { return driver->Open(&debug, &allocator, &description); }
 };
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

@@ -9,7 +9,7 @@
 
 #include "quarnel/CaptureDriver.h"
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 class RecordingLog : public dravnel::IDebugMessage {
 public:
@@ -48,4 +48,4 @@ private:
     std::vector<Line> lines_;
 };
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

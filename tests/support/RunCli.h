@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 struct CliRun {
     int status;  // -1 when it did not exit normally
@@ -27,4 +27,4 @@ inline CliRun Cli(const std::string& args) {
     return run;
 }
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

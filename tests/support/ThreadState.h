@@ -26,7 +26,7 @@
 #include <sanitizer/common_interface_defs.h>
 #endif
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 // The calls a wait on sockets or events ends up in.
 inline const std::vector<long> kPollCalls{SYS_poll,     SYS_ppoll,      SYS_select,
@@ -87,4 +87,4 @@ inline void StartRuntimeHelpers() {
     StartRuntimeSymbolizer();
 }
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

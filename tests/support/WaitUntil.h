@@ -8,7 +8,7 @@
 #include <functional>
 #include <thread>
 
-namespace quarnel::test {
+namespace dravnel::test {
 
 inline bool WaitUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds limit = std::chrono::seconds(20)) {
@@ -20,4 +20,4 @@ inline bool WaitUntil(const std::function<bool()>& condition,
     return true;
 }
 
-}  // namespace quarnel::test
+}  // namespace dravnel::test

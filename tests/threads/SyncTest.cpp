@@ -53,12 +53,12 @@ TEST(Event, HoldsADescriptorOnlyOnceWaitedBesideASocket) {
     for (const bool besideSocket : {false, true}) {
         SCOPED_TRACE(besideSocket ? "beside a socket" : "events alone");
         // A wait beside a socket sleeps in poll; one on events alone, on a futex.
-        const auto& sleeping = besideSocket ? quarnel::test::kPollCalls : quarnel::test::kFutexCalls;
+        const auto& sleeping = besideSocket ? dravnel::test::kPollCalls : dravnel::test::kFutexCalls;
         for (const bool setFirst : {true, false}) {
             SCOPED_TRACE(setFirst ? "set, then wait" : "wait, then set");
             std::atomic<bool> sawWaiterAsleep = setFirst;
             std::thread setter([&] {
-                if (!setFirst) sawWaiterAsleep = quarnel::test::WaitUntilSleepingIn(waiter, sleeping);
+                if (!setFirst) sawWaiterAsleep = dravnel::test::WaitUntilSleepingIn(waiter, sleeping);
                 manual.Set();
             });
             if (setFirst) setter.join();

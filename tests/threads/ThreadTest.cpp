@@ -12,7 +12,7 @@
 
 namespace {
 
-using quarnel::test::WaitUntil;
+using dravnel::test::WaitUntil;
 
 // Ticks first when asked, then every period until stopped. A tick may stay
 // deaf to the stop event for a while, or try to stop its own thread.
@@ -38,7 +38,7 @@ public:
 TEST(BaseThread, StartsOneThreadAtATimeNeverWaitsForItselfAndWaitsOnPastItsTimeOut) {
     Ticker often(nullptr, false, 10);
     ASSERT_TRUE(often.StartThread("often"));
-    quarnel::test::RecordingLog log;
+    dravnel::test::RecordingLog log;
     Ticker t(&log, true);
     EXPECT_TRUE(t.JoinThread(0));  // never started: at once
     ASSERT_TRUE(t.StartThread("first"));

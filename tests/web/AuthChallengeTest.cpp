@@ -63,8 +63,8 @@ TEST(AuthChallenge, PreferredSchemeIsTheFirstKnownOne) {
 // The example exchange of RFC 2617 section 3.5 (user "Mufasa", password
 // "Circle Of Life"): one request after another on the same nonce.
 TEST(HttpAuthenticator, DigestOfRfc2617Example) {
-    quarnel::sim::HttpAuthenticator auth;
-    auth.Configure(quarnel::sim::WebAuth::Digest, "Mufasa", "Circle Of Life");
+    dravnel::sim::HttpAuthenticator auth;
+    auth.Configure(dravnel::sim::WebAuth::Digest, "Mufasa", "Circle Of Life");
     auth.SetRealm("testrealm@host.com");
     auth.SetFixedNonce("dcd98b7102dd2f0e8b11d0f600bfb0c093");
     const auto challenge = auth.Check("GET", "/dir/index.html", "");

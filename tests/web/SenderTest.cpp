@@ -18,7 +18,7 @@
 #include "web/HUtils.h"
 #include "web/HttpRequests.h"
 
-namespace quarnel::test {
+namespace dravnel::test {
 namespace {
 
 using dravnel::CResultDef;
@@ -184,9 +184,9 @@ TEST_P(SenderTest, CloseRequestFromAnotherThreadEndsTheRequest) {
     // a chunk has gone out before that wait (the server asks for the next one).
     const auto msClosedWhileWaiting = [&sender, chunks](bool afterAChunk, auto action) {
         std::thread closer([&sender, chunks, afterAChunk, before = chunks->load(), caller = gettid()] {
-            quarnel::test::WaitUntil([&] {
+            dravnel::test::WaitUntil([&] {
                 return (!afterAChunk || *chunks >= before + 2) &&
-                       quarnel::test::SleepsIn(caller, quarnel::test::kPollCalls);
+                       dravnel::test::SleepsIn(caller, dravnel::test::kPollCalls);
             });
             sender->CloseRequest();
         });
@@ -512,4 +512,4 @@ TEST(CHttpRequest, EscapeObject) {
 }
 
 }  // namespace
-}  // namespace quarnel::test
+}  // namespace dravnel::test

@@ -11,7 +11,7 @@
 #include "tools/cli/Options.h"
 #include "tools/cli/StreamSession.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 
@@ -92,12 +92,12 @@ int RunDemoCommand(const std::vector<std::string>& args) {
         }
     }
 
-    quarnel::sim::SimCameraOptions cameraOptions;
-    cameraOptions.webAuth = quarnel::sim::WebAuth::Digest;
-    cameraOptions.rtspAuth = quarnel::sim::RtspServer::Auth::Digest;
+    dravnel::sim::SimCameraOptions cameraOptions;
+    cameraOptions.webAuth = dravnel::sim::WebAuth::Digest;
+    cameraOptions.rtspAuth = dravnel::sim::RtspServer::Auth::Digest;
     cameraOptions.user = "admin";
     cameraOptions.password = "quarnel-demo";
-    quarnel::sim::SimCamera camera(cameraOptions);
+    dravnel::sim::SimCamera camera(cameraOptions);
     std::printf("== starting the simulated camera\n");
     if (!camera.Start()) {
         std::fprintf(stderr, "quarnel demo: the simulated camera did not start: %s\n", camera.LastError().c_str());
@@ -185,4 +185,4 @@ int RunDemoCommand(const std::vector<std::string>& args) {
     return ok ? 0 : 1;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

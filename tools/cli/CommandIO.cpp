@@ -14,7 +14,7 @@
 #include "tools/cli/HostSession.h"
 #include "tools/cli/Options.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 
@@ -207,4 +207,4 @@ int RunIOCommand(const std::vector<std::string>& args) {
     return Run(parsed);
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -7,7 +7,7 @@
 #include "tools/cli/CommandSim.h"
 #include "tools/cli/Commands.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 int LinuxOnly(const char* command) {
@@ -24,4 +24,4 @@ int RunSoakCommand(const std::vector<std::string>&) { return LinuxOnly("soak"); 
 int RunDemoCommand(const std::vector<std::string>&) { return LinuxOnly("demo"); }
 int RunPtzCommand(const std::vector<std::string>&) { return LinuxOnly("ptz"); }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -14,7 +14,7 @@
 #include "tools/host/CapabilityRecorder.h"
 #include "tools/host/HostVersion.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 
@@ -184,4 +184,4 @@ int RunProbeCommand(const std::vector<std::string>& args) {
     return 0;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -13,7 +13,7 @@
 #include "tools/cli/HostSession.h"
 #include "tools/cli/PtzScript.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 
@@ -218,4 +218,4 @@ int RunPtzCommand(const std::vector<std::string>& args) {
     return failures == 0 ? 0 : 1;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

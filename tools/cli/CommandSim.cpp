@@ -16,7 +16,7 @@
 #include "tools/cli/Options.h"
 #include "tools/cli/SimControl.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 
@@ -402,4 +402,4 @@ int RunSimCommand(const std::vector<std::string>& args) {
     return 0;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 int RunSimCommand(const std::vector<std::string>& args);
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

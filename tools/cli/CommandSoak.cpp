@@ -11,7 +11,7 @@
 #include "tools/cli/SoakRun.h"
 #include "tools/cli/TransportFile.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 
@@ -146,4 +146,4 @@ int RunSoakCommand(const std::vector<std::string>& args) {
     return result.GoalsMet() ? 0 : 1;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

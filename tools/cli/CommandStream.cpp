@@ -7,7 +7,7 @@
 #include "tools/cli/StreamSession.h"
 #include "tools/cli/TransportFile.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 
@@ -149,4 +149,4 @@ int RunStreamCommand(const std::vector<std::string>& args) {
     return allFrames ? 0 : 1;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 int RunStreamCommand(const std::vector<std::string>& args);
 int RunDemoCommand(const std::vector<std::string>& args);
@@ -13,4 +13,4 @@ int RunProbeCommand(const std::vector<std::string>& args);
 int RunPtzCommand(const std::vector<std::string>& args);
 int RunSoakCommand(const std::vector<std::string>& args);
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

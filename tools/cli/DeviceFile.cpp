@@ -4,7 +4,7 @@
 #include <iterator>
 #include <sstream>
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 
@@ -141,4 +141,4 @@ bool LoadDeviceFile(const std::string& path, DeviceOptions& device, std::string&
     return true;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -26,7 +26,7 @@
 
 #include "tools/cli/Options.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 // The file's text for these options (password left out). False when a value
 // cannot be written on one line.
@@ -38,4 +38,4 @@ bool ParseDeviceFile(std::string_view text, DeviceOptions& device, std::string& 
 bool SaveDeviceFile(const std::string& path, const DeviceOptions& device, std::string& error);
 bool LoadDeviceFile(const std::string& path, DeviceOptions& device, std::string& error);
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -3,7 +3,7 @@
 #include "platform/Process.h"
 #include "quarnel/Version.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 DriverLibrary::~DriverLibrary() = default;
 
@@ -42,4 +42,4 @@ bool DriverLibrary::Load(const std::string& path, std::string& error) {
     return error.empty();
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

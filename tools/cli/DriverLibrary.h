@@ -9,7 +9,7 @@
 #include "platform/SharedLibrary.h"
 #include "quarnel/Exports.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 class DriverLibrary {
 public:
@@ -36,4 +36,4 @@ private:
     platform::SharedLibrary library_;
 };
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

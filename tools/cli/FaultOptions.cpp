@@ -2,7 +2,7 @@
 
 #include "tools/cli/Options.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 const char* const kFaultOptionsHelp =
     "  --faults KIND,...     fire faults on a schedule; kinds: drop (end every RTSP\n"
@@ -78,4 +78,4 @@ bool CheckFaultOptions(const FaultOptions& options, std::string& error) {
     return true;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

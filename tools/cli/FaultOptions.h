@@ -9,7 +9,7 @@
 
 #include "sim/faults/FaultSchedule.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 struct FaultOptions {
     bool given = false;         // --faults was given
@@ -28,4 +28,4 @@ bool CheckFaultOptions(const FaultOptions& options, std::string& error);
 
 extern const char* const kFaultOptionsHelp;
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -2,7 +2,7 @@
 
 #include "tools/host/HostVersion.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 std::string FormatDebugLine(const host::DebugLine& line) {
     return "[" + std::to_string(line.level) + "] " + (line.nullText ? std::string("(empty)") : line.text);
@@ -91,4 +91,4 @@ void HostSession::Close() {
     driver_ = nullptr;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

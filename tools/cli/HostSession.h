@@ -16,7 +16,7 @@
 #include "tools/host/DeviceDescription.h"
 #include "tools/host/FrameAllocator.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 class HostSession {
 public:
@@ -49,4 +49,4 @@ bool ParseHostVersion(const std::string& text, uint16_t out[4]);
 // "[level] text" as the CLI prints diagnostic lines.
 std::string FormatDebugLine(const host::DebugLine& line);
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

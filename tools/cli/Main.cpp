@@ -12,7 +12,7 @@
 #include "tools/cli/HostSession.h"
 #include "tools/cli/Options.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 
@@ -107,6 +107,6 @@ int Main(int argc, char** argv) {
     return 2;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli
 
-int main(int argc, char** argv) { return quarnel::cli::Main(argc, argv); }
+int main(int argc, char** argv) { return dravnel::cli::Main(argc, argv); }

@@ -2,7 +2,7 @@
 
 #include "tools/cli/DeviceFile.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 bool ParseUnsigned(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 10) return false;
@@ -123,4 +123,4 @@ bool ParseDeviceOptions(const std::vector<std::string>& args, DeviceOptions& opt
     return true;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 struct DeviceOptions {
     std::string address = "127.0.0.1";
@@ -34,4 +34,4 @@ const char* DeviceOptionsHelp();
 // Strict unsigned decimal.
 bool ParseUnsigned(const std::string& text, uint32_t& value);
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 
@@ -200,4 +200,4 @@ DeviceOptions DeviceOf(const ProbeReport& r, const DeviceOptions& base) {
     return device;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

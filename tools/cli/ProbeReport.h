@@ -14,7 +14,7 @@
 #include "tools/cli/Options.h"
 #include "tools/host/CapabilityRecorder.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 struct ProbeReport {
     struct Size {
@@ -56,4 +56,4 @@ std::string FormatReportJson(const ProbeReport& report);
 // counts, the device name as model, and the driver parameters.
 DeviceOptions DeviceOf(const ProbeReport& report, const DeviceOptions& base);
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -4,7 +4,7 @@
 
 #include "tools/cli/Options.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 
@@ -128,4 +128,4 @@ bool ParsePtzScript(const std::vector<std::string>& words, PtzScript& script, st
     return true;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

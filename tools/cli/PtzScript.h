@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 struct PtzStep {
     enum class Kind { Move, Zoom, Focus, Iris, Stop, PresetAdd, PresetGo, PresetDelete, PresetList, Info };
@@ -35,4 +35,4 @@ bool ParsePtzScript(const std::vector<std::string>& words, PtzScript& script, st
 // "PTZ_OK", "PTZ_E_FAIL", ... or the number.
 std::string PtzResultName(int result);
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -5,7 +5,7 @@
 
 #include "tools/cli/Options.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 const char* SimControlHelp() {
     return "Type a line and Enter to change the camera while it runs:\n"
@@ -49,4 +49,4 @@ std::string ApplySimControl(sim::AlarmDevice& alarms, const std::string& line) {
     return "unknown command '" + line + "' (type help)";
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

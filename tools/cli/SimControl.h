@@ -12,11 +12,11 @@
 
 #include "sim/device/AlarmDevice.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 // Applies one line; what to print back (an error says why), empty for a blank line.
 std::string ApplySimControl(sim::AlarmDevice& alarms, const std::string& line);
 
 const char* SimControlHelp();
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -17,7 +17,7 @@
 #include "tools/cli/TransportFile.h"
 #include "tools/host/ChannelSink.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 
@@ -383,4 +383,4 @@ void PrintSoakReport(const SoakResult& result, FILE* out) {
     std::fprintf(out, "soak %s\n", result.GoalsMet() ? "passed" : "FAILED");
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -22,7 +22,7 @@
 #include "platform/ProcessStats.h"
 #include "tools/cli/FaultOptions.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 struct SoakSettings {
     uint32_t channels = 16;
@@ -79,4 +79,4 @@ SoakResult RunSoak(const SoakSettings& settings, FILE* out);
 // The report printed at the end.
 void PrintSoakReport(const SoakResult& result, FILE* out);
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -2,7 +2,7 @@
 
 #include "platform/Terminal.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 void StatusBoard::Start(size_t lines) {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -48,4 +48,4 @@ void StatusBoard::Update(const std::vector<std::string>& lines, bool print) {
     std::fflush(out_);
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

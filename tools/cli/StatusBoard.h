@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 class StatusBoard {
 public:
@@ -32,4 +32,4 @@ private:
     size_t lines_ = 0;
 };
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -10,7 +10,7 @@
 #include "tools/cli/TransportFile.h"
 #include "tools/host/ChannelSink.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 std::string ChannelOutputPath(const std::string& out, unsigned index, bool several) {
     if (!several) return out;
@@ -158,4 +158,4 @@ StreamResult RunStream(const StreamSettings& settings, FILE* out) {
     return result;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

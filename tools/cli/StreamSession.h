@@ -14,7 +14,7 @@
 #include "tools/cli/StreamSink.h"
 #include "tools/host/DebugSink.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 struct StreamSettings {
     DeviceOptions device;
@@ -63,4 +63,4 @@ std::string NoVideoReason(const std::vector<host::DebugLine>& diagnostics, unsig
 //  kernel drops 0, sequence gaps 0"
 std::string FormatChannelLine(const ChannelResult& channel, const char* state, double fps, double kbps);
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

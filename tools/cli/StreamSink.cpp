@@ -5,7 +5,7 @@
 #include "quarnel/Types.h"
 #include "tools/host/FrameAllocator.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 StreamSink::~StreamSink() { Close(); }
 
@@ -68,4 +68,4 @@ StreamFigures StreamSink::Snapshot() const {
     return figures_;
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

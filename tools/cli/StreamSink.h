@@ -12,7 +12,7 @@
 
 #include "quarnel/HostObjects.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 struct StreamFigures {
     uint64_t frames = 0;
@@ -46,4 +46,4 @@ private:
     StreamFigures figures_;
 };
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

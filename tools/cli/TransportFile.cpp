@@ -7,7 +7,7 @@
 
 #include "platform/Process.h"
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 namespace {
 std::string XmlEscape(const std::string& text) {
@@ -89,4 +89,4 @@ void TransportFile::Restore() {
     previous_.reset();
 }
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-namespace quarnel::cli {
+namespace dravnel::cli {
 
 class TransportFile {
 public:
@@ -32,4 +32,4 @@ private:
     bool applied_ = false;
 };
 
-}  // namespace quarnel::cli
+}  // namespace dravnel::cli

@@ -1,6 +1,6 @@
 #include "tools/host/CapabilityRecorder.h"
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 class CapabilityRecorder::TextField : public dravnel::ipcapture::IHostTextField {
 public:
@@ -197,4 +197,4 @@ uint32_t CapabilityRecorder::defaultFrameRate() const {
     return frameRateList_->defaultRate;
 }
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

@@ -15,7 +15,7 @@
 
 #include "quarnel/CapabilityQuery.h"
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 struct PropertyRecord {
     uint32_t id = 0;
@@ -88,4 +88,4 @@ private:
     std::unique_ptr<FrameRateList> frameRateList_;
 };
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

@@ -4,7 +4,7 @@
 
 #include "tools/host/FrameAllocator.h"
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 bool ChannelSink::DeliverFrame(dravnel::ipcapture::IHostFrame* frame) {
     if (!frame) return false;
@@ -69,4 +69,4 @@ void ChannelSink::SetListener(std::function<void(const FrameRecord&, const uint8
     listener_ = std::move(listener);
 }
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

@@ -16,7 +16,7 @@
 
 #include "quarnel/HostObjects.h"
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 struct FrameRecord {
     uint32_t allocationTag = 0;
@@ -82,4 +82,4 @@ private:
     bool WantsSecondaryStream() override { return secondary; }
 };
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

@@ -1,6 +1,6 @@
 #include "tools/host/DebugSink.h"
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 void DebugSink::OnDebugInfo(const dravnel::CDebugInfoIf* info) {
     if (!info) return;
@@ -55,4 +55,4 @@ void DebugSink::SetListener(std::function<void(const DebugLine&)> listener) {
     listener_ = std::move(listener);
 }
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

@@ -12,7 +12,7 @@
 
 #include "quarnel/HostObjects.h"
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 struct DebugLine {
     int level = 0;
@@ -42,4 +42,4 @@ private:
     std::function<void(const DebugLine&)> listener_;
 };
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

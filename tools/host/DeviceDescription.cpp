@@ -1,10 +1,10 @@
 #include "tools/host/DeviceDescription.h"
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 const char* DeviceDescription::GetParameter(int n) {
     auto it = parameters.find(n);
     return it == parameters.end() ? nullptr : it->second.c_str();
 }
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

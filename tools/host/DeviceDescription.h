@@ -10,7 +10,7 @@
 
 #include "quarnel/HostObjects.h"
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 class DeviceDescription : public dravnel::ipcapture::IHostDeviceDescription,
                           private dravnel::ipcapture::IHostConnectionRecord,
@@ -44,4 +44,4 @@ private:
     uint32_t GetAlarmOutputCount() override { return outputs; }
 };
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

@@ -1,6 +1,6 @@
 #include "tools/host/FrameAllocator.h"
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 HostFrame::HostFrame(uint32_t tag, uint32_t cap, std::string name)
     : allocationTag(tag), capacity(cap), streamName(std::move(name)), buffer(cap) {}
@@ -26,4 +26,4 @@ void FrameAllocator::ReleaseFrame(dravnel::ipcapture::IHostFrame* frame) {
     delete frame;
 }
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

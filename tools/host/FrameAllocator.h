@@ -11,7 +11,7 @@
 
 #include "quarnel/HostObjects.h"
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 class HostFrame : public dravnel::ipcapture::IHostFrame {
 public:
@@ -67,4 +67,4 @@ public:
     std::atomic<uint64_t> released{0};
 };
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

@@ -9,7 +9,7 @@ std::atomic<bool> known{false};
 std::atomic<uint64_t> packed{0};
 }  // namespace
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 void SetHostVersion(uint16_t major, uint16_t minor, uint16_t build, uint16_t revision) {
     packed = static_cast<uint64_t>(major) << 48 | static_cast<uint64_t>(minor) << 32 |
@@ -19,7 +19,7 @@ void SetHostVersion(uint16_t major, uint16_t minor, uint16_t build, uint16_t rev
 
 void ClearHostVersion() { known = false; }
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host
 
 // Exported from the host executable so that the driver finds it with dlsym.
 extern "C" QUARNEL_HOST_EXPORT int QuarnelHostProductVersion(uint16_t version[4]) {

@@ -5,11 +5,11 @@
 
 #include <cstdint>
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 // The version the exported QuarnelHostProductVersion reports; `known` false
 // makes it report nothing, so the driver falls back to its default.
 void SetHostVersion(uint16_t major, uint16_t minor, uint16_t build = 0, uint16_t revision = 0);
 void ClearHostVersion();
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

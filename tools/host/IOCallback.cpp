@@ -1,6 +1,6 @@
 #include "tools/host/IOCallback.h"
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 void IOCallback::OnInputStateChanged(unsigned index, int state) {
     {
@@ -33,4 +33,4 @@ bool IOCallback::WaitForChanges(size_t count, std::chrono::milliseconds timeout)
     return changed_.wait_for(guard, timeout, [&] { return changes_.size() >= count; });
 }
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

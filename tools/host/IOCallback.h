@@ -11,7 +11,7 @@
 
 #include "quarnel/HostObjects.h"
 
-namespace quarnel::host {
+namespace dravnel::host {
 
 class IOCallback : public dravnel::ipcapture::ICaptureIOCallback {
 public:
@@ -29,4 +29,4 @@ private:
     size_t failures_ = 0;
 };
 
-}  // namespace quarnel::host
+}  // namespace dravnel::host

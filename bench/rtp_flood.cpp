@@ -127,15 +127,17 @@ int main(int argc, char** argv) {
     const uint64_t after = Rss();
 
     const uint64_t bound = dravnel::CRTPReceiver::kDefaultQueueLimit + dravnel::CRTPMediaParser::kMaxFrameBytes;
-    std::printf("flood            %.1f s into port %u: %llu packets of %zu bytes sent (%.0f/s, %.0f MB), %llu refused\n",
-                floodSeconds, port, static_cast<unsigned long long>(sent), packet.size(), sent / floodSeconds,
-                Mb(sent * packet.size()), static_cast<unsigned long long>(failed));
+    std::printf(
+        "flood            %.1f s into port %u: %llu packets of %zu bytes sent (%.0f/s, %.0f MB), %llu refused\n",
+        floodSeconds, port, static_cast<unsigned long long>(sent), packet.size(), sent / floodSeconds,
+        Mb(sent * packet.size()), static_cast<unsigned long long>(failed));
     std::printf("RSS              before %.1f MB, peak %.1f MB (+%.1f MB), after %.1f MB (+%.1f MB)\n", Mb(before),
                 Mb(peak), Mb(peak - before), Mb(after), Mb(after > before ? after - before : 0));
-    std::printf("receiver bound   %.1f MB (packet queue %.0f MB + frame assembly %.0f MB; the socket buffer, "
-                "%.0f MB asked, is the kernel's): peak growth %s it\n",
-                Mb(bound), Mb(dravnel::CRTPReceiver::kDefaultQueueLimit), Mb(dravnel::CRTPMediaParser::kMaxFrameBytes),
-                Mb(dravnel::CRTPReceiver::kSocketBuffer), peak - before <= bound ? "within" : "ABOVE");
+    std::printf(
+        "receiver bound   %.1f MB (packet queue %.0f MB + frame assembly %.0f MB; the socket buffer, "
+        "%.0f MB asked, is the kernel's): peak growth %s it\n",
+        Mb(bound), Mb(dravnel::CRTPReceiver::kDefaultQueueLimit), Mb(dravnel::CRTPMediaParser::kMaxFrameBytes),
+        Mb(dravnel::CRTPReceiver::kSocketBuffer), peak - before <= bound ? "within" : "ABOVE");
     std::printf("frames           %zu during the flood; after it: %s (10 frames in %.1f s)\n", framesDuring,
                 resumed ? "resumed" : "NOT RESUMED within 60 s", resumeSeconds);
     std::printf("driver lines     %zu \"Frame buffer overflow\", %zu in all\n",

@@ -51,7 +51,7 @@ void CH264RTPMediaParser::Reset() {
 }
 
 void CH264RTPMediaParser::ClearFrame() {
-    frame_.clear();
+    ClearFrameBuffer();
     headOnly_ = true;
 }
 
@@ -67,6 +67,7 @@ void CH264RTPMediaParser::SetCodecConfig(const CodecConfig* config) {
 void CH264RTPMediaParser::ProcessPacket(CRTPPacket* packet) {
     if (!packet) return;
     if (!IsInSequence(packet)) Reset();  // the partial frame is lost; this packet still counts
+    ReserveFor(*packet);
     const bool ok = HandlePayload(packet->payload);
     if (ok && !frame_.empty() && frameComplete_ && packet->marker) {
         clock_.Convert(packet->timeStamp);

@@ -10,16 +10,17 @@ CJpegRTPMediaParser::CJpegRTPMediaParser(IDriver* driver, std::string streamName
 void CJpegRTPMediaParser::Reset() {
     waitingForFirstFragment_ = true;
     width_ = height_ = 0;
-    frame_.clear();
+    ClearFrameBuffer();
 }
 
 void CJpegRTPMediaParser::ProcessPacket(CRTPPacket* packet) {
     if (!packet) return;
     if (!IsInSequence(packet)) Reset();  // the rest of the broken frame is lost; this packet still counts
+    ReserveFor(*packet);
     if (HandlePayload(packet->payload) && packet->marker) {
         clock_.Convert(packet->timeStamp);
         Deliver();
-        frame_.clear();
+        ClearFrameBuffer();
     }
 }
 

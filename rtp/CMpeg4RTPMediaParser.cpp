@@ -46,12 +46,13 @@ void CMpeg4RTPMediaParser::Reset() {
     waitingForKeyFrame_ = true;
     keyFrame_ = false;
     width_ = height_ = 0;
-    frame_.clear();
+    ClearFrameBuffer();
 }
 
 void CMpeg4RTPMediaParser::ProcessPacket(CRTPPacket* packet) {
     if (!packet) return;
     if (!IsInSequence(packet)) Reset();  // the partial frame is lost; this packet still counts
+    ReserveFor(*packet);
     const std::span<const uint8_t> p = packet->payload;
     const size_t length = p.size();
 
@@ -80,12 +81,12 @@ void CMpeg4RTPMediaParser::ProcessPacket(CRTPPacket* packet) {
     if (packet->marker && !frame_.empty()) {
         clock_.Convert(packet->timeStamp);
         Deliver();
-        frame_.clear();
+        ClearFrameBuffer();
     }
 }
 
 void CMpeg4RTPMediaParser::StartFrame(std::span<const uint8_t> p, size_t vop) {
-    frame_.clear();
+    ClearFrameBuffer();
     const uint8_t codingType = p[vop + 4] >> 6;  // 0 I, 1 P, 2 B, 3 S
     if (codingType != 0) {
         keyFrame_ = false;

@@ -1,5 +1,6 @@
 #include "rtp/CRTPMediaParser.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace dravnel {
@@ -22,6 +23,28 @@ bool CRTPMediaParser::CheckBufferSize() {
                               device ? unsigned{device->Port} : 0u);
     }
     return false;
+}
+
+void CRTPMediaParser::ReserveFor(const CRTPPacket& packet) {
+    const size_t need = frame_.size() + packet.payload.size() + codecConfig_.sps.size() + codecConfig_.pps.size() +
+                        codecConfig_.config.size() + 64;
+    if (need <= frame_.capacity()) return;
+    // One interleaved packet at most past the limit, where CheckBufferSize stops it.
+    constexpr size_t kCeiling = kMaxFrameBytes + 0x10000 + 0x1000;
+    frame_.reserve(std::max(need, std::min(2 * frame_.capacity(), kCeiling)));
+}
+
+void CRTPMediaParser::ClearFrameBuffer() {
+    windowLargest_ = std::max(windowLargest_, frame_.size());
+    frame_.clear();
+    if (++windowFrames_ < kCapacityWindow) return;
+    if (frame_.capacity() > std::max(2 * windowLargest_, kKeptCapacity)) {
+        std::vector<uint8_t> fitting;
+        fitting.reserve(windowLargest_);
+        frame_.swap(fitting);
+    }
+    windowFrames_ = 0;
+    windowLargest_ = 0;
 }
 
 bool CRTPMediaParser::IsInSequence(const CRTPPacket* packet) {

@@ -26,6 +26,10 @@ class CRTPMediaParser {
 public:
     // Frames above this size are dropped.
     static constexpr size_t kMaxFrameBytes = 0xA00000;
+    // Frames over which the frame buffer's storage is reviewed, and the
+    // storage it always may keep (see ClearFrameBuffer).
+    static constexpr size_t kCapacityWindow = 64;
+    static constexpr size_t kKeptCapacity = 1 << 20;
 
     // `driver` (borrowed) gives the host context, the device for messages and
     // the log; `streamName` is handed to the host with every frame.
@@ -41,6 +45,8 @@ public:
 
     // False (and logged) when the frame buffer holds more than kMaxFrameBytes.
     bool CheckBufferSize();
+    // Bytes the frame buffer has reserved.
+    size_t FrameCapacity() const { return frame_.capacity(); }
     // The first packet, and every packet numbered one above the previous one
     // (modulo 65536), is in sequence; nothing is reordered. A packet out of
     // sequence is counted and told to the client.
@@ -69,18 +75,29 @@ protected:
     // A host frame of the frame buffer's size holding a copy of it; null when
     // the host gives no frame or no buffer (`noBuffer` tells the latter).
     HostFramePtr CopyToHostFrame(ipcapture::IHostFrameAllocator* host, uint32_t codecTag, bool& noBuffer);
+    // Makes room in the frame buffer for the packet and what a parser adds
+    // around it (start codes, parameter sets, delimiter), growing it
+    // geometrically but not far past kMaxFrameBytes.
+    void ReserveFor(const CRTPPacket& packet);
+    // Empties the frame buffer. Its storage is kept from frame to frame, but
+    // once in kCapacityWindow frames what exceeds twice the window's largest
+    // frame (and kKeptCapacity) is given back: a burst of huge or runaway
+    // frames must not stay with the channel for good.
+    void ClearFrameBuffer();
 
     IDriver* driver_;
     std::string streamName_;
     IMediaParserClient* client_ = nullptr;
     CTimeStampConverter clock_;
-    std::vector<uint8_t> frame_;  // keeps its capacity from frame to frame
+    std::vector<uint8_t> frame_;  // emptied by ClearFrameBuffer, which keeps its storage
     CodecConfig codecConfig_;
 
 private:
     uint16_t lastSequence_ = 0;
     bool firstPacket_ = true;
     uint64_t sequenceGaps_ = 0;
+    size_t windowFrames_ = 0;
+    size_t windowLargest_ = 0;
 };
 
 }  // namespace dravnel

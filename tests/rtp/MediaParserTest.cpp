@@ -3,6 +3,8 @@
 // with frames going to the recording host objects.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <optional>
 #include <string>
 #include <tuple>
@@ -349,12 +351,18 @@ TEST_F(H264Parser, FragmentedSliceStart) {
                                                Cat({kStart, kPSlice, kStart, {0x41, 0x22, 0x05, 0x06}, kTrailer})}));
 }
 
+// The runaway frame is dropped with one line; its buffer never grows much
+// past the limit, and does not stay that large once ordinary frames follow.
 TEST_F(H264Parser, OversizedFrameIsLoggedOnceAndDropped) {
     SendFrame({kSps, kPps, kIdr});
     const Bytes fragment = Cat({{0x7C, 0x01}, Bytes(59998, 0x5A)});  // FU-A, neither start nor end
     Send(kPStart);
     const size_t packets = dravnel::CRTPMediaParser::kMaxFrameBytes / (fragment.size() - 2) + 20;
-    for (size_t i = 0; i < packets; ++i) Send(fragment);
+    size_t largest = 0;
+    for (size_t i = 0; i < packets; ++i) {
+        Send(fragment);
+        largest = std::max(largest, parser.FrameCapacity());
+    }
     Send(kPEnd, true);
     EXPECT_EQ(sink.Frames().size(), 1u);
     const auto lines = driver.Lines();
@@ -363,6 +371,13 @@ TEST_F(H264Parser, OversizedFrameIsLoggedOnceAndDropped) {
     EXPECT_EQ(lines[0].text,
               "dravnel::CRTPMediaParser::CheckBufferSize: Frame buffer overflow detected, device 127.0.0.1:80");
     EXPECT_TRUE(parser.WaitingForKeyFrame());
+    EXPECT_LT(largest, dravnel::CRTPMediaParser::kMaxFrameBytes + 0x20000);
+
+    // By the end of the window after the runaway frame's.
+    constexpr size_t kFrames = 2 * dravnel::CRTPMediaParser::kCapacityWindow;
+    for (size_t i = 0; i < kFrames; ++i) SendFrame({kSps, kPps, kIdr});
+    EXPECT_EQ(sink.Frames().size(), kFrames + 1);
+    EXPECT_LE(parser.FrameCapacity(), dravnel::CRTPMediaParser::kKeptCapacity);
 }
 
 }  // namespace

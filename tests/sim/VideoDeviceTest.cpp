@@ -130,6 +130,15 @@ TEST(VideoSettings, BadValuesAreRefusedAndChangeNothing) {
     }
 }
 
+// A get names one channel of the device and, if any, one stream of it.
+TEST(VideoSettings, GetsOfNoChannelOrStreamAreRefused) {
+    VideoSettings modelB(DeviceProfile::ModelB, 2, false);
+    EXPECT_EQ(Get(modelB, "ch=2").find("ch1_"), std::string::npos);
+    EXPECT_NE(Get(modelB, "ch=2").find("&ch2_strm2_en=1&"), std::string::npos);
+    for (const char* bad : {"", "ch=0", "ch=3", "ch=1x", "ch=1&strm=0", "ch=1&strm=3", "ch=1&strm=one"})
+        EXPECT_EQ(Get(modelB, bad), "res=400") << bad;
+}
+
 class VideoDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(web.Start()); }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -50,23 +49,27 @@ public:
     using CCommonChannelRTSP::PrepareStream;
 };
 
-size_t CountEntries(const char* dir) {
-    return static_cast<size_t>(
-        std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()));
-}
-
 // The count once it holds still: the simulated camera's web server, in this
 // process, starts its worker threads after it reports itself running.
 size_t SettledCount(const char* dir) {
     dravnel::test::StartRuntimeHelpers();
-    size_t last = CountEntries(dir);
+    size_t last = dravnel::test::CountEntries(dir);
     for (int i = 0; i < 50; ++i) {
         std::this_thread::sleep_for(100ms);
-        const size_t now = CountEntries(dir);
+        const size_t now = dravnel::test::CountEntries(dir);
         if (now == last) break;
         last = now;
     }
     return last;
+}
+
+// The simulated camera's web side shares this process: its end of each
+// connection closes once it sees ours gone, so both counts settle.
+void ExpectBackTo(size_t threads, size_t descriptors) {
+    EXPECT_TRUE(WaitUntil([&] { return dravnel::test::ThreadCount() == threads; }, 5s))
+        << dravnel::test::ThreadCount() << " threads, " << threads << " before";
+    EXPECT_TRUE(WaitUntil([&] { return dravnel::test::DescriptorCount() == descriptors; }, 5s))
+        << dravnel::test::DescriptorCount() << " descriptors, " << descriptors << " before";
 }
 
 // A camera that wants Digest on its web pages and on RTSP, and an H.264
@@ -152,7 +155,7 @@ TEST_F(LiveChannel, UdpStreamDecodesSurvivesSilenceAndStopsWithoutLeaks) {
     EXPECT_TRUE(channel->IsCameraOnline());
     EXPECT_EQ(channel->RtpPort(), PortBase() + 2);
     EXPECT_EQ(channel->RtcpPort(), PortBase() + 3);
-    EXPECT_GT(CountEntries("/proc/self/task"), threads);
+    EXPECT_GT(dravnel::test::ThreadCount(), threads);
     ExpectCleanFramesAndSetup("/1/stream1", false);
 
     // Half the stream time-out of silence (1.5 s) ends streaming and makes
@@ -181,12 +184,7 @@ TEST_F(LiveChannel, UdpStreamDecodesSurvivesSilenceAndStopsWithoutLeaks) {
     EXPECT_TRUE(camera->Rtsp().Log().WaitFor("TEARDOWN", 3000));
     channel.reset();
     EXPECT_EQ(allocator.allocated.load(), allocator.released.load());
-    // The simulated camera's web side shares this process: its end of each
-    // connection closes once it sees ours gone, so both counts settle.
-    EXPECT_TRUE(WaitUntil([&] { return CountEntries("/proc/self/task") == threads; }, 5s))
-        << CountEntries("/proc/self/task") << " threads, " << threads << " before";
-    EXPECT_TRUE(WaitUntil([&] { return CountEntries("/proc/self/fd") == descriptors; }, 5s))
-        << CountEntries("/proc/self/fd") << " descriptors, " << descriptors << " before";
+    ExpectBackTo(threads, descriptors);
 }
 
 // Resident memory tells what a process holds, except under AddressSanitizer,
@@ -358,10 +356,7 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
     EXPECT_TRUE(rtsp.WaitFor("TEARDOWN", 1, 3000));
     EXPECT_EQ(driver.CountContaining("will be terminated"), 0u);
     channel.reset();
-    EXPECT_TRUE(WaitUntil([&] { return CountEntries("/proc/self/task") == threads; }, 5s))
-        << CountEntries("/proc/self/task") << " threads, " << threads << " before";
-    EXPECT_TRUE(WaitUntil([&] { return CountEntries("/proc/self/fd") == descriptors; }, 5s))
-        << CountEntries("/proc/self/fd") << " descriptors, " << descriptors << " before";
+    ExpectBackTo(threads, descriptors);
 }
 
 // A camera whose RTSP side fails in one way or another: each pass logs why,

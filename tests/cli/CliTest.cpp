@@ -14,46 +14,45 @@
 #include "sim/device/SimCamera.h"
 #include "tests/support/RunCli.h"
 
-namespace {
-
 using dravnel::test::Cli;
 
-}  // namespace
-
-TEST(Cli, OpenPrintsTheOpeningLineAtLevel3UnderTheDefaultHostVersion) {
-    auto run = Cli("open --address 10.0.0.5 --model 'VX 100%s' --param 2=0 --param 6=1.0.3");
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("[3] DRIVER IS OPENED (name: Quarnel, device model: VX 100%s, FW: 1.0.3, address: "
-                              "10.0.0.5:80)"),
-              std::string::npos)
-        << run.output;
+// The opening line at the level the host version gives it: 3 by default.
+TEST(Cli, OpenPrintsTheOpeningLineAtTheHostVersionsLevel) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"open --address 10.0.0.5 --model 'VX 100%s' --param 2=0 --param 6=1.0.3",
+         "[3] DRIVER IS OPENED (name: Quarnel, device model: VX 100%s, FW: 1.0.3, address: 10.0.0.5:80)"},
+        {"open --model M --param 2=0 --host-version 6.3", "[100] DRIVER IS OPENED"},
+    };
+    for (const auto& [args, line] : cases) {
+        auto run = Cli(args);
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find(line), std::string::npos) << run.output;
+    }
 }
 
-TEST(Cli, HostVersionChangesTheLevel) {
-    auto run = Cli("open --model M --param 2=0 --host-version 6.3");
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("[100] DRIVER IS OPENED"), std::string::npos) << run.output;
-}
-
+// Status 2 for a bad command line, 1 for a failure, each with what went wrong.
 TEST(Cli, BadInputGetsAClearErrorNotACrash) {
-    auto noStandard = Cli("open --model M");
-    EXPECT_EQ(noStandard.status, 1);
-    EXPECT_NE(noStandard.output.find("refused to open"), std::string::npos) << noStandard.output;
-
-    auto badPort = Cli("open --port 70000");
-    EXPECT_EQ(badPort.status, 2);
-    EXPECT_NE(badPort.output.find("--port"), std::string::npos);
-
-    auto badCodec = Cli("open --codec vp9");
-    EXPECT_EQ(badCodec.status, 2);
-
-    auto unknown = Cli("open --frobnicate");
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_NE(unknown.output.find("unknown option"), std::string::npos);
-
-    auto missingLibrary = Cli("open --param 2=0 --library /nonexistent/libquarnel.so");
-    EXPECT_EQ(missingLibrary.status, 1);
-    EXPECT_NE(missingLibrary.output.find("cannot load"), std::string::npos);
+    const struct {
+        const char* args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"open --model M", 1, "refused to open"},
+        {"open --port 70000", 2, "--port"},
+        {"open --codec vp9", 2, ""},
+        {"open --frobnicate", 2, "unknown option"},
+        {"open --param 2=0 --library /nonexistent/libquarnel.so", 1, "cannot load"},
+        {"stream --transport quic --seconds 1", 2, "--transport: 'quic' is not udp, tcp, interleaved or http"},
+        {"stream --fps 0", 2, "--fps"},
+        {"stream extra", 2, ""},
+        {"stream --help", 0, "Quarnel.xml"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        auto run = Cli(c.args);
+        EXPECT_EQ(run.status, c.status) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+    }
 }
 
 TEST(Cli, DemoStreamsFromTheSimulatedCameraAndTheFilesDecode) {
@@ -68,21 +67,6 @@ TEST(Cli, DemoStreamsFromTheSimulatedCameraAndTheFilesDecode) {
     std::remove((std::string(dir) + "/demo-udp.mjpeg").c_str());
     std::remove((std::string(dir) + "/demo-interleaved.m4v").c_str());
     rmdir(dir);
-}
-
-TEST(Cli, StreamRefusesBadOptionsClearly) {
-    auto badTransport = Cli("stream --transport quic --seconds 1");
-    EXPECT_EQ(badTransport.status, 2);
-    EXPECT_NE(badTransport.output.find("--transport: 'quic' is not udp, tcp, interleaved or http"), std::string::npos)
-        << badTransport.output;
-    auto badFps = Cli("stream --fps 0");
-    EXPECT_EQ(badFps.status, 2);
-    EXPECT_NE(badFps.output.find("--fps"), std::string::npos);
-    auto stray = Cli("stream extra");
-    EXPECT_EQ(stray.status, 2);
-    auto help = Cli("stream --help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.output.find("Quarnel.xml"), std::string::npos);
 }
 
 TEST(Cli, StreamFromAnUnreachableDeviceEndsWithoutFramesAndSaysWhy) {

@@ -158,6 +158,7 @@ TEST_F(IOBaseTest, OnlyChangesOfAKnownOutputReachTheDevice) {
 // inputs reports them all again; the failure is logged once per run of them.
 TEST_F(IOBaseTest, AFailedSwitchReportsEveryInputAgainAndLogsOncePerRun) {
     auto io = Make(2, 1, false);
+    EXPECT_FALSE(io->SetCallback(nullptr));  // the callback below keeps hearing
     ASSERT_TRUE(io->StartIO());
     io->UpdateInputState(0, kIOStateActive);
     io->UpdateInputState(1, kIOStateInactive);
@@ -212,18 +213,6 @@ TEST_F(IOBaseTest, FailedReadingsAreReportedAndLoggedOncePerRun) {
     EXPECT_EQ(driver.CountContaining("dravnel::CIOBase::MonitorInputStatesWrapper: GetInputStates() method failed! "
                                      "Device 127.0.0.1:80"),
               2u);
-}
-
-TEST_F(IOBaseTest, SetCallbackRefusesNullAndKeepsTheOldOne) {
-    auto io = Make(1, 0, false);
-    dravnel::host::IOCallback other;
-    EXPECT_FALSE(io->SetCallback(nullptr));
-    ASSERT_TRUE(io->StartIO());
-    io->UpdateInputState(0, kIOStateActive);
-    EXPECT_EQ(callback.Changes(), (Changes{{0, kIOStateActive}}));
-    EXPECT_TRUE(io->SetCallback(&other));
-    io->UpdateInputState(0, kIOStateInactive);
-    EXPECT_EQ(other.Changes(), (Changes{{0, kIOStateInactive}}));
 }
 
 TEST_F(IOBaseTest, StopEndsAReadingThatBlocksAndStartsAgainCleanly) {

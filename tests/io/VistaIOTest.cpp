@@ -32,15 +32,6 @@ using Targets = std::vector<std::string>;
 
 constexpr const char* kStream = "/stream/event_stream.php?ch=1&strm=1&alarm=1";
 
-size_t Entries(const char* directory) {
-    size_t n = 0;
-    if (DIR* dir = opendir(directory)) {
-        while (readdir(dir)) ++n;
-        closedir(dir);
-    }
-    return n;
-}
-
 // What each descriptor of this process refers to, one a line.
 std::string DescriptorTargets() {
     std::string text;
@@ -276,8 +267,7 @@ TEST_F(VistaIOTest, StopWhileTheStreamIsReadIsPromptAndLeavesNothingOpen) {
     // A stop that waited for the device would take the whole HTTP time-out;
     // the bound below leaves a loaded machine a wide margin under it.
     auto io = Make("1", 1, 1, 60000);
-    dravnel::test::StartRuntimeHelpers();
-    const size_t descriptors = Entries("/proc/self/fd");
+    const size_t descriptors = dravnel::test::DescriptorCount();
     ASSERT_TRUE(io->StartIO());
     ASSERT_TRUE(callback.WaitForChanges(1, 5s));
     ASSERT_TRUE(WaitUntil([&] { return alarms->Settings().rules.size() == 1; }));
@@ -289,7 +279,7 @@ TEST_F(VistaIOTest, StopWhileTheStreamIsReadIsPromptAndLeavesNothingOpen) {
     // The server in this process closes its ends once it sees ours closed
     // (the bounds only cap a failing run).
     EXPECT_TRUE(WaitUntil([&] { return alarms->OpenStreams() == 0; }, 20s));
-    EXPECT_TRUE(WaitUntil([&] { return Entries("/proc/self/fd") == descriptors; }, 20s))
+    EXPECT_TRUE(WaitUntil([&] { return dravnel::test::DescriptorCount() == descriptors; }, 20s))
         << descriptors << " descriptors before, now:" << DescriptorTargets();
     EXPECT_EQ(IOThreads(), 0u);
     EXPECT_EQ(callback.FailureCount(), 0u);

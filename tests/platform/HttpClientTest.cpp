@@ -186,22 +186,14 @@ TEST_P(HttpClientTest, StatusLengthAndBody) {
         std::optional<uint64_t> length;
         std::string body;
     };
+    const auto reply = [](const char* status, const std::string& body) {
+        return ScriptedWebServer::Reply(status, "X-Camera: one\r\n", body);
+    };
+    const std::string untilClose = "HTTP/1.1 200 OK\r\nConnection: close\r\nX-Camera: one\r\n\r\nres=200\r\n";
     std::vector<Case> cases = {
-        {"length",
-         {ScriptedWebServer::Reply("200 OK", "X-Camera: one\r\n", "a=1\r\nb=2\r\n")},
-         200,
-         10,
-         "a=1\r\nb=2\r\n"},
-        {"until the connection ends",
-         {"HTTP/1.1 200 OK\r\nConnection: close\r\nX-Camera: one\r\n\r\nres=200\r\n", ""},
-         200,
-         std::nullopt,
-         "res=200\r\n"},
-        {"error status",
-         {ScriptedWebServer::Reply("404 Not Found", "X-Camera: one\r\n", "no page")},
-         404,
-         7,
-         "no page"},
+        {"length", {reply("200 OK", "a=1\r\nb=2\r\n")}, 200, 10, "a=1\r\nb=2\r\n"},
+        {"until the connection ends", {untilClose, ""}, 200, std::nullopt, "res=200\r\n"},
+        {"error status", {reply("404 Not Found", "no page")}, 404, 7, "no page"},
     };
     Case big{"large in pieces", {}, 200, large.size(), large};
     const std::string head =

@@ -2,6 +2,9 @@
 // which order, and what the device is taken for.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <string>
+
 #include "tests/properties/ScriptedCamera.h"
 #include "tools/host/CapabilityRecorder.h"
 
@@ -152,6 +155,33 @@ TEST(CameraProperties, OlderFirmwareWhenTheOptionsAreEmpty) {
     EXPECT_EQ(dravnel::CVistaCameraProperties::MapModelName("eXYZ", false), "eXYZ");
 }
 
+// A set in one line, runs of three or more as "first-last".
+template <class Set>
+std::string Join(const Set& values) {
+    std::string out;
+    for (auto it = values.begin(); it != values.end();) {
+        auto last = it;
+        while (std::next(last) != values.end() && *std::next(last) == *last + 1) ++last;
+        out += (out.empty() ? "" : ",") + std::to_string(*it);
+        if (std::distance(it, last) >= 2) {
+            out += "-" + std::to_string(*last);
+        } else if (last != it) {
+            out += "," + std::to_string(*last);
+        }
+        it = std::next(last);
+    }
+    return out;
+}
+
+// What the video page made of the camera, in one line.
+std::string VideoSummary(const ScriptedCamera& c) {
+    std::string sizes;
+    for (const CameraResolution& r : c.resolutions)
+        sizes += " " + std::to_string(r.width) + "x" + std::to_string(r.height) + "/" + std::to_string(r.maxRate);
+    return "codecs " + Join(c.codecs) + " group " + std::to_string(c.deviceGroup) + " rates " + Join(c.frameRates) +
+           (c.frameRateListA && c.frameRateListB ? " own" : "") + " sizes" + sizes;
+}
+
 TEST(CameraProperties, VideoPage) {
     struct Row {
         const char* name;
@@ -159,72 +189,25 @@ TEST(CameraProperties, VideoPage) {
         uint32_t ntsc;
         std::string page;
         bool ok;
-        std::set<int32_t> codecs;
-        uint32_t groupAfter;
-        std::set<uint32_t> rates;
-        bool ownRates;
-        std::vector<CameraResolution> sizes;
-    };
-    const auto upTo = [](uint32_t top) {
-        std::set<uint32_t> rates;
-        for (uint32_t r = 1; r <= top; ++r) rates.insert(r);
-        return rates;
+        std::string summary;  // VideoSummary; empty: not checked
     };
     const Row rows[] = {
-        {"the device's lists",
-         1,
-         0,
+        {"the device's lists", 1, 0,
          "total_ch=2&total_strm=4&ch1_strm1_codec_list=h264hp|MJPEG&ch1_strm3_codec_list=mpeg4sp&"
          "ch1_strm1_fps_list=5|x|30&ch1_strm1_res_list=1920x1080|VGA|0x480|bogus|640X480",
-         true,
-         {1, 2, 3},
-         1,
-         {5, 30},
-         true,
-         {{1920, 1080, 0}, {640, 480, 0}}},
-        {"no codec, four streams and uxga: group 2",
-         1,
-         0,
-         "total_ch=1&total_strm=4&ch1_strm1_uxga=0&ch1_strm1_720p=1&ch1_strm1_vga=0&input_mode=1600x1200",
-         true,
-         {1, 3},
-         2,
-         upTo(30),
-         false,
-         {{1280, 1024, 42}, {1280, 720, 0}}},
-        {"group 2 with 1080p",
-         2,
-         0,
-         "total_ch=1&total_strm=2&ch1_strm1_1080p=1&ch1_strm1_uxga=1&input_mode=1080p",
-         true,
-         {1, 2, 3},
-         2,
-         upTo(30),
-         false,
-         {{1920, 1080, 33}, {1600, 1200, 33}, {1280, 1024, 33}}},
-        {"group 1 NTSC names up to 4CIF",
-         1,
-         1,
-         "total_ch=1&total_strm=2&input_mode=4CIF",
-         true,
-         {1, 2, 3},
-         1,
-         upTo(30),
-         false,
-         {{704, 480, 0}, {704, 240, 0}, {352, 240, 0}, {176, 120, 0}, {640, 480, 0}, {320, 240, 0}, {160, 120, 0}}},
-        {"group 3 PAL names up to 720P",
-         3,
-         0,
-         "total_ch=1&total_strm=2&input_mode=1280x720",
-         true,
-         {1, 2, 3},
-         3,
-         upTo(25),
-         false,
-         {{1280, 720, 0}, {720, 576, 0}, {720, 480, 0}, {640, 480, 0}, {352, 288, 0}, {352, 240, 0}, {320, 240, 0}}},
-        {"no channel", 1, 0, "total_ch=0&total_strm=2&ch1_strm1_res_list=VGA", false, {}, 1, {}, false, {}},
-        {"no stream count", 1, 0, "total_ch=1&ch1_strm1_res_list=VGA", false, {}, 1, {}, false, {}},
-        {"no sizes at all", 1, 0, "total_ch=1&total_strm=1", false, {1, 2, 3}, 1, upTo(25), false, {}},
+         true, "codecs 1-3 group 1 rates 5,30 own sizes 1920x1080/0 640x480/0"},
+        {"no codec, four streams and uxga: group 2", 1, 0,
+         "total_ch=1&total_strm=4&ch1_strm1_uxga=0&ch1_strm1_720p=1&ch1_strm1_vga=0&input_mode=1600x1200", true,
+         "codecs 1,3 group 2 rates 1-30 sizes 1280x1024/42 1280x720/0"},
+        {"group 2 with 1080p", 2, 0, "total_ch=1&total_strm=2&ch1_strm1_1080p=1&ch1_strm1_uxga=1&input_mode=1080p",
+         true, "codecs 1-3 group 2 rates 1-30 sizes 1920x1080/33 1600x1200/33 1280x1024/33"},
+        {"group 1 NTSC names up to 4CIF", 1, 1, "total_ch=1&total_strm=2&input_mode=4CIF", true,
+         "codecs 1-3 group 1 rates 1-30 sizes 704x480/0 704x240/0 352x240/0 176x120/0 640x480/0 320x240/0 160x120/0"},
+        {"group 3 PAL names up to 720P", 3, 0, "total_ch=1&total_strm=2&input_mode=1280x720", true,
+         "codecs 1-3 group 3 rates 1-25 sizes 1280x720/0 720x576/0 720x480/0 640x480/0 352x288/0 352x240/0 320x240/0"},
+        {"no channel", 1, 0, "total_ch=0&total_strm=2&ch1_strm1_res_list=VGA", false, ""},
+        {"no stream count", 1, 0, "total_ch=1&ch1_strm1_res_list=VGA", false, ""},
+        {"no sizes at all", 1, 0, "total_ch=1&total_strm=1", false, "codecs 1-3 group 1 rates 1-25 sizes"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -232,12 +215,9 @@ TEST(CameraProperties, VideoPage) {
         camera.deviceGroup = row.group;
         camera.deviceVideoStandard = row.ntsc;
         EXPECT_EQ(camera.ProbeVideo(), row.ok);
-        if (!row.ok && row.codecs.empty()) continue;
-        EXPECT_EQ(camera.codecs, row.codecs);
-        EXPECT_EQ(camera.deviceGroup, row.groupAfter);
-        EXPECT_EQ(camera.frameRates, row.rates);
-        EXPECT_EQ(camera.frameRateListA && camera.frameRateListB, row.ownRates);
-        EXPECT_EQ(camera.resolutions, row.sizes);
+        if (!row.summary.empty()) {
+            EXPECT_EQ(VideoSummary(camera), row.summary);
+        }
     }
 }
 

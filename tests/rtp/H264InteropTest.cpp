@@ -17,23 +17,11 @@
 namespace {
 
 using dravnel::test::Bytes;
+using dravnel::test::ReadRecording;
 
 std::string DataFile(const std::string& name) {
     std::ifstream in(std::string(QUARNEL_SOURCE_DIR) + "/tests/data/" + name, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// The packets of a recording in RFC 4571 framing as rtpstreampay writes it:
-// 16-bit length, packet.
-std::vector<Bytes> ReadRecording(const std::string& name) {
-    const std::string all = DataFile(name);
-    dravnel::ByteReader r({reinterpret_cast<const uint8_t*>(all.data()), all.size()});
-    std::vector<Bytes> packets;
-    while (r.remaining() >= 2) {
-        const auto packet = r.Bytes(r.U16());
-        if (r.ok()) packets.emplace_back(packet.begin(), packet.end());
-    }
-    return packets;
 }
 
 // Over loopback UDP through the receiver, a few packets in flight at a time
@@ -48,7 +36,7 @@ TEST(H264Interop, ThroughTheReceiverDecodesCleanly) {
     for (const auto& [name, frameCount, keyFrames, width, height] : kRecordings) {
         SCOPED_TRACE(name);
         const auto packets = ReadRecording(name + ".rtpstream");
-        dravnel::test::Depacketizer depacketizer;
+        dravnel::test::Depacketizer<> depacketizer;
         dravnel::test::Recorder channel;
         channel.onRtpPacket = [&](dravnel::CRTPPacket* packet) { depacketizer.parser.ProcessPacket(packet); };
         dravnel::CRTPReceiver receiver(&depacketizer.driver);

@@ -4,10 +4,6 @@
 // without a complaint, at the recorded size.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
-#include "rtp/ByteReader.h"
 #include "rtp/CJpegRTPMediaParser.h"
 #include "rtp/CMpeg4RTPMediaParser.h"
 #include "tests/rtp/RtpPeers.h"
@@ -17,18 +13,8 @@
 namespace {
 
 using dravnel::test::Bytes;
-
-std::vector<Bytes> ReadRecording(const std::string& name) {
-    std::ifstream in(std::string(QUARNEL_SOURCE_DIR) + "/tests/data/" + name, std::ios::binary);
-    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    dravnel::ByteReader r({reinterpret_cast<const uint8_t*>(all.data()), all.size()});
-    std::vector<Bytes> packets;
-    while (r.remaining() >= 2) {
-        const auto packet = r.Bytes(r.U16());
-        if (r.ok()) packets.emplace_back(packet.begin(), packet.end());
-    }
-    return packets;
-}
+using dravnel::test::Depacketizer;
+using dravnel::test::ReadRecording;
 
 // The packets as a camera that computes its tables from Q = 50 sends them:
 // the first fragments lose their quantization table header. Offsets count
@@ -46,28 +32,6 @@ std::vector<Bytes> AtQuality50(std::vector<Bytes> packets) {
     return packets;
 }
 
-template <class Parser>
-struct Depacketizer : dravnel::IMediaParserClient {
-    Depacketizer() {
-        driver.hostContext = &allocator;
-        parser.SetClient(this);
-    }
-    bool OnFrame(dravnel::ipcapture::IHostFrame* frame) override { return sink.DeliverFrame(frame); }
-    std::pair<uint32_t, uint32_t> GetFrameSize() override { return {0, 0}; }
-    void Feed(const std::vector<Bytes>& packets) {
-        for (const Bytes& bytes : packets) {
-            dravnel::CRTPPacket packet;
-            ASSERT_TRUE(packet.Parse(bytes));
-            parser.ProcessPacket(&packet);
-        }
-    }
-
-    dravnel::host::FrameAllocator allocator;
-    dravnel::host::ChannelSink sink;
-    dravnel::test::FakeDriver driver;
-    Parser parser{&driver, "Quarnel"};
-};
-
 // Both layouts, with and without restart markers: every frame decodes.
 TEST(JpegInterop, EveryLayoutDecodesCleanly) {
     if (!dravnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
@@ -80,7 +44,7 @@ TEST(JpegInterop, EveryLayoutDecodesCleanly) {
     for (const auto& [name, packets] : kStreams) {
         SCOPED_TRACE(name);
         Depacketizer<dravnel::CJpegRTPMediaParser> d;
-        d.Feed(packets);
+        ASSERT_TRUE(d.Feed(packets));
         const auto frames = d.sink.Frames();
         ASSERT_EQ(frames.size(), 10u);
         EXPECT_EQ(frames[0].width, 320u);
@@ -96,7 +60,7 @@ TEST(JpegInterop, EveryLayoutDecodesCleanly) {
 TEST(JpegInterop, RestartMarkersNeedTheirInterval) {
     if (!dravnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     Depacketizer<dravnel::CJpegRTPMediaParser> d;
-    d.Feed(AtQuality50(ReadRecording("jpeg_restart.rtpstream")));
+    ASSERT_TRUE(d.Feed(AtQuality50(ReadRecording("jpeg_restart.rtpstream"))));
     ASSERT_FALSE(d.sink.Frames().empty());
     Bytes image = d.sink.Frames()[0].data;
     const Bytes dri{0xFF, 0xDD, 0x00, 0x04};
@@ -114,7 +78,7 @@ TEST(JpegInterop, RestartMarkersNeedTheirInterval) {
 TEST(Mpeg4Interop, DecodesCleanly) {
     if (!dravnel::test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     Depacketizer<dravnel::CMpeg4RTPMediaParser> d;
-    d.Feed(ReadRecording("mpeg4.rtpstream"));
+    ASSERT_TRUE(d.Feed(ReadRecording("mpeg4.rtpstream")));
     const auto frames = d.sink.Frames();
     ASSERT_EQ(frames.size(), 30u);
     size_t keyFrames = 0;

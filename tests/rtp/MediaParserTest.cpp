@@ -16,8 +16,7 @@
 
 namespace {
 
-// 2024-03-01 12:00:00 UTC in FILETIME units.
-constexpr uint64_t kNow = 133537680000000000ull;
+constexpr uint64_t kNow = dravnel::test::kTestNow;
 constexpr uint64_t kMs = 10'000;
 
 struct FrameClock {
@@ -107,17 +106,8 @@ TEST(StatisticsHelper, MeanOfTheLastThousand) {
 
 using dravnel::test::Bytes;
 
-Bytes FromHex(const std::string& hex) {
-    Bytes b;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) b.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return b;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+using dravnel::test::Cat;
+using dravnel::test::FromHex;
 
 const Bytes kStart{0x00, 0x00, 0x01};
 const Bytes kTrailer{0x00, 0x00, 0x01, 0x09, 0x30};
@@ -184,39 +174,13 @@ TEST(H264Sps, ReadsThePictureSize) {
     for (const auto& [nal, size] : kSets) EXPECT_EQ(SpsSize(nal), size) << ::testing::PrintToString(nal);
 }
 
-// The depacketizer, given packets in sequence one frame interval apart.
-struct Feed : dravnel::test::Depacketizer {
-    Feed() {
-        parser.FrameClock().SetClock([] { return kNow; });
-    }
-
-    void Send(Bytes payload, bool marker = false) {
-        dravnel::CRTPPacket p;
-        p.sequenceNumber = sequence++;
-        p.timeStamp = timeStamp;
-        p.marker = marker ? 1 : 0;
-        p.payload = std::move(payload);
-        parser.ProcessPacket(&p);
-    }
-    // The last payload carries the marker bit.
-    void SendFrame(std::initializer_list<Bytes> payloads) {
-        size_t i = 0;
-        for (const Bytes& p : payloads) Send(p, ++i == payloads.size());
-        timeStamp += 3600;
-    }
+// The H.264 depacketizer, given packets in sequence one frame interval apart.
+struct Feed : dravnel::test::Depacketizer<> {
     // The session description's parameter sets.
     void SetConfig(const Bytes& sps) {
         const dravnel::CodecConfig config{sps, kPps, {}};
         parser.SetCodecConfig(&config);
     }
-    std::vector<Bytes> FrameData() {
-        std::vector<Bytes> data;
-        for (const auto& f : sink.Frames()) data.push_back(f.data);
-        return data;
-    }
-
-    uint16_t sequence = 100;
-    uint32_t timeStamp = 90000;
 };
 
 class H264Parser : public ::testing::Test, protected Feed {};

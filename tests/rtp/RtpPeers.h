@@ -1,17 +1,22 @@
 // The peers of the RTP code in tests: a UDP socket on 127.0.0.1 that plays
 // the camera or the network, a recording user of a packet source or of the
-// RTP receiver, and an H.264 depacketizer among recording host objects.
+// RTP receiver, a depacketizer among recording host objects, and the
+// byte helpers and recordings the RTP tests feed them.
 #pragma once
 
 #include <arpa/inet.h>
 
 #include <atomic>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/Socket.h"
+#include "rtp/ByteReader.h"
 #include "rtp/CH264RTPMediaParser.h"
 #include "rtp/IRTPClient.h"
 #include "tests/support/FakeDriver.h"
@@ -129,24 +134,87 @@ private:
     }
 };
 
-// An H.264 depacketizer. Frames come from the recording allocator and, as
-// the channel would pass them on, go to the recording host sink (which
-// refuses them when told to).
+// A depacketizer (H.264 unless told otherwise). Frames come from the
+// recording allocator and, as the channel would pass them on, go to the
+// recording host sink (which refuses them when told to). The frame clock
+// reads kTestNow. Send feeds packets in sequence, moving the time stamp on a
+// frame interval after each marker; Feed replays recorded packets.
 //
 // Thread-safety: the parser is fed by one thread at a time; the host objects
 // may be read from any thread.
+inline constexpr uint64_t kTestNow = 133537680000000000ull;  // 2024-03-01 12:00:00 UTC, FILETIME
+
+template <class Parser = dravnel::CH264RTPMediaParser>
 struct Depacketizer : public dravnel::IMediaParserClient {
     Depacketizer() {
         driver.hostContext = &allocator;
         parser.SetClient(this);
+        parser.FrameClock().SetClock([] { return kTestNow; });
     }
     bool OnFrame(dravnel::ipcapture::IHostFrame* frame) override { return sink.DeliverFrame(frame); }
     std::pair<uint32_t, uint32_t> GetFrameSize() override { return {0, 0}; }
 
+    void Send(Bytes payload, bool marker = false) {
+        dravnel::CRTPPacket p;
+        p.sequenceNumber = sequence++;
+        p.timeStamp = timeStamp;
+        p.marker = marker ? 1 : 0;
+        p.payload = std::move(payload);
+        parser.ProcessPacket(&p);
+        if (marker) timeStamp += 3600;
+    }
+    // The last payload carries the marker bit.
+    void SendFrame(std::initializer_list<Bytes> payloads) {
+        size_t i = 0;
+        for (const Bytes& p : payloads) Send(p, ++i == payloads.size());
+    }
+    // False at the first packet that does not parse.
+    bool Feed(const std::vector<Bytes>& packets) {
+        for (const Bytes& bytes : packets) {
+            dravnel::CRTPPacket packet;
+            if (!packet.Parse(bytes)) return false;
+            parser.ProcessPacket(&packet);
+        }
+        return true;
+    }
+    std::vector<Bytes> FrameData() const {
+        std::vector<Bytes> data;
+        for (const auto& f : sink.Frames()) data.push_back(f.data);
+        return data;
+    }
+
     dravnel::host::FrameAllocator allocator;
     dravnel::host::ChannelSink sink;
     FakeDriver driver;
-    dravnel::CH264RTPMediaParser parser{&driver, "Quarnel"};
+    Parser parser{&driver, "Quarnel"};
+    uint16_t sequence = 100;
+    uint32_t timeStamp = 90000;
 };
+
+inline Bytes FromHex(const std::string& hex) {
+    Bytes b;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) b.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return b;
+}
+
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// The packets of a recording in tests/data in RFC 4571 framing as
+// rtpstreampay writes it: 16-bit length, packet.
+inline std::vector<Bytes> ReadRecording(const std::string& name) {
+    std::ifstream in(std::string(QUARNEL_SOURCE_DIR) + "/tests/data/" + name, std::ios::binary);
+    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    dravnel::ByteReader r({reinterpret_cast<const uint8_t*>(all.data()), all.size()});
+    std::vector<Bytes> packets;
+    while (r.remaining() >= 2) {
+        const auto packet = r.Bytes(r.U16());
+        if (r.ok()) packets.emplace_back(packet.begin(), packet.end());
+    }
+    return packets;
+}
 
 }  // namespace dravnel::test

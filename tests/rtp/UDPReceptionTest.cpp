@@ -30,19 +30,8 @@ using dravnel::test::WaitUntil;
 // The first two bytes as given (V P X CC, M PT), the sequence number, time
 // stamp 1000, SSRC 11 22 33 44, then the rest.
 Bytes Wire(uint8_t first, uint8_t second, const Bytes& rest, uint16_t sequence = 0x1234) {
-    Bytes p{first,
-            second,
-            static_cast<uint8_t>(sequence >> 8),
-            static_cast<uint8_t>(sequence),
-            0x00,
-            0x00,
-            0x03,
-            0xE8,
-            0x11,
-            0x22,
-            0x33,
-            0x44};
-    std::copy(rest.begin(), rest.end(), std::back_inserter(p));  // insert() trips g++ 12's -Warray-bounds
+    Bytes p;
+    dravnel::ByteWriter(p).U8(first).U8(second).U16(sequence).U32(1000).U32(0x11223344).Bytes(rest);
     return p;
 }
 

@@ -1,8 +1,6 @@
 // What the simulated camera's tests share: the media process to run, what
-// this process holds (threads, descriptors), whether a port or a child is
-// gone, a plain HTTP client (cpp-httplib, which shares nothing with the
-// driver's senders), and ffprobe as an oracle that knows nothing of the
-// simulator.
+// this process holds (ThreadState.h), whether a port or a child is gone, a plain HTTP client (cpp-httplib, which shares
+// nothing with the driver's senders), and ffprobe as an oracle that knows nothing of the simulator.
 #pragma once
 
 #include <httplib.h>
@@ -10,8 +8,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <filesystem>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -23,18 +19,6 @@
 namespace dravnel::test {
 
 inline constexpr const char* kSimRtspExecutable = QUARNEL_BIN_DIR "/quarnel-sim-rtsp";
-
-inline size_t CountEntries(const char* directory) {
-    return std::distance(std::filesystem::directory_iterator(directory), std::filesystem::directory_iterator());
-}
-inline size_t ThreadCount() {
-    StartRuntimeThreads();
-    return CountEntries("/proc/self/task");
-}
-inline size_t DescriptorCount() {
-    StartRuntimeSymbolizer();
-    return CountEntries("/proc/self/fd");
-}
 
 // A connection to the port on 127.0.0.1; closed when none came about.
 inline platform::Socket ConnectTo(uint16_t port) {

@@ -1,4 +1,5 @@
-// The simulated camera's video settings: the replies of its video page, the
+// The simulated camera's video settings (the replies of its video page are
+// read by the driver's probes and channels against the whole camera): the
 // checks of set requests (all applied or none), the two device profiles and
 // the RTSP media each stream maps to; and the pages over HTTP, and how they
 // drive the RTSP side's stream configuration (the RTSP server is not started:
@@ -30,53 +31,6 @@ QueryParams Query(const std::string& text) {
 
 std::string Get(const VideoSettings& settings, const std::string& query) {
     return settings.AnswerGet(Query("app=get&" + query));
-}
-
-// The reply layout: "res=200", the counts, then each reported stream's
-// values in the device's order, '&'-separated, no line end after the last.
-TEST(VideoSettings, GetRepliesInTheDevicesLayout) {
-    struct Case {
-        DeviceProfile profile;
-        bool ntsc;
-        const char* query;
-        std::string reply;
-    };
-    const Case cases[] = {
-        // Standard: both streams whatever "strm" says; upper-case size names.
-        {DeviceProfile::Standard, false, "ch=1&strm=2",
-         "res=200&total_ch=1&total_strm=2"
-         // stream 1: H.264 or MPEG-4, current values, then limits and lists
-         "&ch1_strm1_codec=H264MP&ch1_strm1_res=4CIF&ch1_strm1_bitrate=3000&ch1_strm1_ratecontrol=vbr"
-         "&ch1_strm1_fps=25&ch1_strm1_gov=25&ch1_strm1_maxbr=4000&ch1_strm1_maxfps=25"
-         "&ch1_strm1_fps_list=1|2|3|5|6|8|10|12|15|20|25"
-         "&ch1_strm1_res_list=1080P|SXGA|960P|720P|4CIF|2CIF|CIF|QCIF|576P|VGA|CIFP|QVGA|QQVGA"
-         "&ch1_strm1_codec_list=H264MP|MPEG4SP"
-         // stream 2: JPEG, quality instead of bit rate, at most 15 fps
-         "&ch1_strm2_codec=JPEG&ch1_strm2_res=CIF&ch1_strm2_quality=70&ch1_strm2_fps=10&ch1_strm2_maxfps=15"
-         "&ch1_strm2_fps_list=1|2|3|5|6|8|10|12|15"
-         "&ch1_strm2_res_list=1080P|SXGA|960P|720P|4CIF|2CIF|CIF|QCIF|576P|VGA|CIFP|QVGA|QQVGA"
-         "&ch1_strm2_codec_list=JPEG"},
-        // Model B, NTSC: "strm" selects; sizes written out; stream 2's
-        // availability per size (general names first) after its values.
-        {DeviceProfile::ModelB, true, "ch=1&strm=2",
-         "res=200&total_ch=1&total_strm=2"
-         "&ch1_strm2_en=1&ch1_strm2_codec=MJPEG&ch1_strm2_res=640x480&ch1_strm2_bitrate=2000&ch1_strm2_fps=10"
-         "&ch1_strm2_maxbr=4000&ch1_strm2_maxfps=15&ch1_strm2_fps_list=1|2|3|5|6|8|10|12|15"
-         "&ch1_strm2_res_list=1920x1080|1280x1024|1280x960|1280x720|720x480|704x480|640x480|352x240|320x240|176x120"
-         "&ch1_strm2_codec_list=MJPEG"
-         // above stream 1's 1280x720: 0
-         "&ch1_strm2_1080p=0&ch1_strm2_sxga=0&ch1_strm2_960p=0&ch1_strm2_720p=1&ch1_strm2_480p=1"
-         "&ch1_strm2_4cif=1&ch1_strm2_vga=1&ch1_strm2_cifn=1&ch1_strm2_qvga=1&ch1_strm2_qcif=1"},
-    };
-    for (const Case& c : cases) {
-        VideoSettings settings(c.profile, 1, c.ntsc);
-        EXPECT_EQ(Get(settings, c.query), c.reply) << c.query;
-    }
-    VideoSettings modelB(DeviceProfile::ModelB, 2, false);
-    EXPECT_EQ(Get(modelB, "ch=2").find("ch1_"), std::string::npos);
-    EXPECT_NE(Get(modelB, "ch=2").find("&ch2_strm2_en=1&"), std::string::npos);
-    for (const char* bad : {"", "ch=0", "ch=3", "ch=1x", "ch=1&strm=0", "ch=1&strm=3", "ch=1&strm=one"})
-        EXPECT_EQ(Get(modelB, bad), "res=400") << bad;
 }
 
 TEST(VideoSettings, StandardSetAppliesEveryValueAndMapsTheStreamToRtsp) {
@@ -176,6 +130,15 @@ TEST(VideoSettings, BadValuesAreRefusedAndChangeNothing) {
     }
 }
 
+// A get names one channel of the device and, if any, one stream of it.
+TEST(VideoSettings, GetsOfNoChannelOrStreamAreRefused) {
+    VideoSettings modelB(DeviceProfile::ModelB, 2, false);
+    EXPECT_EQ(Get(modelB, "ch=2").find("ch1_"), std::string::npos);
+    EXPECT_NE(Get(modelB, "ch=2").find("&ch2_strm2_en=1&"), std::string::npos);
+    for (const char* bad : {"", "ch=0", "ch=3", "ch=1x", "ch=1&strm=0", "ch=1&strm=3", "ch=1&strm=one"})
+        EXPECT_EQ(Get(modelB, bad), "res=400") << bad;
+}
+
 class VideoDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(web.Start()); }
@@ -271,12 +234,6 @@ TEST_F(VideoDeviceTest, DirectSettingsPushWhatCanBeStreamedAndThePagesOutliveThe
     EXPECT_EQ(rtsp.Stream("/1/stream1")->width, 1280u);
     EXPECT_NE(Body("/video/video.php?app=get&ch=1").find("&ch1_strm1_res=CIF&"), std::string::npos);
 }
-
-}  // namespace
-}  // namespace dravnel::sim
-
-namespace dravnel::sim {
-namespace {
 
 // The older Vista MPEG device's page: a set applies all its values to the
 // MPEG-4 stream "/video" (which carries the alarm data) or, with one value

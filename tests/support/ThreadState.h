@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,6 +87,19 @@ inline void StartRuntimeSymbolizer() {
 inline void StartRuntimeHelpers() {
     StartRuntimeThreads();
     StartRuntimeSymbolizer();
+}
+
+inline size_t CountEntries(const char* directory) {
+    return std::distance(std::filesystem::directory_iterator(directory), std::filesystem::directory_iterator());
+}
+// This process's threads and descriptors, counted after the sanitizer's own.
+inline size_t ThreadCount() {
+    StartRuntimeThreads();
+    return CountEntries("/proc/self/task");
+}
+inline size_t DescriptorCount() {
+    StartRuntimeSymbolizer();
+    return CountEntries("/proc/self/fd");
 }
 
 }  // namespace dravnel::test

@@ -79,8 +79,8 @@ class SenderTest : public WebSimTest, public ::testing::WithParamInterface<bool>
 protected:
     // The time-out is wide unless a test is about it: a loaded machine (or
     // a sanitizer) may take a while to answer.
-    std::unique_ptr<CBaseHttpSender> Make(uint32_t timeoutMs = 5000) {
-        const dravnel::DEVICE_INFO device = Device("", "", timeoutMs);
+    std::unique_ptr<CBaseHttpSender> Make(uint32_t timeoutMs = 5000) { return Make(Device("", "", timeoutMs)); }
+    std::unique_ptr<CBaseHttpSender> Make(const dravnel::DEVICE_INFO& device) {
         if (GetParam()) return std::make_unique<CWinInetSender>(device);
         return std::make_unique<CHttpSender>(device);
     }
@@ -316,13 +316,8 @@ TEST_P(SenderTest, AddressesThatCouldInjectAreRefused) {
         SCOPED_TRACE(address);
         dravnel::DEVICE_INFO device = Device("admin", "s3cret");
         device.Address = address;
-        std::unique_ptr<CBaseHttpSender> sender;
-        if (GetParam())
-            sender = std::make_unique<CWinInetSender>(device);
-        else
-            sender = std::make_unique<CHttpSender>(device);
         std::vector<uint8_t> reply;
-        EXPECT_EQ(RequestGetRD("/a", reply, *sender, true).code, 9u);
+        EXPECT_EQ(RequestGetRD("/a", reply, *Make(device), true).code, 9u);
     }
     EXPECT_TRUE(server.Log().empty());
 }

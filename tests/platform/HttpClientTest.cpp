@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <list>
 #include <mutex>
@@ -57,7 +58,11 @@ public:
             acceptor_ = std::thread([this] { Accept(); });
     }
     ~ScriptedWebServer() {
-        stop_ = true;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        stopped_.notify_all();
         if (acceptor_.joinable()) acceptor_.join();
         for (std::thread& t : connections_) t.join();
     }
@@ -109,7 +114,9 @@ private:
             }
             const Writes writes = script_(request);
             if (writes.empty()) {
-                while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                // Silent: the connection stays open, unanswered, until the server goes.
+                std::unique_lock<std::mutex> lock(mutex_);
+                stopped_.wait(lock, [this] { return stop_.load(); });
                 return;
             }
             for (const std::string& w : writes) {
@@ -125,6 +132,7 @@ private:
     std::thread acceptor_;
     std::list<std::thread> connections_;  // only the acceptor adds, only the destructor joins
     mutable std::mutex mutex_;
+    std::condition_variable stopped_;
     std::vector<Request> requests_;
 };
 

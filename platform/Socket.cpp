@@ -197,16 +197,23 @@ IoResult Socket::ReceiveFrom(std::span<uint8_t> buffer, sockaddr_in& from) {
 
 void DatagramBatch::Reserve(size_t count, size_t bytes) {
     if (count == count_ && bytes == bytes_) return;
+    BlockLayout layout;
+    const size_t buffersAt = layout.Add<uint8_t>(count * bytes);
+    const size_t headersAt = layout.Add<mmsghdr>(count);
+    const size_t iovAt = layout.Add<iovec>(count);
+    const size_t fromAt = layout.Add<sockaddr_in>(count);
+    const size_t controlAt = layout.Add<Control>(count);
+    block_ = PageBuffer(layout.Size());
     count_ = count;
     bytes_ = bytes;
     received_ = 0;
-    buffers_ = std::make_unique_for_overwrite<uint8_t[]>(count * bytes);
-    headers_ = std::make_unique<mmsghdr[]>(count);
-    iov_ = std::make_unique<iovec[]>(count);
-    from_ = std::make_unique<sockaddr_in[]>(count);
-    control_ = std::make_unique<Control[]>(count);
+    buffers_ = block_.Data() + buffersAt;
+    headers_ = block_.Construct<mmsghdr>(headersAt, count);
+    iov_ = block_.Construct<iovec>(iovAt, count);
+    from_ = block_.Construct<sockaddr_in>(fromAt, count);
+    control_ = block_.Construct<Control>(controlAt, count);
     for (size_t i = 0; i < count; ++i) {
-        iov_[i] = iovec{buffers_.get() + i * bytes, bytes};
+        iov_[i] = iovec{buffers_ + i * bytes, bytes};
         msghdr& m = headers_[i].msg_hdr;
         m.msg_iov = &iov_[i];
         m.msg_iovlen = 1;
@@ -229,7 +236,7 @@ IoResult Socket::ReceiveBatch(DatagramBatch& batch) {
     int n;
     do {
         // MSG_TRUNC: a datagram's length is its real one, even when cut.
-        n = recvmmsg(fd_, batch.headers_.get(), static_cast<unsigned>(batch.count_), MSG_DONTWAIT | MSG_TRUNC, nullptr);
+        n = recvmmsg(fd_, batch.headers_, static_cast<unsigned>(batch.count_), MSG_DONTWAIT | MSG_TRUNC, nullptr);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return {StatusOfErrno(), 0};
     batch.received_ = static_cast<size_t>(n);

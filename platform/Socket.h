@@ -17,6 +17,7 @@
 
 #include "platform/Event.h"
 #include "platform/InetAddress.h"
+#include "platform/PageBuffer.h"
 
 namespace platform {
 
@@ -54,7 +55,7 @@ public:
     // What the last ReceiveBatch read.
     size_t Size() const { return received_; }
     // The datagram's bytes as far as they fit its buffer.
-    const uint8_t* Data(size_t i) const { return buffers_.get() + i * bytes_; }
+    const uint8_t* Data(size_t i) const { return buffers_ + i * bytes_; }
 #ifdef _WIN32
     size_t Length(size_t i) const { return lengths_[i]; }
     bool Truncated(size_t i) const { return lengths_[i] > bytes_; }
@@ -81,16 +82,18 @@ private:
     size_t bytes_ = 0;
     size_t received_ = 0;
     std::optional<uint32_t> drops_;
-    // Not zeroed: pages are touched only by datagrams that land in them.
-    std::unique_ptr<uint8_t[]> buffers_;
-    std::unique_ptr<sockaddr_in[]> from_;
+    // One block of pages holds the buffers and the arrays beside them; a
+    // buffer's pages become resident only when a datagram lands in them.
+    PageBuffer block_;
+    uint8_t* buffers_ = nullptr;
+    sockaddr_in* from_ = nullptr;
 #ifdef _WIN32
     // Windows does not tell a cut datagram's length: one more than its buffer.
-    std::unique_ptr<size_t[]> lengths_;
+    size_t* lengths_ = nullptr;
 #else
-    std::unique_ptr<mmsghdr[]> headers_;
-    std::unique_ptr<iovec[]> iov_;
-    std::unique_ptr<Control[]> control_;
+    mmsghdr* headers_ = nullptr;
+    iovec* iov_ = nullptr;
+    Control* control_ = nullptr;
 #endif
 };
 

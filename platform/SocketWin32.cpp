@@ -258,12 +258,17 @@ IoResult Socket::ReceiveFrom(std::span<uint8_t> buffer, sockaddr_in& from) {
 
 void DatagramBatch::Reserve(size_t count, size_t bytes) {
     if (count == count_ && bytes == bytes_) return;
+    BlockLayout layout;
+    const size_t buffersAt = layout.Add<uint8_t>(count * bytes);
+    const size_t lengthsAt = layout.Add<size_t>(count);
+    const size_t fromAt = layout.Add<sockaddr_in>(count);
+    block_ = PageBuffer(layout.Size());
     count_ = count;
     bytes_ = bytes;
     received_ = 0;
-    buffers_ = std::make_unique_for_overwrite<uint8_t[]>(count * bytes);
-    lengths_ = std::make_unique<size_t[]>(count);
-    from_ = std::make_unique<sockaddr_in[]>(count);
+    buffers_ = block_.Data() + buffersAt;
+    lengths_ = block_.Construct<size_t>(lengthsAt, count);
+    from_ = block_.Construct<sockaddr_in>(fromAt, count);
 }
 
 IoResult Socket::ReceiveBatch(DatagramBatch& batch) {
@@ -276,7 +281,7 @@ IoResult Socket::ReceiveBatch(DatagramBatch& batch) {
     while (batch.received_ < batch.count_) {
         const size_t i = batch.received_;
         int len = sizeof(sockaddr_in);
-        const int n = recvfrom(S(fd_), reinterpret_cast<char*>(batch.buffers_.get() + i * batch.bytes_),
+        const int n = recvfrom(S(fd_), reinterpret_cast<char*>(batch.buffers_ + i * batch.bytes_),
                                static_cast<int>(batch.bytes_), 0, reinterpret_cast<sockaddr*>(&batch.from_[i]), &len);
         if (n >= 0) {
             batch.lengths_[i] = static_cast<size_t>(n);

@@ -5,29 +5,22 @@
 // ends a read the server leaves waiting.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <functional>
-#include <list>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
-#include "platform/Socket.h"
-#include "rtsp/Md5.h"
+#include "rtsp/RTSPAuthorization.h"
 #include "web/AuthChallenge.h"
-#include "web/HUtils.h"
 #ifdef __linux__
 #include "tests/support/ThreadState.h"
 #endif
 #ifdef _WIN32
 #include <windows.h>
 #endif
-#include "tests/support/WaitUntil.h"
+#include "tests/support/ScriptedTcpServer.h"
 
 namespace dravnel::test {
 namespace {
@@ -37,104 +30,10 @@ using platform::HttpClient;
 using platform::HttpResult;
 using platform::HttpTransferSpec;
 
-// A web server that answers each request head with what its script says:
-// each element one write; an empty element hangs up; an empty list leaves
-// the client waiting until the server stops. Request bodies are not read.
-class ScriptedWebServer {
-public:
-    struct Request {
-        std::string text;  // up to and with the empty line
-        std::string method, target;
-        std::string Header(const std::string& name) const {
-            return dravnel::HUtils::GetValue(text, name, ": ", "\r\n");
-        }
-    };
-    using Writes = std::vector<std::string>;
-    using Script = std::function<Writes(const Request&)>;
-
-    explicit ScriptedWebServer(Script script) : script_(std::move(script)) {
-        if (listener_.Create(platform::Socket::Kind::Tcp) && listener_.Bind(0, htonl(INADDR_LOOPBACK)) &&
-            listener_.Listen(8))
-            acceptor_ = std::thread([this] { Accept(); });
-    }
-    ~ScriptedWebServer() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        stopped_.notify_all();
-        if (acceptor_.joinable()) acceptor_.join();
-        for (std::thread& t : connections_) t.join();
-    }
-
-    uint16_t Port() const { return listener_.LocalPort(); }
-    std::vector<Request> Requests() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return requests_;
-    }
-    size_t Connections() const { return accepted_.load(); }
-
-    static std::string Reply(const std::string& status, const std::string& headers, const std::string& body) {
-        return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + headers + "\r\n" +
-               body;
-    }
-
-private:
-    void Accept() {
-        while (!stop_) {
-            if (listener_.WaitReadable(20) != platform::IoStatus::Ok) continue;
-            platform::Socket s = listener_.Accept();
-            if (!s.IsOpen()) continue;
-            ++accepted_;
-            connections_.emplace_back([this, s = std::move(s)]() mutable { Serve(s); });
-        }
-    }
-
-    void Serve(platform::Socket& s) {
-        std::string pending;
-        uint8_t buffer[4096];
-        while (!stop_) {
-            const size_t end = pending.find("\r\n\r\n");
-            if (end == std::string::npos) {
-                if (s.WaitReadable(20) != platform::IoStatus::Ok) continue;
-                const platform::IoResult r = s.Receive(buffer);
-                if (!r) return;
-                pending.append(reinterpret_cast<const char*>(buffer), r.bytes);
-                continue;
-            }
-            Request request;
-            request.text = pending.substr(0, end + 4);
-            pending.erase(0, end + 4);
-            request.method = request.text.substr(0, request.text.find(' '));
-            const size_t target = request.method.size() + 1;
-            request.target = request.text.substr(target, request.text.find(' ', target) - target);
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                requests_.push_back(request);
-            }
-            const Writes writes = script_(request);
-            if (writes.empty()) {
-                // Silent: the connection stays open, unanswered, until the server goes.
-                std::unique_lock<std::mutex> lock(mutex_);
-                stopped_.wait(lock, [this] { return stop_.load(); });
-                return;
-            }
-            for (const std::string& w : writes) {
-                if (w.empty() || !s.SendAll(w)) return;
-            }
-        }
-    }
-
-    Script script_;
-    platform::Socket listener_;
-    std::atomic<bool> stop_{false};
-    std::atomic<size_t> accepted_{0};
-    std::thread acceptor_;
-    std::list<std::thread> connections_;  // only the acceptor adds, only the destructor joins
-    mutable std::mutex mutex_;
-    std::condition_variable stopped_;
-    std::vector<Request> requests_;
-};
+std::string Reply(const std::string& status, const std::string& headers, const std::string& body) {
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + headers + "\r\n" +
+           body;
+}
 
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
@@ -167,7 +66,7 @@ const char* Name(HttpApi api) { return api == HttpApi::WinInet ? "WinInet" : "Wi
 
 class HttpClientTest : public ::testing::TestWithParam<HttpApi> {
 protected:
-    HttpTransferSpec Spec(const ScriptedWebServer& server, const std::string& target = "/cgi?x=1") const {
+    HttpTransferSpec Spec(const ScriptedTcpServer& server, const std::string& target = "/cgi?x=1") const {
         HttpTransferSpec spec;
         spec.host = "127.0.0.1";
         spec.port = server.Port();
@@ -189,13 +88,13 @@ TEST_P(HttpClientTest, StatusLengthAndBody) {
         large += "line" + std::to_string(i) + "=" + std::to_string(i * 7) + "\r\n";
     struct Case {
         const char* name;
-        ScriptedWebServer::Writes writes;
+        ScriptedTcpServer::Writes writes;
         uint32_t status;
         std::optional<uint64_t> length;
         std::string body;
     };
     const auto reply = [](const char* status, const std::string& body) {
-        return ScriptedWebServer::Reply(status, "X-Camera: one\r\n", body);
+        return Reply(status, "X-Camera: one\r\n", body);
     };
     const std::string untilClose = "HTTP/1.1 200 OK\r\nConnection: close\r\nX-Camera: one\r\n\r\nres=200\r\n";
     std::vector<Case> cases = {
@@ -212,7 +111,7 @@ TEST_P(HttpClientTest, StatusLengthAndBody) {
 
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(Name(GetParam())) + ": " + c.name);
-        ScriptedWebServer server([&](const ScriptedWebServer::Request&) { return c.writes; });
+        ScriptedTcpServer server([&](const ScriptedTcpServer::Request&) { return c.writes; });
         auto client = Client();
         ASSERT_TRUE(client->Valid());
         ASSERT_EQ(client->Open(Spec(server)), HttpResult::Ok);
@@ -234,24 +133,18 @@ TEST_P(HttpClientTest, StatusLengthAndBody) {
 // credentials leave the caller the 401.
 TEST_P(HttpClientTest, UnauthorizedIsAnsweredInTheServersScheme) {
     const std::string realm = "cam", nonce = "5e0f1c", user = "admin";
-    // Whether an Authorization value carries `password` correctly.
-    const auto authorized = [&](const ScriptedWebServer::Request& r, const std::string& scheme,
-                                const std::string& password) {
+    // Whether the request carries the password "secret" correctly.
+    const auto authorized = [&](const ScriptedTcpServer::Request& r, const std::string& scheme) {
         const std::string value = r.Header("Authorization");
-        if (scheme == "Basic") return value == "Basic YWRtaW46c2VjcmV0" && password == "secret";  // admin:secret
+        if (scheme == "Basic") return value == "Basic YWRtaW46c2VjcmV0";  // admin:secret
         const auto challenges = Web::ParseAuthChallenges(value);
         if (challenges.empty() || challenges[0].scheme != "Digest") return false;
         const auto& a = challenges[0];
-        if (a.Param("username") != user || a.Param("realm") != realm || a.Param("nonce") != nonce ||
-            a.Param("uri") != r.target)
-            return false;
-        const std::string ha1 = dravnel::Md5Hex(user + ":" + realm + ":" + password);
-        const std::string ha2 = dravnel::Md5Hex(r.method + ":" + r.target);
-        const std::string expected = a.Param("qop").empty()
-                                         ? dravnel::Md5Hex(ha1 + ":" + nonce + ":" + ha2)
-                                         : dravnel::Md5Hex(ha1 + ":" + nonce + ":" + a.Param("nc") + ":" +
-                                                           a.Param("cnonce") + ":" + a.Param("qop") + ":" + ha2);
-        return a.Param("response") == expected;
+        const auto nc = static_cast<uint32_t>(std::stoul("0" + a.Param("nc"), nullptr, 16));
+        const AuthorizationInputs in{AuthScheme::Digest, user, "secret", realm, nonce, "MD5", a.Param("qop"), "", nc,
+                                     a.Param("cnonce")};
+        return a.Param("username") == user && a.Param("realm") == realm && a.Param("uri") == r.target &&
+               a.Param("response") == DigestResponse(in, r.method, r.target);
     };
     struct Case {
         const char* scheme;
@@ -271,10 +164,9 @@ TEST_P(HttpClientTest, UnauthorizedIsAnsweredInTheServersScheme) {
             std::printf("Digest skipped: Wine's HTTP services answer no Digest challenge\n");
             continue;
         }
-        ScriptedWebServer server([&](const ScriptedWebServer::Request& r) -> ScriptedWebServer::Writes {
-            if (authorized(r, c.scheme, "secret")) return {ScriptedWebServer::Reply("200 OK", "", "res=200\r\n")};
-            return {
-                ScriptedWebServer::Reply("401 Unauthorized", "WWW-Authenticate: " + c.challenge + "\r\n", "denied")};
+        ScriptedTcpServer server([&](const ScriptedTcpServer::Request& r) -> ScriptedTcpServer::Writes {
+            if (authorized(r, c.scheme)) return {Reply("200 OK", "", "res=200\r\n")};
+            return {Reply("401 Unauthorized", "WWW-Authenticate: " + c.challenge + "\r\n", "denied")};
         });
         auto client = Client();
         HttpTransferSpec spec = Spec(server);
@@ -300,14 +192,14 @@ TEST_P(HttpClientTest, UnauthorizedIsAnsweredInTheServersScheme) {
 TEST_P(HttpClientTest, SilentServerTimesOut) {
     SCOPED_TRACE(Name(GetParam()));
     {
-        ScriptedWebServer server([](const ScriptedWebServer::Request&) { return ScriptedWebServer::Writes{}; });
+        ScriptedTcpServer server([](const ScriptedTcpServer::Request&) { return ScriptedTcpServer::Writes{}; });
         auto client = Client(300);
         EXPECT_EQ(client->Open(Spec(server)), HttpResult::Timeout) << client->LastError();
         EXPECT_FALSE(client->RequestOpen());
     }
     {
-        ScriptedWebServer server([](const ScriptedWebServer::Request&) {
-            return ScriptedWebServer::Writes{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npart"};
+        ScriptedTcpServer server([](const ScriptedTcpServer::Request&) {
+            return ScriptedTcpServer::Writes{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npart"};
         });
         // The server writes its part and then nothing: the scripted list
         // ends, but the connection stays until the server stops.
@@ -326,8 +218,8 @@ TEST_P(HttpClientTest, CloseFromAnotherThreadEndsAPendingRead) {
     SCOPED_TRACE(Name(GetParam()));
     if (UnderWine()) GTEST_SKIP() << "Wine's handle close waits for the pending read instead of ending it";
     std::atomic<bool> stall{true};
-    ScriptedWebServer server([&](const ScriptedWebServer::Request&) -> ScriptedWebServer::Writes {
-        if (!stall) return {ScriptedWebServer::Reply("200 OK", "", "again")};
+    ScriptedTcpServer server([&](const ScriptedTcpServer::Request&) -> ScriptedTcpServer::Writes {
+        if (!stall) return {Reply("200 OK", "", "again")};
         return {"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nfirst part"};
     });
     auto client = Client(60000);

@@ -3,28 +3,21 @@
 // fast clock, and a scripted camera with a client for it.
 #pragma once
 
-#include "platform/InetAddress.h"
-
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <mutex>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/Clock.h"
-#include "platform/Socket.h"
-#include "platform/Thread.h"
 #include "rtp/ByteReader.h"
 #include "rtp/IRTPClient.h"
 #include "rtsp/CBaseRTSPClient.h"
 #include "tests/support/RecordingLog.h"
+#include "tests/support/ScriptedTcpServer.h"
 #include "tests/support/WaitUntil.h"
-#include "web/HUtils.h"
 
 namespace dravnel::test {
 
@@ -141,75 +134,20 @@ inline dravnel::RTSPConnectionSettings LocalSettings(uint16_t port) {
             .reserved = {}};
 }
 
-// A scripted camera and a client for it. The camera listens on 127.0.0.1,
-// serves one connection at a time, records every request byte for byte and
-// answers each one as its script says: any bytes, in any number of writes,
-// or a hang-up. Tests may also push bytes of their own (interleaved frames)
-// at any time; pushes and answers never interleave inside each other. The
-// client starts with settings for this camera and hands what it gets to a
-// recording user and logs to a recording log.
-//
-// Thread-safety: every public operation may be called from any thread; the
-// script runs on the camera's thread.
-class ScriptedCamera {
+// A scripted camera (see ScriptedTcpServer) and a client for it, started with
+// settings for this camera, handing what it gets to a recording user and
+// logging to a recording log.
+class ScriptedCamera : public ScriptedTcpServer {
 public:
-    // The client's requests carry no body.
-    struct Request {
-        std::string text;       // as received, up to its empty line
-        std::string method;     // first word
-        std::string url;        // second word
-        size_t connection = 0;  // 1 for the first connection
-        // The value after "name: ", empty when absent.
-        std::string Header(const std::string& name) const {
-            return dravnel::HUtils::GetValue(text, name, ": ", "\r\n");
-        }
-    };
-    // What to write in answer: each element is one write, with a short pause
-    // between writes; an empty element hangs up, an empty list answers nothing.
-    using Writes = std::vector<std::string>;
-    using Script = std::function<Writes(const Request&)>;
-
-    explicit ScriptedCamera(Script script) : script_(std::move(script)) {
-        if (listener_.Create(platform::Socket::Kind::Tcp) && listener_.Bind(0, htonl(INADDR_LOOPBACK)) &&
-            listener_.Listen(4))
-            thread_.Start([this] { Run(); });
-        settings = LocalSettings(listener_.LocalPort());
-    }
+    explicit ScriptedCamera(Script script) : ScriptedTcpServer(std::move(script)), settings(LocalSettings(Port())) {}
     // The client goes first, so that its TEARDOWN still finds the camera.
-    ~ScriptedCamera() {
-        client.StopClient();
-        stop_.Set();
-        thread_.Join();
-    }
+    ~ScriptedCamera() { client.StopClient(); }
 
     bool Start(dravnel::RTSPTransportMode mode = dravnel::RTSPTransportMode::Udp) {
         return client.StartClient(settings, &user, mode);
     }
     // The client's URL while no reply names a Content-Base.
-    std::string Base() const { return "rtsp://127.0.0.1:" + std::to_string(listener_.LocalPort()) + "/h264"; }
-
-    std::vector<Request> Requests() const {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return requests_;
-    }
-    std::vector<std::string> Methods() const {
-        std::vector<std::string> methods;
-        for (const auto& r : Requests()) methods.push_back(r.method);
-        return methods;
-    }
-    // Waits until `count` requests of `method` arrived.
-    bool WaitFor(const std::string& method, size_t count, uint32_t timeoutMs) const {
-        const auto arrived = [&] {
-            const auto methods = Methods();
-            return size_t(std::count(methods.begin(), methods.end(), method)) >= count;
-        };
-        return WaitUntil(arrived, std::chrono::milliseconds(timeoutMs));
-    }
-    // Writes on the current connection; false without one or when it fails.
-    bool Push(const std::string& bytes) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return connection_ && connection_->SendAll(bytes);
-    }
+    std::string Base() const { return "rtsp://127.0.0.1:" + std::to_string(Port()) + "/h264"; }
 
     // "RTSP/1.0 <status>" with the request's CSeq, the extra header lines
     // (each ending in CR LF) and a body with its Content-Length.
@@ -224,56 +162,6 @@ public:
     RecordingUser user;
     RecordingLog log;  // what the client logs
     dravnel::CBaseRTSPClient client{&log};
-
-private:
-    void Run() {
-        for (size_t number = 1; listener_.WaitReadable(platform::kInfinite, &stop_) == platform::IoStatus::Ok;) {
-            platform::Socket connection = listener_.Accept();
-            if (!connection.IsOpen()) continue;
-            connection.SetSendTimeout(2000);
-            Serve(connection, number++);
-            std::lock_guard<std::mutex> guard(mutex_);
-            connection_ = nullptr;
-        }
-    }
-    // Cuts requests out of what arrives and answers each as the script says.
-    void Serve(platform::Socket& connection, size_t number) {
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            connection_ = &connection;
-        }
-        std::string buffer;
-        uint8_t chunk[4096];
-        while (connection.WaitReadable(platform::kInfinite, &stop_) == platform::IoStatus::Ok) {
-            const platform::IoResult got = connection.Receive(chunk);
-            if (!got) return;
-            buffer.append(reinterpret_cast<const char*>(chunk), got.bytes);
-            for (size_t end; (end = buffer.find("\r\n\r\n")) != std::string::npos;) {
-                Request request{buffer.substr(0, end + 4), "", "", number};
-                buffer.erase(0, end + 4);
-                std::istringstream(request.text) >> request.method >> request.url;
-                {
-                    std::lock_guard<std::mutex> guard(mutex_);
-                    requests_.push_back(request);
-                }
-                const Writes writes = script_(request);
-                for (size_t i = 0; i < writes.size(); ++i) {
-                    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                    if (writes[i].empty()) connection.Shutdown();
-                    if (writes[i].empty() || !Push(writes[i])) return;
-                }
-            }
-        }
-    }
-
-    Script script_;
-    platform::Socket listener_;
-    platform::Event stop_{platform::Event::Mode::Manual};
-    platform::Thread thread_;
-
-    mutable std::mutex mutex_;  // guards what follows
-    std::vector<Request> requests_;
-    platform::Socket* connection_ = nullptr;
 };
 
 }  // namespace dravnel::test

@@ -37,16 +37,12 @@ Writes Challenge(const Request& r, const std::string& challenge) {
 
 }  // namespace
 
-// Two sessions with Basic in the settings. The first camera asks for Digest:
-// one retry (CSeq 2) answers the challenge, and every later request carries
-// the RFC 2617 digest without qop over the base URL, also SETUP. The second
-// session begins afresh (CSeq 1, no session, Basic again for every request)
-// with a camera that writes oddly: a DESCRIBE reply with 2 KiB of header
-// lines, its Content-Base and Content-Length after the first 512 bytes, in
-// 25 pieces (cut at 512 bytes it would lose both), and the SETUP reply in one
-// write with the PLAY reply behind it, which must be kept for PLAY. The
-// keep-alive shows the good PLAY. The camera leaves TEARDOWN unanswered, and
-// StopClient must not wait out the receive time-out for its reply.
+// Basic in the settings. The first camera asks for Digest: one retry (CSeq 2)
+// answers, and every later request carries the RFC 2617 digest over the base
+// URL. The second session begins afresh (CSeq 1, Basic) with a camera that
+// writes a DESCRIBE reply of 2 KiB header lines in 25 pieces (Content-Base
+// and Content-Length after the first 512 bytes), the PLAY reply in the same
+// write as SETUP's, and no TEARDOWN reply, which StopClient must not wait for.
 TEST(Client, TwoSessions) {
     const std::string padding = "X-Padding: " + std::string(2000, 'x') + "\r\n";
     const std::string contentBase = "rtsp://127.0.0.1:1/base/";
@@ -98,18 +94,15 @@ TEST(Client, TwoSessions) {
                                     "Session: 1234\r\nUser-Agent: Dravnel\r\n\r\n");
     EXPECT_EQ(requests[5].text, "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 1\r\n" + basic + describeTail);
     for (size_t i = 6; i < requests.size(); ++i) EXPECT_NE(requests[i].text.find(basic), std::string::npos) << i;
-    EXPECT_EQ(requests[6].url, contentBase + "trackID=1");
-    EXPECT_EQ(requests[7].url, contentBase);
+    EXPECT_EQ(requests[6].target, contentBase + "trackID=1");
+    EXPECT_EQ(requests[7].target, contentBase);
     EXPECT_EQ(s.user.configs.size(), 2u);
 }
 
 // The SETUP request by content base, media control, transport mode and block
-// size. The camera refuses it, or in interleaved mode the PLAY after it, whose
-// reply comes through the stream; TEARDOWN follows at once on the base URL.
+// size ("@" is the default base). The camera refuses it, or in interleaved
+// mode the PLAY after it; TEARDOWN follows at once on the base URL.
 TEST(Client, SetupRequest) {
-    // The Content-Base header (none when empty), the video media of the
-    // description, mode and block size; the SETUP URL ("@" stands for the
-    // default base rtsp://127.0.0.1:<port>/h264), Transport and Blocksize line.
     using Mode = RTSPTransportMode;
     const std::string base = "rtsp://10.0.0.5/stream/", video = "m=video 0 RTP/AVP 96\r\n";
     const std::string udp = "RTP/AVP;unicast;client_port=5000-5001";
@@ -147,15 +140,13 @@ TEST(Client, SetupRequest) {
         const std::string url = c.url[0] == '@' ? s.Base() + c.url.substr(1) : c.url;
         EXPECT_EQ(requests[1].text, "SETUP " + url + " RTSP/1.0\r\nCSeq: 2\r\nTransport: " + c.transport +
                                         "\r\nUser-Agent: Dravnel\r\n" + c.blocksize + "\r\n");
-        EXPECT_EQ(requests.back().method + " " + requests.back().url,
+        EXPECT_EQ(requests.back().method + " " + requests.back().target,
                   "TEARDOWN " + (c.contentBase.empty() ? s.Base() : c.contentBase));
     }
 }
 
-// Session time-out 20 s: OPTIONS once more than 10 s have passed since the
-// last one, checked each tick; without a time-out, half the default 60 s. The
-// clock moves only when the test moves it: at the interval exactly, ticks see
-// the new time and send nothing; a millisecond later OPTIONS goes out.
+// OPTIONS once more than half the session time-out (default 60 s) has passed:
+// at the interval exactly the ticks send nothing, a millisecond later they do.
 TEST(Client, KeepAliveAtHalfTheSessionTimeout) {
     const struct {
         const char* session;
@@ -185,10 +176,9 @@ TEST(Client, KeepAliveAtHalfTheSessionTimeout) {
     }
 }
 
-// No host, a listener whose accept queue is full (the connect waits until
-// its rounds run out) and the abort event all fail the start, the last two
-// within their time. A camera that never answers DESCRIBE does not hold up
-// StopClient for the receive time-out.
+// No host, a full accept queue (the connect's rounds run out) and the abort
+// event fail the start in time; a camera that never answers DESCRIBE does not
+// hold up StopClient for the receive time-out.
 TEST(Client, ConnectingAndStoppingNeverWaitLong) {
     CBaseRTSPClient client;
     auto settings = LocalSettings(0);
@@ -197,7 +187,7 @@ TEST(Client, ConnectingAndStoppingNeverWaitLong) {
     platform::Socket listener;
     ASSERT_TRUE(listener.Create(platform::Socket::Kind::Tcp) && listener.Bind(0, htonl(INADDR_LOOPBACK)) &&
                 listener.Listen(0));
-    platform::Socket filler;  // takes the one place in the queue
+    platform::Socket filler;
     ASSERT_TRUE(filler.Create(platform::Socket::Kind::Tcp));
     ASSERT_TRUE(filler.Connect(htonl(INADDR_LOOPBACK), listener.LocalPort(), 2, 50));
     settings = LocalSettings(listener.LocalPort());
@@ -217,9 +207,7 @@ TEST(Client, ConnectingAndStoppingNeverWaitLong) {
         abort.Set();
     });
 #else
-    // No view of another thread's wait here: the abort lands before or
-    // during it, and either must end the start at once.
-    aborter.Start([&] { abort.Set(); });
+    aborter.Start([&] { abort.Set(); });  // before or during the wait
 #endif
     start = platform::MonotonicMs();
     EXPECT_FALSE(client.StartClient(settings, nullptr, RTSPTransportMode::Udp, &abort));
@@ -230,14 +218,12 @@ TEST(Client, ConnectingAndStoppingNeverWaitLong) {
     s.settings.receiveTimeoutMs = 5000;
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(s.WaitFor("DESCRIBE", 1, 3000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     start = platform::MonotonicMs();
     s.client.StopClient();
     EXPECT_LT(platform::MonotonicMs() - start, 2500u);
 }
 
-// Host texts that would carry a request line or header of their own, or
-// change the URL, never connect: the camera sees no request.
+// Host texts that could carry a request line or header, or change the URL.
 TEST(Client, HostsThatCouldInjectNeverConnect) {
     ScriptedCamera s([](const Request& r) { return CameraAnswer(r); });
     for (const std::string host : {"127.0.0.1 RTSP/1.0\r\nX-Injected: 1\r\n", "127.0.0.1 ", "admin@127.0.0.1",
@@ -248,11 +234,9 @@ TEST(Client, HostsThatCouldInjectNeverConnect) {
     EXPECT_TRUE(s.Requests().empty());
 }
 
-// Each ends the session after DESCRIBE, promptly, without waiting out the
-// receive time-out and without a TEARDOWN.
+// Each ends the session after DESCRIBE, before the receive time-out and
+// without a TEARDOWN.
 TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {
-    // The reply, whether the camera hangs up after it, the DESCRIBE requests.
-    // The two hang-ups cut a body and a header block short.
     const struct {
         std::string reply;
         bool closeAfter = false;
@@ -264,7 +248,6 @@ TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {
         {"RTSP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\n"},  // 0 in 32-bit arithmetic
         {"RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 100\r\n\r\nv=0\r\nm=video 0 RTP/AVP 96\r\n", true},
         {"RTSP/1.0 200 OK\r\nCSeq: 1\r\n", true},
-        // One retry for a challenge, none for a second one.
         {"RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"cam\", nonce=\"n\"\r\n\r\n", false, 2},
     };
     for (const auto& c : cases) {
@@ -282,10 +265,8 @@ TEST(Client, BadDescribeRepliesEndTheSessionPromptly) {
     }
 }
 
-// A camera that asks for Digest with qop=auth and SHA-256 (RFC 7616): the
-// retry answers in kind, and so does every later request, nc counting up and
-// a new cnonce each time. The camera checks every response and refuses a
-// wrong one, which would end the session before PLAY.
+// Digest with qop=auth and SHA-256 (RFC 7616) is answered in kind by every
+// request, nc counting up and a new cnonce each time.
 TEST(Client, DigestChallengeWithQopAndSha256IsAnsweredInKind) {
     const auto param = [](const std::string& header, const std::string& name) {
         std::smatch m;
@@ -298,16 +279,9 @@ TEST(Client, DigestChallengeWithQopAndSha256IsAnsweredInKind) {
             return Challenge(r,
                              "Digest realm=\"cam\", nonce=\"n1\", qop=\"auth,auth-int\", algorithm=SHA-256, "
                              "opaque=\"op\"");
-        AuthorizationInputs in{AuthScheme::Digest,
-                               "admin",
-                               "secret",
-                               "cam",
-                               "n1",
-                               "SHA-256",
-                               "auth",
-                               "op",
-                               static_cast<uint32_t>(std::stoul(param(header, "nc"), nullptr, 16)),
-                               param(header, "cnonce")};
+        const auto nc = static_cast<uint32_t>(std::stoul(param(header, "nc"), nullptr, 16));
+        const AuthorizationInputs in{AuthScheme::Digest, "admin", "secret", "cam", "n1",
+                                     "SHA-256",          "auth",  "op",     nc,    param(header, "cnonce")};
         if (param(header, "response") != DigestResponse(in, r.method, param(header, "uri")) ||
             param(header, "algorithm") != "SHA-256" || param(header, "opaque") != "op") {
             ++refused;
@@ -330,19 +304,14 @@ TEST(Client, DigestChallengeWithQopAndSha256IsAnsweredInKind) {
     EXPECT_EQ(cnonces.size(), 3u);
 }
 
-// A description whose Content-Length announces 2 bytes more than come: at
-// the receive time-out the reply is parsed as it arrived and the session goes
-// on to SETUP and PLAY. The shortfall is logged at level 2, once for the
-// client however often it recurs.
+// A Content-Length 2 bytes beyond the body: at the receive time-out the
+// reply is used as it arrived, with one warning for the client.
 TEST(Client, ReplyShorterThanItsContentLengthIsParsedAsItArrived) {
     ScriptedCamera s([](const Request& r) -> Writes {
         if (r.method != "DESCRIBE") return CameraAnswer(r);
-        const std::string reply = ScriptedCamera::Reply(r, "200 OK", "", kCameraSdp);
-        const std::string length = "Content-Length: " + std::to_string(kCameraSdp.size());
-        std::string overstated = reply;
-        overstated.replace(reply.find(length), length.size(),
-                           "Content-Length: " + std::to_string(kCameraSdp.size() + 2));
-        return {overstated};
+        return {
+            ScriptedCamera::Reply(r, "200 OK", "Content-Length: " + std::to_string(kCameraSdp.size() + 2) + "\r\n") +
+            kCameraSdp};
     });
     s.settings.receiveTimeoutMs = 200;
     for (size_t session = 1; session <= 2; ++session) {
@@ -362,10 +331,8 @@ TEST(Client, ReplyShorterThanItsContentLengthIsParsedAsItArrived) {
             "arrived is used");
 }
 
-// The first keep-alive is answered only after the client gave up on it, with
-// another session id. That late reply must not answer the next OPTIONS: it is
-// passed over by its CSeq, so the CSeq numbers go on rising and TEARDOWN
-// keeps the session's own id.
+// A keep-alive reply that comes after the client gave up on it, with another
+// session id, is passed over by its CSeq and does not answer the next one.
 TEST(Client, LateKeepAliveReplyIsNotTakenForTheNextOne) {
     ManualClock clock;
     platform::Event givenUp(platform::Event::Mode::Manual);
@@ -391,14 +358,11 @@ TEST(Client, LateKeepAliveReplyIsNotTakenForTheNextOne) {
     EXPECT_EQ(requests.back().Header("Session"), "1234");
 }
 
-// Interleaved sessions. PLAY comes with frame 0 and brings the keep-alive; a
-// 401 to it naming another scheme is answered from the stream loop by one
-// more OPTIONS with that scheme. Then the camera
-// - streams frames 1 to 2999 without pause while OPTIONS goes out every 10 ms
-//   (session time-out 2 s, clock 100 times fast), each reply between two
-//   frames; read off the socket directly, a reply would take frame bytes with
-//   it. Every frame must arrive, in order, and TEARDOWN follow the stop;
-// - or hangs up, or falls silent for the receive time-out: the session ends.
+// Interleaved. PLAY's reply comes with frame 0; a 401 to the keep-alive is
+// answered from the stream loop in the scheme it names. Then the camera
+// streams 3000 frames while OPTIONS goes out every 10 ms (clock 100 times
+// fast), each reply between two frames: every frame arrives, in order. Or it
+// hangs up, or falls silent: the session ends.
 TEST(ClientInterleaved, Sessions) {
     for (const std::string how : {"stream", "hang-up", "silence"}) {
         SCOPED_TRACE(how);
@@ -436,12 +400,10 @@ TEST(ClientInterleaved, Sessions) {
     }
 }
 
-// A camera that streams without pause and answers nothing after PLAY, not
-// even TEARDOWN: the stop reads for the TEARDOWN reply within a bound of time
-// and a bound of bytes, whichever runs out first, then closes. The flood row
-// would take its 10 s time bound; only its byte bound ends it in time. The
-// stop runs on a thread of its own, so a stop that never returns fails the
-// test instead of hanging it: the camera then falls silent and lets it end.
+// A camera that streams and answers nothing after PLAY, not even TEARDOWN:
+// the stop reads for the reply within a bound of time or of bytes (the flood
+// row's 10 s would be too long), then closes. A stop that never returns fails
+// the test instead of hanging it.
 TEST(ClientInterleaved, StopReturnsWhileTheCameraStreamsAndIgnoresTeardown) {
     const struct {
         const char* name;

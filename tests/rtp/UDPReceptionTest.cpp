@@ -1,7 +1,5 @@
-// RTP over UDP on loopback, bottom up: the packet record against hand-made
-// packets whose every field is spelled out; the packet source; the RTP
-// receiver with its queue, its delivery thread and its stop; RTCP sender
-// reports, and the RTCP handler with a test clock and a fixed SSRC.
+// RTP over UDP on loopback, bottom up: the packet record, the packet source,
+// the RTP receiver with its queue and delivery thread, the RTCP handler.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -46,25 +44,18 @@ std::optional<Bytes> PayloadOf(const Bytes& wire) {
     return packet.payload;
 }
 
-// First byte: V(2) P X CC(4); second: M PT(7). No payload: the packet is
-// dropped.
+// First byte: V(2) P X CC(4); second: M PT(7). No payload: dropped.
 TEST(RTPPacket, PayloadOfGoldenPackets) {
     const std::tuple<const char*, Bytes, std::optional<Bytes>> kCases[] = {
         {"header only", Wire(0x80, 0x60, {}), std::nullopt},
         {"one payload byte", Wire(0x80, 0x60, {0xAA}), Bytes{0xAA}},
         {"version 1", Wire(0x40, 0x60, {0xAA}), std::nullopt},
-        // P: payload AA BB, padding 00 02 (the count includes itself)
         {"padding", Wire(0xA0, 0x60, {0xAA, 0xBB, 0x00, 0x02}), Bytes{0xAA, 0xBB}},
-        // P: count 3 is all bytes after the header: an empty payload, still a packet
         {"padding is all", Wire(0xA0, 0x60, {0x03, 0x03, 0x03}), Bytes{}},
         {"padding too large", Wire(0xA0, 0x60, {0x01, 0x02, 0x05}), std::nullopt},
-        // X: profile BE DE, length 0 words, payload CC
         {"extension length 0", Wire(0x90, 0x60, {0xBE, 0xDE, 0x00, 0x00, 0xCC}), Bytes{0xCC}},
-        // X: length 2 words announced, 5 bytes left
         {"extension too long", Wire(0x90, 0x60, {0x10, 0x00, 0x00, 0x02, 0x01, 0x02, 0x03, 0x04, 0xCC}), std::nullopt},
-        // X with only 2 bytes after the header
         {"extension header cut", Wire(0x90, 0x60, {0x10, 0x00}), std::nullopt},
-        // CC=2 announces 8 bytes and exactly 8 remain: the CSRC list must leave a byte
         {"CSRC list fills the packet", Wire(0x82, 0x60, Bytes(8, 0x01)), std::nullopt},
     };
     for (const auto& [name, wire, payload] : kCases) EXPECT_EQ(PayloadOf(wire), payload) << name;
@@ -76,13 +67,11 @@ protected:
     dravnel::test::Recorder user;
 };
 
-// Datagrams reach the user, empty ones do not. A datagram longer than the
-// buffer is lost once; the buffer then fits it, growing by 1024 bytes or
-// straight to the datagram's size. Close tells the user once. The client
-// opens again; idle, it times out at its readiness time-out. With its thread
-// held inside the user call, a Close from elsewhere closes the socket and
-// tells the user only once that thread has ended (no read can land on a
-// descriptor reused meanwhile); the call itself may close the client.
+// Datagrams reach the user, empty ones do not. One longer than the buffer is
+// lost once; the buffer then grows by 1024 bytes or to its size. Close tells
+// the user once. Idle, the client times out at its readiness time-out. A
+// Close from elsewhere while the thread is in the user call tells the user
+// only once that thread has ended; the call itself may close the client.
 TEST_F(UDPReception, Client) {
     dravnel::CUDPClient client(nullptr);
     ASSERT_TRUE(client.Open(&user, 0));
@@ -108,7 +97,7 @@ TEST_F(UDPReception, Client) {
     EXPECT_FALSE(client.IsOpen());
     EXPECT_EQ(client.GetPort(), 0);
     EXPECT_EQ(user.closed.load(), 1);
-    EXPECT_EQ(user.datagrams, expected);  // the client's thread has ended
+    EXPECT_EQ(user.datagrams, expected);
 
     dravnel::CManualEvent release;
     user.onPacket = [&](dravnel::IRTPClient* source) {
@@ -119,7 +108,7 @@ TEST_F(UDPReception, Client) {
     const auto opened = std::chrono::steady_clock::now();
     ASSERT_TRUE(client.Open(&user, 0));
     ASSERT_TRUE(WaitUntil([&] { return user.timeouts.load() >= 3; }));
-    EXPECT_GE(std::chrono::steady_clock::now() - opened, 60ms);  // not sooner than three waits
+    EXPECT_GE(std::chrono::steady_clock::now() - opened, 60ms);
     ASSERT_TRUE(peer.SendTo(client.GetPort(), {9}));
     ASSERT_TRUE(user.WaitCount(expected.size() + 1));
     std::thread closer([&] { client.Close(); });
@@ -158,8 +147,7 @@ private:
     std::vector<platform::IoStatus> queued_;
 };
 
-// Failed waits are retried: the datagram after them still arrives and the
-// user hears no close. A closed socket ends the thread, telling the user once.
+// Failed waits are retried; a closed socket ends the thread, telling the user.
 TEST_F(UDPReception, FailedWaitsAreRetriedAndOnlyAClosedSocketEndsTheThread) {
     FailingWaitClient client;
     client.Queue({platform::IoStatus::Error, platform::IoStatus::Error, platform::IoStatus::Error});
@@ -170,18 +158,15 @@ TEST_F(UDPReception, FailedWaitsAreRetriedAndOnlyAClosedSocketEndsTheThread) {
     EXPECT_TRUE(client.IsRunning());
 
     client.Queue({platform::IoStatus::Closed});
-    ASSERT_TRUE(peer.SendTo(client.GetPort(), {2}));  // wakes the thread into its next wait
+    ASSERT_TRUE(peer.SendTo(client.GetPort(), {2}));
     ASSERT_TRUE(WaitUntil([&] { return !client.IsRunning(); }));
     EXPECT_EQ(user.closed.load(), 1);
     EXPECT_EQ(user.datagrams, (std::vector<Bytes>{{1}, {2}}));
 }
 
-// A key frame leaves many cameras in one burst. With the client's thread
-// held inside the first datagram's call until the burst is out, the rest of
-// it waits in the socket's receive buffer: at the receiver's size, every
-// datagram of a burst four times the old 64 KB buffer arrives and the kernel
-// drops none; at the old size it drops some, and the client counts exactly
-// the ones it never got (told by the next datagram that arrives).
+// A key frame's burst of four times the old 64 KB buffer waits in the socket
+// while the client's thread is held: at the receiver's size none is dropped;
+// at the old size some are, and the client counts exactly those.
 TEST_F(UDPReception, KeyFrameBurst) {
     constexpr size_t kBurst = 190;  // 1400-byte datagrams: 266 000 bytes
     const struct {
@@ -208,8 +193,7 @@ TEST_F(UDPReception, KeyFrameBurst) {
         for (size_t i = 0; i < kBurst; ++i) ASSERT_TRUE(peer.SendTo(client.GetPort(), RtpPacket(uint16_t(i), 1388)));
         ASSERT_TRUE(WaitUntil([&] { return held.load(); }));
         burstSent.Set();
-        // Until a datagram arrives that tells of the drops before it (one sent
-        // while the buffer is still full is dropped too), another is sent.
+        // A datagram that arrives tells of the drops before it.
         size_t sent = kBurst;
         ASSERT_TRUE(WaitUntil([&] {
             if (recorder.Count() + client.KernelDrops() == sent) return true;
@@ -225,10 +209,8 @@ TEST_F(UDPReception, KeyFrameBurst) {
     }
 }
 
-// With every descriptor of the process taken the client fails to open and
-// says why; one descriptor freed, it opens: a socket is all it needs. (It
-// opens once before, which also lets UBSan learn the types it checks while
-// it still has descriptors for that.)
+// With every descriptor taken the client fails to open and says why; one
+// freed, it opens. (It opens once before, so that UBSan learns its types.)
 TEST_F(UDPReception, ClientOutOfDescriptors) {
     dravnel::CUDPClient client(nullptr);
     ASSERT_TRUE(client.Open(&user, 0));
@@ -260,7 +242,6 @@ protected:
     RTPReceiver() { receiver.SetUser(&user); }
     ~RTPReceiver() override { release.Set(); }
 
-    // Straight into the receiver as its socket thread would.
     void Inject(const Bytes& packet, dravnel::IRTPClient* source = nullptr) {
         const sockaddr_in from{};
         receiver.OnPacket(source ? source : receiver.Source(), &from, packet.data(),
@@ -272,12 +253,9 @@ protected:
     dravnel::CRTPReceiver receiver{&log, 64 * 1024};
 };
 
-// Once Stop returns no delivery is under way or still to come. A start on a
-// taken port fails and leaves the receiver stopped. It starts again, and over
-// loopback UDP delivers well-formed packets with their sender; malformed ones
-// (header only, version 1), and anything from a source other than its own,
-// are dropped. Its socket asks for a buffer that holds key-frame bursts, or
-// the size it was told.
+// Once Stop returns no delivery is under way or to come. A start on a taken
+// port fails. Started again, it delivers well-formed packets with their
+// sender and drops malformed ones and those of another source.
 TEST_F(RTPReceiver, StopStartAndDeliver) {
     user.onRtpPacket = [](dravnel::CRTPPacket*) { std::this_thread::sleep_for(5ms); };
     ASSERT_TRUE(receiver.Start(0));
@@ -321,14 +299,12 @@ TEST_F(RTPReceiver, StopStartAndDeliver) {
     EXPECT_EQ(user.senders.back().sin_addr.s_addr, Loopback());
 }
 
-// A channel that stops taking packets must not make the receiver hoard them:
-// beyond the byte limit packets are dropped and counted, with one warning.
+// Beyond the queue's byte limit packets are dropped and counted, one warning.
 TEST_F(RTPReceiver, QueueIsBoundedByBytes) {
     user.onRtpPacket = [&](dravnel::CRTPPacket*) { release.Wait(platform::kInfinite); };
     ASSERT_TRUE(receiver.Start(0));
     constexpr uint16_t kSent = 400;
     Inject(RtpPacket(0, 1000));
-    // The first one is taken out and blocks the delivery thread.
     ASSERT_TRUE(WaitUntil([&] { return user.inCall.load(); }));
     for (uint16_t seq = 1; seq < kSent; ++seq) Inject(RtpPacket(seq, 1000));
     const uint64_t dropped = receiver.DroppedPackets();
@@ -338,7 +314,6 @@ TEST_F(RTPReceiver, QueueIsBoundedByBytes) {
 
     release.Set();
     ASSERT_TRUE(user.WaitCount(kSent - dropped));
-    // The queue drained: there is room again.
     Inject(RtpPacket(1000, 1000));
     ASSERT_TRUE(user.WaitCount(kSent - dropped + 1));
     EXPECT_EQ(user.Count(), kSent - dropped + 1);
@@ -346,14 +321,12 @@ TEST_F(RTPReceiver, QueueIsBoundedByBytes) {
 }
 
 TEST(RTCPFormat, SenderReportNeedsItsSenderInfo) {
-    // Its fields as read show in the receiver report below.
     EXPECT_TRUE(dravnel::rtcp::ParseSenderReport(kSenderReport));
     // length 0: 4 bytes, no room for the fields a report echoes
     EXPECT_FALSE(dravnel::rtcp::ParseSenderReport(Bytes{0x80, 0xC8, 0x00, 0x00}));
     EXPECT_FALSE(dravnel::rtcp::ParseSenderReport(Bytes(kSenderReport.begin(), kSenderReport.end() - 4)));
 }
 
-// The peer plays the camera.
 class RTCPHandler : public UDPReception {
 protected:
     // The handler's clock reads 1000 ms when the first sender report arrives
@@ -363,13 +336,9 @@ protected:
                                   [] { return 0xA1B2C3D4u; }};
 };
 
-// Refused: no camera address, a second start. A sender report from an
-// address other than the camera's is ignored. One receiver report answers
-// each sender report and none comes without one. The answer follows the
-// whole compound packet: with the camera's BYE behind its sender report there
-// is none, and Stop has nothing to say goodbye to, though the camera's address
-// is known. A new start begins a new session, and Stop while synced says
-// goodbye.
+// Refused: no camera address, a second start. A sender report from another
+// address is ignored; one receiver report answers each of the camera's, none
+// when its BYE follows in the compound packet. Stop while synced says BYE.
 TEST_F(RTCPHandler, ReportsAndBye) {
     EXPECT_FALSE(handler.Start(0, 0));
     ASSERT_TRUE(handler.Start(inet_addr("127.0.0.2"), 0));  // the peer is on 127.0.0.1

@@ -1,10 +1,5 @@
 // The simulated camera's RTSP server against clients that share nothing with
-// the driver: requests written here by hand, and ffprobe on a replay. Each
-// encoder is decoded by FFmpeg behind the driver's channels over both
-// transports with Digest (channel_live_test), and the driver's own client runs
-// Basic and Digest sessions against this server in its interop tests; start,
-// stop and start failures, and a new configuration reaching the next session,
-// are shown with the whole camera.
+// the driver: requests written here by hand, and ffprobe on a replay.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,15 +29,13 @@ RtspServer::Options TestOptions() { return {.executable = dravnel::test::kSimRts
 // The status of a reply; 0 for none.
 unsigned Status(const std::string& reply) { return reply.empty() ? 0 : std::stoul(reply.substr(9, 3)); }
 
-// One RTSP connection written by hand, so that a test controls every header.
-// A reply is read up to its blank line, so a connection takes no request
-// after one whose reply has a body (DESCRIBE's SDP).
+// One RTSP connection written by hand. A reply is read up to its blank line:
+// no request may follow one whose reply has a body.
 class RawRtsp {
 public:
     explicit RawRtsp(uint16_t port) : socket_(dravnel::test::ConnectTo(port)) {}
 
-    // Sends "<method> <url> RTSP/1.0", a CSeq line and `headers` (complete
-    // lines); the reply, empty when none came within 5 s.
+    // The reply, empty when none came within 5 s.
     std::string Request(const std::string& method, const std::string& url, const std::string& headers = {}) {
         std::string reply;
         if (socket_.SendAll(method + " " + url + " RTSP/1.0\r\nCSeq: " + std::to_string(++cseq_) + "\r\n" + headers +
@@ -85,6 +78,16 @@ bool OpenPair(platform::Socket& rtp, platform::Socket& rtcp) {
     return false;
 }
 
+// The client_port pair of a SETUP, and the session a SETUP reply names.
+std::string Transport(const platform::Socket& rtp, const platform::Socket& rtcp) {
+    return "Transport: RTP/AVP;unicast;client_port=" + std::to_string(rtp.LocalPort()) + "-" +
+           std::to_string(rtcp.LocalPort()) + "\r\n";
+}
+std::string SessionLine(const std::string& setup) {
+    const size_t id = setup.find("\r\nSession: ") + 11;  // the id ends at ';' or the line end
+    return "Session: " + setup.substr(id, setup.find_first_of(";\r", id) - id) + "\r\n";
+}
+
 // True when nothing arrives for 800 ms after what was on its way.
 bool Silent(platform::Socket& socket) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
@@ -101,16 +104,15 @@ int NalType(const std::vector<uint8_t>& rtp) {
     return type != 28 ? type : (rtp[13] & 0x80) ? rtp[13] & 0x1F : 0;
 }
 
-// Bad input is refused with its reason and changes nothing. Sizes and rates
-// no encoder takes (RFC 2435: JPEG sides are multiples of 8, at most 2040)
-// are refused where a set or SetStream meets them; paths are plain segments.
+// Bad input is refused with its reason and changes nothing (RFC 2435: JPEG
+// sides are multiples of 8, at most 2040); paths are plain segments.
 TEST(RtspServer, RefusesBadInputAndKeepsItsConfiguration) {
     RtspServer server(TestOptions());
     const auto before = server.Stream(kPath);
     ASSERT_TRUE(before);
     const std::pair<RtspStreamConfig, const char*> refused[] = {
         {{.width = 641}, "641"},
-        {{.width = 8192}, "8192x480"},  // too large
+        {{.width = 8192}, "8192x480"},
         {{.codec = RtspCodec::JPEG, .width = 642, .fps = 10}, "JPEG"},
         {{.codec = RtspCodec::JPEG, .width = 2048, .height = 1536, .fps = 10}, "JPEG"},
         {{.bitrateKbps = 8}, "bit rate"},
@@ -132,12 +134,10 @@ TEST(RtspServer, RefusesBadInputAndKeepsItsConfiguration) {
     EXPECT_FALSE(server.DropConnections());  // not running
 }
 
-// One session over UDP walks through the fault switches. Before them: SPS and
-// PPS go in-band ahead of every IDR, and sender reports come at the RTCP
-// interval set. Then RTP stops while the session stays and comes back; every
-// connection and session is dropped; DESCRIBE is refused until switched back;
-// a restart cuts connections and comes back on its port with its
-// configuration.
+// One session over UDP: SPS and PPS in-band ahead of every IDR, sender
+// reports at the interval set. Then the fault switches: RTP stops and comes
+// back; every connection is dropped; DESCRIBE is refused until switched back;
+// a restart cuts connections and keeps its port and configuration.
 TEST(RtspServer, FaultSwitchesActOnARunningServerAndARestartKeepsItsConfiguration) {
     RtspServer server(TestOptions());
     ASSERT_TRUE(server.SetAuth(RtspServer::Auth::Basic, "u", "p"));
@@ -150,17 +150,12 @@ TEST(RtspServer, FaultSwitchesActOnARunningServerAndARestartKeepsItsConfiguratio
     RawRtsp playing(port), idle(port);
     platform::Socket rtp, rtcp;
     ASSERT_TRUE(OpenPair(rtp, rtcp));
-    const std::string setup =
-        playing.Request("SETUP", base + "/stream=0",
-                        auth + "Transport: RTP/AVP;unicast;client_port=" + std::to_string(rtp.LocalPort()) + "-" +
-                            std::to_string(rtcp.LocalPort()) + "\r\n");
+    const std::string setup = playing.Request("SETUP", base + "/stream=0", auth + Transport(rtp, rtcp));
     ASSERT_EQ(Status(setup), 200u) << setup;
-    const size_t id = setup.find("\r\nSession: ") + 11;  // the session id ends at ';' or the line end
-    const std::string session = auth + "Session: " + setup.substr(id, setup.find_first_of(";\r", id) - id) + "\r\n";
+    const std::string session = auth + SessionLine(setup);
     ASSERT_EQ(Status(playing.Request("PLAY", base, session + "Range: npt=0.000-\r\n")), 200u);
 
-    // SPS (7) and PPS (8) ahead of every IDR (5), not only ahead of the first
-    // one that the encoder itself prefixes.
+    // SPS (7) and PPS (8) ahead of every IDR (5), not only the first.
     std::vector<int> seen;
     for (int i = 0; i < 1000 && std::count(seen.begin(), seen.end(), 5) < 2; ++i) {
         const auto packet = NextDatagram(rtp, 3000);
@@ -224,12 +219,10 @@ std::string HeaderParameter(const std::string& reply, const std::string& header,
     return reply.substr(at + key.size() + 1, reply.find_first_of(";,\r", at) - at - key.size() - 1);
 }
 
-// A recording replayed: two sessions of one path get packets of their own
-// (SSRC, sequence numbers, time stamps) that agree with what SETUP and PLAY
-// announced, carry the recorded payloads unchanged, and go on without a
-// break in sequence or time across the end of the recording; ffprobe reads
-// the stream from the SDP alone. A file that is no recording fails the start
-// with its reason.
+// A recording replayed: two sessions get SSRC, sequence numbers and time
+// stamps of their own as SETUP and PLAY announced, the recorded payloads, and
+// no break across the end of the recording; ffprobe reads the stream. A file
+// that is no recording fails the start with its reason.
 TEST(RtspServer, ReplaysARecordingRewrittenPerSession) {
     const std::string file = std::string(QUARNEL_SOURCE_DIR) + "/tests/data/h264_fua.rtpstream";
     std::ifstream in(file, std::ios::binary);
@@ -259,18 +252,12 @@ TEST(RtspServer, ReplaysARecordingRewrittenPerSession) {
     for (int i = 0; i < 2; ++i) {
         auto s = std::make_unique<Session>(server.Port());
         ASSERT_TRUE(OpenPair(s->rtp, s->rtcp));
-        // Room for the whole run: the sessions are read one after the other.
         s->rtp.SetReceiveBufferAtLeast(4 << 20);
-        const std::string setup =
-            s->rtsp.Request("SETUP", server.Url(kPath) + "/stream=0",
-                            "Transport: RTP/AVP;unicast;client_port=" + std::to_string(s->rtp.LocalPort()) + "-" +
-                                std::to_string(s->rtcp.LocalPort()) + "\r\n");
+        const std::string setup = s->rtsp.Request("SETUP", server.Url(kPath) + "/stream=0", Transport(s->rtp, s->rtcp));
         ASSERT_EQ(Status(setup), 200u) << setup;
         s->ssrc = std::stoul(HeaderParameter(setup, "Transport", "ssrc"), nullptr, 16);
-        const size_t id = setup.find("\r\nSession: ") + 11;
-        const std::string play = s->rtsp.Request(
-            "PLAY", server.Url(kPath),
-            "Session: " + setup.substr(id, setup.find_first_of(";\r", id) - id) + "\r\nRange: npt=0.000-\r\n");
+        const std::string play =
+            s->rtsp.Request("PLAY", server.Url(kPath), SessionLine(setup) + "Range: npt=0.000-\r\n");
         ASSERT_EQ(Status(play), 200u) << play;
         s->firstSeq = static_cast<uint16_t>(std::stoul(HeaderParameter(play, "RTP-Info", "seq")));
         s->firstTimestamp = std::stoul(HeaderParameter(play, "RTP-Info", "rtptime"));
@@ -278,7 +265,6 @@ TEST(RtspServer, ReplaysARecordingRewrittenPerSession) {
     }
     EXPECT_NE(sessions[0]->ssrc, sessions[1]->ssrc);
 
-    // Past the end of the recording once: 50 frames, then the first again.
     const size_t wanted = recording->packets.size() + recording->frames[0].packetCount + 5;
     for (auto& s : sessions) {
         std::vector<std::vector<uint8_t>> packets;
@@ -290,7 +276,6 @@ TEST(RtspServer, ReplaysARecordingRewrittenPerSession) {
         const auto& first = packets.front();
         EXPECT_EQ(static_cast<uint16_t>(first[2] << 8 | first[3]), s->firstSeq) << "RTP-Info seq";
         EXPECT_EQ(Be32(first, 4), s->firstTimestamp) << "RTP-Info rtptime";
-        // Where in the recording the session came in: the packet whose payload is the first one's.
         size_t at = 0;
         while (at < recording->packets.size() &&
                !std::equal(first.begin() + 12, first.end(), recording->PacketBytes(at).begin() + 12,
@@ -316,12 +301,9 @@ TEST(RtspServer, ReplaysARecordingRewrittenPerSession) {
     EXPECT_NE(server.LastError().find("h264_fua.md5: packet 1 at byte 0:"), std::string::npos) << server.LastError();
 }
 
-// The media process reports from its main loop (the answers to commands, new
-// connections) and from the RTSP server's client thread (requests, closed
-// connections) at the same time. Commands given while connections keep
-// asking and are dropped each get their answer, and GLib has nothing to
-// complain about: with G_DEBUG=fatal-criticals a critical warning ends the
-// media process, and the next command fails.
+// Commands given while connections keep asking and are dropped each get
+// their answer, and GLib has nothing to complain about (with
+// G_DEBUG=fatal-criticals a critical warning ends the media process).
 TEST(RtspServer, CommandsAreAnsweredWhileConnectionsAskAndAreDropped) {
     const char* had = getenv("G_DEBUG");
     const std::string previous = had ? had : "";
@@ -345,8 +327,6 @@ TEST(RtspServer, CommandsAreAnsweredWhileConnectionsAskAndAreDropped) {
         }
     });
     std::string failure;
-    // At least 300 commands, and on until the connections have been answered
-    // 200 times meanwhile; the cap only ends a run in which they never are.
     for (unsigned i = 0; (i < 300 || replies < 200) && i < 100000 && failure.empty(); ++i) {
         if (!server.SetAlarmBits(static_cast<uint8_t>(i)) || (i % 10 == 9 && !server.DropConnections()))
             failure = "command " + std::to_string(i) + ": " + server.LastError();
@@ -354,7 +334,7 @@ TEST(RtspServer, CommandsAreAnsweredWhileConnectionsAskAndAreDropped) {
     done = true;
     asker.join();
     EXPECT_EQ(failure, "");
-    EXPECT_GE(replies.load(), 200u);  // the connections did ask meanwhile
+    EXPECT_GE(replies.load(), 200u);
     EXPECT_TRUE(server.Running());
     for (const std::string& message : server.Messages()) ADD_FAILURE() << message;
 }

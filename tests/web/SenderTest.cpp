@@ -74,11 +74,9 @@ std::string Pattern(size_t size) {
     return body;
 }
 
-// The parameter tells the sender: true for CWinInetSender.
+// True for CWinInetSender. The time-out is wide unless a test is about it.
 class SenderTest : public WebSimTest, public ::testing::WithParamInterface<bool> {
 protected:
-    // The time-out is wide unless a test is about it: a loaded machine (or
-    // a sanitizer) may take a while to answer.
     std::unique_ptr<CBaseHttpSender> Make(uint32_t timeoutMs = 5000) { return Make(Device("", "", timeoutMs)); }
     std::unique_ptr<CBaseHttpSender> Make(const dravnel::DEVICE_INFO& device) {
         if (GetParam()) return std::make_unique<CWinInetSender>(device);
@@ -86,10 +84,8 @@ protected:
     }
 };
 
-// Every way a body can end: at its announced length, at the close of the
-// connection, at the last chunk; small, empty, several times the client's
-// window (the transfer pauses and resumes), and broken off halfway (what
-// arrived is kept).
+// Every way a body can end, small, empty, several times the client's window,
+// and broken off halfway (what arrived is kept).
 TEST_P(SenderTest, ReadsEveryFramingOfABody) {
     const struct {
         const char* name;
@@ -111,7 +107,6 @@ TEST_P(SenderTest, ReadsEveryFramingOfABody) {
         SCOPED_TRACE(f.name);
         const std::string body = Pattern(f.size);
         if (f.chunked) {
-            // The body in three chunks after a first piece.
             SetStreamPage("/page.txt", body.substr(0, 10), 1, [body, at = size_t{10}](std::string& chunk) mutable {
                 chunk = body.substr(at, body.size() / 3 + 1);
                 at += chunk.size();
@@ -132,8 +127,7 @@ TEST_P(SenderTest, ReadsEveryFramingOfABody) {
 }
 
 // Any 2xx succeeds for RequestGetRD, which reads the body only then;
-// RequestGetBody wants exactly 200. A body read whole leaves the connection
-// to the sender's next request.
+// RequestGetBody wants 200. A body read whole leaves the connection reusable.
 TEST_P(SenderTest, StatusDecidesTheOutcome) {
     const struct {
         int status;
@@ -169,9 +163,8 @@ TEST_P(SenderTest, StatusDecidesTheOutcome) {
     }
 }
 
-// CloseRequest from another thread ends the request, when idle and during a
-// read of an endless event stream or a send that waits for a head, within
-// milliseconds; the next request is not affected.
+// CloseRequest from another thread ends the request, idle, in a read of an
+// endless event stream or in a send that waits for a head.
 TEST_P(SenderTest, CloseRequestFromAnotherThreadEndsTheRequest) {
     const auto chunks = std::make_shared<std::atomic<int>>(0);  // the server's calls for one
     SetStreamPage("/events", "", 20, [chunks](std::string& chunk) {
@@ -180,8 +173,7 @@ TEST_P(SenderTest, CloseRequestFromAnotherThreadEndsTheRequest) {
         return true;
     });
     auto sender = Make(5000);
-    // The close comes once the action waits on the server, and, if asked, once
-    // a chunk has gone out before that wait (the server asks for the next one).
+    // The close comes once the action waits on the server (after a chunk).
     const auto msClosedWhileWaiting = [&sender, chunks](bool afterAChunk, auto action) {
         std::thread closer([&sender, chunks, afterAChunk, before = chunks->load(), caller = gettid()] {
             dravnel::test::WaitUntil([&] {
@@ -199,7 +191,7 @@ TEST_P(SenderTest, CloseRequestFromAnotherThreadEndsTheRequest) {
     ASSERT_EQ(sender->ReadData(buffer, 9, true), 9u);
     EXPECT_EQ(Text(buffer), "alarm=1\r\n");
     std::thread([&sender] { sender->CloseRequest(); }).join();
-    EXPECT_EQ(sender->ReadData(buffer, 100, true), 0u);  // the request is gone
+    EXPECT_EQ(sender->ReadData(buffer, 100, true), 0u);
     EXPECT_EQ(sender->QueryDataAvailable(), 0u);
 
     ASSERT_EQ(RequestGetNoBody("/events", *sender).code, 0u);
@@ -214,9 +206,8 @@ TEST_P(SenderTest, CloseRequestFromAnotherThreadEndsTheRequest) {
 }
 
 // A caller that does not read makes the sender hold at most the client's
-// window, however fast and long the server streams. What it holds comes out
-// whole and in order, pulled the way the alarm input thread reads its event
-// stream (one byte, then what is ready), in reads of at most the size asked.
+// window. Read as the alarm input thread reads (one byte, then what is
+// ready), it all comes out in order.
 TEST_P(SenderTest, BuffersAtMostAWindowWhileTheCallerDoesNotRead) {
     SetStreamPage("/fast", "", 0, [sequence = uint32_t{0}](std::string& chunk) mutable {
         chunk.clear();
@@ -240,10 +231,8 @@ TEST_P(SenderTest, BuffersAtMostAWindowWhileTheCallerDoesNotRead) {
     for (size_t i = 0; i < body.size(); ++i) ASSERT_EQ(body[i], '0' + i % 10) << i;
 }
 
-// A body that stalls after its first bytes: reads end after the time-out,
-// and the whole-body read keeps exactly what arrived (no terminator added,
-// nothing dropped). A silent server fails the request within the time-out.
-// Stopping the server ends its stalled replies at once.
+// A body that stalls: reads end at the time-out and keep what arrived. A
+// silent server fails the request at the time-out.
 TEST_P(SenderTest, TimeOutsEndStalledReadsAndSilentRequests) {
     SetStreamPage("/stall", "alarm=1\r\n", 5000, [](std::string&) { return true; });
     auto sender = Make(1000);
@@ -267,9 +256,8 @@ TEST_P(SenderTest, TimeOutsEndStalledReadsAndSilentRequests) {
     EXPECT_LT(ElapsedMs([&] { server.Stop(); }), 4000);
 }
 
-// A body that never ends, at full speed or trickling in below the idle
-// time-out, is cut at kMaxBody bytes or at the HTTP time-out; what came is
-// kept, and the sender says it was cut. A body that ends is never cut.
+// A body that never ends, at full speed or trickling below the idle time-out,
+// is cut at kMaxBody bytes or at the HTTP time-out, keeping what came.
 TEST_P(SenderTest, EndlessAndTricklingBodiesAreCutInBytesAndTime) {
     const std::string page = Pattern(4000);
     server.SetPageText("/video.txt", page);
@@ -292,7 +280,6 @@ TEST_P(SenderTest, EndlessAndTricklingBodiesAreCutInBytesAndTime) {
         server.SetFaults(c.faults);
         auto sender = Make(800);
         std::vector<uint8_t> reply;
-        // The idle time-out alone would never end these; the bound does.
         const CResultDef result = RequestGetRD(c.path, reply, *sender, true);
         EXPECT_EQ(result.code, 0u);
         EXPECT_EQ(sender->ReplyCut(), c.cut);
@@ -305,12 +292,9 @@ TEST_P(SenderTest, EndlessAndTricklingBodiesAreCutInBytesAndTime) {
     server.SetFaults({});
 }
 
-// Device addresses that would change the URL or the request: credentials
-// before '@', a path, a second line, a blank, a quote, '%', non-ASCII. No
-// request is made; the caller hears that it could not be sent.
+// Device addresses that would change the URL or the request are not sent.
 TEST_P(SenderTest, AddressesThatCouldInjectAreRefused) {
     server.SetPageText("/a", "res=200\r\n");
-    const std::string port = std::to_string(server.Port());
     for (const std::string address : {"admin@127.0.0.1", "127.0.0.1/x?", "127.0.0.1\r\nX-Injected: 1", "127.0.0.1 ",
                                       "127.0.0.1\"", "127.0.0.1%25", "127.0.0.1#", "h\xC3\xB6st"}) {
         SCOPED_TRACE(address);
@@ -327,9 +311,8 @@ INSTANTIATE_TEST_SUITE_P(Web, SenderTest, ::testing::Bool(),
 
 using WinInetSenderTest = WebSimTest;
 
-// Credentials for whatever the server challenges with (Digest here, Basic
-// below); refused ones are tried once more on a new connection, and the
-// caller then sees the status.
+// Credentials in the scheme challenged; refused ones are tried once more on
+// a new connection (the second may present Basic at once).
 TEST_F(WinInetSenderTest, AnswersTheChallengedSchemeAndRetriesARefusalOnANewConnection) {
     server.SetPageText("/ptz/control.php", "res=200\r\n");
     server.SetAuth(sim::WebAuth::Digest, "admin", "s3cret");
@@ -349,8 +332,6 @@ TEST_F(WinInetSenderTest, AnswersTheChallengedSchemeAndRetriesARefusalOnANewConn
     EXPECT_EQ(result.code, 6u);
     EXPECT_EQ(sender.StatusCode(), 401u);
     log = server.Log();
-    // The first attempt starts unauthenticated; the second, on a new
-    // connection, may present Basic at once.
     ASSERT_GE(log.size(), 3u);
     ASSERT_LE(log.size(), 4u);
     EXPECT_EQ(log[0].authScheme, "");
@@ -359,8 +340,7 @@ TEST_F(WinInetSenderTest, AnswersTheChallengedSchemeAndRetriesARefusalOnANewConn
     EXPECT_NE(log[2].clientPort, log[1].clientPort);
 }
 
-// A redirect to another server (here another port) follows without the
-// credentials: only the device that asked for them gets them.
+// A redirect to another server follows without the credentials.
 TEST_F(WinInetSenderTest, RedirectsElsewhereCarryNoCredentials) {
     sim::WebServer elsewhere;
     ASSERT_TRUE(elsewhere.Start());
@@ -391,9 +371,7 @@ TEST_F(HttpSenderTest, LearnsDigestFromA401AndKeepsIt) {
     EXPECT_EQ(RequestGetRD("/a", reply, sender, true).code, 0u);
     EXPECT_EQ(Text(reply), "res=200\r\n");
     EXPECT_EQ(sender.AuthScheme(), platform::http_auth::kDigest);
-    auto log = server.Log();
-    // Basic goes out at once and is refused; the one repeat goes out in
-    // Digest (libcurl may first fetch a challenge of its own, unauthenticated).
+    auto log = server.Log();  // libcurl may fetch a challenge of its own between
     ASSERT_GE(log.size(), 2u);
     ASSERT_LE(log.size(), 3u);
     EXPECT_EQ(log[0].authScheme, "Basic");
@@ -405,14 +383,13 @@ TEST_F(HttpSenderTest, LearnsDigestFromA401AndKeepsIt) {
     server.ClearLog();
     EXPECT_EQ(RequestGetRD("/a", reply, sender, true).code, 0u);
     log = server.Log();
-    ASSERT_EQ(log.size(), 1u);  // Digest at once
+    ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].authScheme, "Digest");
     EXPECT_EQ(log[0].status, 200);
 }
 
-// On a Basic server: no credentials go out without a user name or with
-// kAuthNone; a 401 that offers the scheme just tried cannot be sent, and once
-// the scheme is learnt a later refusal reaches the caller as a status.
+// On a Basic server: no credentials without a user name or with kAuthNone; a
+// 401 offering the scheme just tried fails the send, a later one is a status.
 TEST_F(HttpSenderTest, BasicServerRefusals) {
     server.SetAuth(sim::WebAuth::Basic, "admin", "s3cret");
     server.SetPageText("/a", "res=200\r\n");
@@ -438,10 +415,8 @@ TEST_F(HttpSenderTest, BasicServerRefusals) {
     EXPECT_EQ(sender.StatusCode(), 401u);
 }
 
-// Verb, header lines (one entry may hold several), body, and an object that
-// is escaped where it cannot go on the request line as given; redirects only
-// when allowed; with kNoWaitForResponse the send returns once the request is
-// out.
+// Verb, header lines (one entry may hold several), body, escaped object;
+// redirects only when allowed; kNoWaitForResponse returns once sent.
 TEST_F(HttpSenderTest, HonoursTheRequestOptions) {
     std::string received;
     server.SetPage("/echo b", [&received](const sim::WebPageRequest& request) {
@@ -468,7 +443,7 @@ TEST_F(HttpSenderTest, HonoursTheRequestOptions) {
     EXPECT_EQ(found, 2);
 
     request = CHttpRequest("GET", "/old");
-    ASSERT_TRUE(sender.SendRequest(request));  // redirects are off by default
+    ASSERT_TRUE(sender.SendRequest(request));
     EXPECT_EQ(sender.StatusCode(), 302u);
     request.flags &= ~CHttpRequest::kDisableRedirects;
     ASSERT_TRUE(sender.SendRequest(request));
@@ -485,9 +460,8 @@ TEST_F(HttpSenderTest, HonoursTheRequestOptions) {
     EXPECT_EQ(sender.StatusCode(), 0u);
 }
 
-// The object as it goes on the request line: escapePath and escapeQuery
-// choose whether "<>\^`{|} and the double quote are escaped on either side of
-// the first '?'; controls, blanks, non-ASCII and '#' always are.
+// escapePath and escapeQuery choose whether "<>\^`{|} are escaped either side
+// of the first '?'; controls, blanks, non-ASCII and '#' always are.
 TEST(CHttpRequest, EscapeObject) {
     const struct {
         const char* object;

@@ -25,8 +25,7 @@ using namespace std::chrono_literals;
 using dravnel::sim::DeviceProfile;
 using dravnel::test::WaitUntil;
 
-// Ports from a range of this process's own, so that tests run in parallel do
-// not meet on the default 3556.
+// Ports of this process's own, so that tests run in parallel do not meet.
 uint16_t PortBase() { return static_cast<uint16_t>(20000 + (getpid() % 2000) * 8); }
 
 // The channel with the capture loop's fixed waits shortened.
@@ -49,8 +48,8 @@ public:
     using CCommonChannelRTSP::PrepareStream;
 };
 
-// The count once it holds still: the simulated camera's web server, in this
-// process, starts its worker threads after it reports itself running.
+// The count once it holds still: the simulated camera's web server starts
+// its worker threads after it reports itself running.
 size_t SettledCount(const char* dir) {
     dravnel::test::StartRuntimeHelpers();
     size_t last = dravnel::test::CountEntries(dir);
@@ -63,8 +62,6 @@ size_t SettledCount(const char* dir) {
     return last;
 }
 
-// The simulated camera's web side shares this process: its end of each
-// connection closes once it sees ours gone, so both counts settle.
 void ExpectBackTo(size_t threads, size_t descriptors) {
     EXPECT_TRUE(WaitUntil([&] { return dravnel::test::ThreadCount() == threads; }, 5s))
         << dravnel::test::ThreadCount() << " threads, " << threads << " before";
@@ -73,8 +70,7 @@ void ExpectBackTo(size_t threads, size_t descriptors) {
 }
 
 // A camera that wants Digest on its web pages and on RTSP, and an H.264
-// channel (not started) on the recording host, whose settings file asks for
-// RTP over UDP (the default without one) or interleaved.
+// channel (not started) whose settings file asks for UDP or interleaved.
 class LiveChannel : public ::testing::Test {
 protected:
     void StartCamera(DeviceProfile profile, bool interleaved) {
@@ -94,16 +90,15 @@ protected:
         if (interleaved) driver.hostDirectory = QUARNEL_SOURCE_DIR "/tests/data/interleaved/";
         channel = std::make_unique<TestChannel>(driver, &sink);
     }
-    // Frame interval 0x7000 | fps: the rate itself.
     static dravnel::ChannelParams Params(uint32_t width = 704, uint32_t height = 576, uint32_t fps = 25) {
         return dravnel::ChannelParams{0x7000 | fps, 50, width, height};
     }
     bool Streaming() { return channel->GetChannelState() == dravnel::kChannelStreaming; }
+    bool FramesResume(std::chrono::seconds limit) { return sink.WaitForFrames(sink.FrameCount() + 10, limit); }
 
-    // The frames so far: a key frame ("H264") first and "I264" frames after
-    // it, each of the asked size with a capture time, its fields set in the
-    // host's order; FFmpeg decodes them all without an error. The session
-    // was set up with Digest on the stream path in the transport asked for.
+    // A key frame first, then others, each of the asked size with a capture
+    // time, its fields set in the host's order; FFmpeg decodes them all. The
+    // session was set up with Digest on the stream path and transport asked.
     void ExpectCleanFramesAndSetup(const std::string& streamPath, bool interleaved) {
         const auto frames = sink.Frames();
         ASSERT_FALSE(frames.empty());
@@ -136,11 +131,21 @@ protected:
     std::unique_ptr<TestChannel> channel;
 };
 
-// RTP over UDP with the channel's first port taken: clean frames on the next
-// port pair; the device falls silent (a reconnect, then after the whole
-// stream time-out one lost signal and the host told) and sends again; the
-// stop reports the camera stopped and leaves no thread or descriptor behind.
-TEST_F(LiveChannel, UdpStreamDecodesSurvivesSilenceAndStopsWithoutLeaks) {
+// Sanitizers keep freed memory (quarantine) or grow shadow memory.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kResidentMemoryMeasurable = false;
+#elif defined(__has_feature)
+constexpr bool kResidentMemoryMeasurable = !__has_feature(address_sanitizer) && !__has_feature(thread_sanitizer);
+#else
+constexpr bool kResidentMemoryMeasurable = true;
+#endif
+
+// UDP with the first port taken: clean frames on the next pair; the device
+// falls silent (a reconnect at half the stream time-out, a lost signal at
+// all of it) and sends again; a flood of another stream's packets on the RTP
+// port from the camera's own address keeps memory bounded and the frames
+// come again; the stop leaves no thread or descriptor.
+TEST_F(LiveChannel, UdpStreamDecodesSurvivesSilenceAndAFloodAndStopsWithoutLeaks) {
     platform::Socket taken;
     ASSERT_TRUE(taken.Create(platform::Socket::Kind::Udp));
     ASSERT_TRUE(taken.Bind(PortBase()));
@@ -158,9 +163,6 @@ TEST_F(LiveChannel, UdpStreamDecodesSurvivesSilenceAndStopsWithoutLeaks) {
     EXPECT_GT(dravnel::test::ThreadCount(), threads);
     ExpectCleanFramesAndSetup("/1/stream1", false);
 
-    // Half the stream time-out of silence (1.5 s) ends streaming and makes
-    // the next pass reconnect; the whole one (3 s) loses the signal. The last
-    // frame came shortly before the device fell silent.
     const size_t describes = camera->Rtsp().Log().Count("DESCRIBE");
     camera->Rtsp().SetSendingRtp(false);
     const auto silentFrom = std::chrono::steady_clock::now();
@@ -171,12 +173,44 @@ TEST_F(LiveChannel, UdpStreamDecodesSurvivesSilenceAndStopsWithoutLeaks) {
     EXPECT_GE(sink.SilenceCount(), 1u);
     EXPECT_GT(camera->Rtsp().Log().Count("DESCRIBE"), describes);
     EXPECT_FALSE(channel->IsCameraOnline());
-    const size_t frames = sink.FrameCount();
     camera->Rtsp().SetSendingRtp(true);
-    EXPECT_TRUE(sink.WaitForFrames(frames + 10, 15s));
+    EXPECT_TRUE(FramesResume(15s));
     EXPECT_TRUE(WaitUntil([&] { return Streaming(); }, 5s));
     EXPECT_EQ(driver.CountContaining("Signal was lost"), 1u);
     EXPECT_EQ(driver.CountContaining("Camera 127.0.0.1 is online"), 2u);
+
+    const auto overflowed = [&] { return driver.CountContaining("Frame buffer overflow detected") >= 1; };
+    {  // the flood socket closes before the count
+        const uint64_t before = platform::CurrentProcessStats().residentBytes;
+        platform::Socket flood;
+        ASSERT_TRUE(flood.Create(platform::Socket::Kind::Udp));
+        const sockaddr_in to{AF_INET, htons(channel->RtpPort()), {htonl(INADDR_LOOPBACK)}, {}};
+        // FU-A starts that never end, on a foreign SSRC.
+        std::vector<uint8_t> packet(1400, 0x5A);
+        const uint8_t head[] = {0x80, 96, 0, 0, 0, 0, 0x10, 0, 0xBA, 0xD0, 0xBA, 0xD0, 0x7C, 0x85};
+        std::copy(std::begin(head), std::end(head), packet.begin());
+        uint64_t sent = 0, peak = before;
+        // At least 2 s, and on until the endless frame has outgrown the buffer.
+        const auto floodStart = std::chrono::steady_clock::now();
+        for (uint16_t seq = 0;
+             std::chrono::steady_clock::now() < floodStart + 2s ||
+             (std::chrono::steady_clock::now() < floodStart + 60s && (seq % 1024 != 0 || !overflowed()));
+             ++seq) {
+            packet[2] = static_cast<uint8_t>(seq >> 8);
+            packet[3] = static_cast<uint8_t>(seq);
+            packet[13] = seq % 64 == 0 ? 0x85 : 0x05;  // a start now and then, never an end
+            if (flood.SendTo(to, packet)) ++sent;
+            if (seq % 4096 == 0) peak = std::max(peak, platform::CurrentProcessStats().residentBytes);
+        }
+        peak = std::max(peak, platform::CurrentProcessStats().residentBytes);
+        EXPECT_GT(sent, 10000u);
+        if (kResidentMemoryMeasurable) {
+            EXPECT_LT(peak - before, 48u << 20) << sent << " packets sent";
+        }
+    }
+    EXPECT_TRUE(overflowed());
+    EXPECT_TRUE(FramesResume(30s)) << "after the flood";
+    EXPECT_TRUE(WaitUntil([&] { return Streaming(); }, 10s));
 
     channel->Stop();
     EXPECT_EQ(driver.CountContaining("Camera 127.0.0.1 is offline. Channel was stopped"), 1u);
@@ -187,74 +221,11 @@ TEST_F(LiveChannel, UdpStreamDecodesSurvivesSilenceAndStopsWithoutLeaks) {
     ExpectBackTo(threads, descriptors);
 }
 
-// Resident memory tells what a process holds, except under AddressSanitizer,
-// whose quarantine keeps freed memory for a while, and ThreadSanitizer, whose
-// shadow memory grows with every byte the process touches.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kResidentMemoryMeasurable = false;
-#elif defined(__has_feature)
-constexpr bool kResidentMemoryMeasurable = !__has_feature(address_sanitizer) && !__has_feature(thread_sanitizer);
-#else
-constexpr bool kResidentMemoryMeasurable = true;
-#endif
-
-// Another sender floods the channel's RTP port from the camera's own address
-// at full loopback speed, with packets of a stream it does not know: memory
-// stays within the receiver's bounds, and once the flood ends the camera's
-// frames come again (at the latest after a reconnect).
-TEST_F(LiveChannel, RtpFloodKeepsMemoryBoundedAndFramesResume) {
-    StartCamera(DeviceProfile::Standard, false);
-    ASSERT_TRUE(channel->Start(Params(352, 288, 10)));
-    ASSERT_TRUE(sink.WaitForFrames(10, 15s)) << "frames: " << sink.FrameCount();
-    const uint16_t port = channel->RtpPort();
-    ASSERT_NE(port, 0);
-    const uint64_t before = platform::CurrentProcessStats().residentBytes;
-
-    platform::Socket flood;
-    ASSERT_TRUE(flood.Create(platform::Socket::Kind::Udp));
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(port);
-    // H.264 FU-A starts that never end, on a foreign SSRC: each would open a
-    // frame that a careless depacketizer keeps growing.
-    std::vector<uint8_t> packet(1400, 0x5A);
-    const uint8_t head[] = {0x80, 96, 0, 0, 0, 0, 0x10, 0, 0xBA, 0xD0, 0xBA, 0xD0, 0x7C, 0x85};
-    std::copy(std::begin(head), std::end(head), packet.begin());
-    uint64_t sent = 0, peak = before;
-    // At least 2 s, and on until the endless frame has outgrown the frame
-    // buffer (a slow build sends less per second); the cap only ends a run
-    // in which it never does.
-    const auto floodStart = std::chrono::steady_clock::now();
-    const auto overflowed = [&] { return driver.CountContaining("Frame buffer overflow detected") >= 1; };
-    for (uint16_t seq = 0; std::chrono::steady_clock::now() < floodStart + 2s ||
-                           (std::chrono::steady_clock::now() < floodStart + 60s && (seq % 1024 != 0 || !overflowed()));
-         ++seq) {
-        packet[2] = static_cast<uint8_t>(seq >> 8);
-        packet[3] = static_cast<uint8_t>(seq);
-        packet[13] = seq % 64 == 0 ? 0x85 : 0x05;  // a start now and then, never an end
-        if (flood.SendTo(to, packet)) ++sent;
-        if (seq % 4096 == 0) peak = std::max(peak, platform::CurrentProcessStats().residentBytes);
-    }
-    peak = std::max(peak, platform::CurrentProcessStats().residentBytes);
-    EXPECT_GT(sent, 10000u);
-    // The socket buffer (2 MiB asked), the packet queue and one frame's
-    // assembly are the bounds; far below what the flood carried.
-    if (kResidentMemoryMeasurable) {
-        EXPECT_LT(peak - before, 48u << 20) << sent << " packets sent";
-    }
-    EXPECT_TRUE(overflowed());
-
-    const size_t frames = sink.FrameCount();
-    EXPECT_TRUE(sink.WaitForFrames(frames + 10, 30s)) << "frames: " << sink.FrameCount();
-    EXPECT_TRUE(WaitUntil([&] { return Streaming(); }, 10s));
-}
-
-// A Model B device, configured in two passes (codec, size and rate control,
-// then the rest) and streaming from '/1/stream0', over interleaved RTP: clean
-// frames, and the stream comes back after a dropped RTSP connection and after
-// a restart of the camera.
-TEST_F(LiveChannel, ModelBInterleavedStreamDecodesAndSurvivesADroppedConnectionAndARestart) {
+// A Model B device, configured in two passes, over interleaved RTP: clean
+// frames, which come again after junk, a bogus status line and a '$' frame
+// announcing 65535 bytes (memory bounded), a dropped RTSP connection and a
+// restart of the camera.
+TEST_F(LiveChannel, ModelBInterleavedStreamDecodesAndSurvivesGarbageADroppedConnectionAndARestart) {
     StartCamera(DeviceProfile::ModelB, true);
     camera->Video().Set(1, 1, "gov_struct", "0");
     ASSERT_TRUE(channel->Start(Params()));
@@ -269,45 +240,27 @@ TEST_F(LiveChannel, ModelBInterleavedStreamDecodesAndSurvivesADroppedConnectionA
               "&ch1_strm1_bitrate=2000");
     ExpectCleanFramesAndSetup("/1/stream0", true);
 
-    camera->Rtsp().DropConnections();
-    size_t frames = sink.FrameCount();
-    EXPECT_TRUE(sink.WaitForFrames(frames + 10, 15s)) << "after the dropped connection";
-    ASSERT_TRUE(camera->Restart()) << camera->LastError();
-    frames = sink.FrameCount();
-    EXPECT_TRUE(sink.WaitForFrames(frames + 10, 20s)) << "after the restart";
-    EXPECT_TRUE(WaitUntil([&] { return Streaming(); }, 5s));
-}
-
-// Interleaved, the camera writes junk, a bogus status line and a '$' frame
-// that announces 65535 bytes into its RTSP connection, several times: the
-// stream parser loses its place but finds it again (or the silence makes the
-// channel reconnect), frames come again, and memory stays bounded.
-TEST_F(LiveChannel, InterleavedGarbageAndOversizedFramesAreSurvived) {
-    StartCamera(DeviceProfile::Standard, true);
-    ASSERT_TRUE(channel->Start(Params(352, 288, 10)));
-    ASSERT_TRUE(sink.WaitForFrames(10, 15s)) << "frames: " << sink.FrameCount();
     const uint64_t before = platform::CurrentProcessStats().residentBytes;
     std::string garbage = "\r\n\x01\x02\xfe\xff junk RTSP/1.0 999 Nonsense\r\nCSeq: x\r\n\r\n";
     garbage += std::string("$\x00\xff\xff", 4) + std::string(64, '\xab');
     for (int i = 0; i < 5; ++i) {
-        SCOPED_TRACE(i);
         ASSERT_TRUE(camera->Rtsp().SendGarbage(garbage)) << camera->Rtsp().LastError();
-        const size_t frames = sink.FrameCount();
-        EXPECT_TRUE(sink.WaitForFrames(frames + 10, 30s)) << "frames: " << sink.FrameCount();
+        EXPECT_TRUE(FramesResume(30s)) << "after garbage " << i;
     }
     if (kResidentMemoryMeasurable) {
         EXPECT_LT(platform::CurrentProcessStats().residentBytes - before, 16u << 20);
     }
     EXPECT_GE(driver.CountContaining("that were neither an interleaved frame nor a reply"), 1u);
-    EXPECT_TRUE(WaitUntil([&] { return Streaming(); }, 10s));
+    camera->Rtsp().DropConnections();
+    EXPECT_TRUE(FramesResume(15s)) << "after the dropped connection";
+    ASSERT_TRUE(camera->Restart()) << camera->LastError();
+    EXPECT_TRUE(FramesResume(20s)) << "after the restart";
+    EXPECT_TRUE(WaitUntil([&] { return Streaming(); }, 5s));
 }
 
-// A hostile camera: its web pages are the simulated camera's, but its RTSP
-// port is a scripted one that, once playing, streams interleaved RTP without
-// pause and answers nothing, TEARDOWN included. The stop still returns within
-// about a second and leaves no thread or descriptor behind. It runs on a
-// thread of its own, so a stop that never returns fails the test instead of
-// hanging it: the camera then falls silent and lets it end.
+// A scripted RTSP port that, once playing, streams interleaved RTP and
+// answers nothing, TEARDOWN included: the stop returns and leaves no thread
+// or descriptor. A stop that never returns fails the test, not hangs it.
 TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardown) {
     using dravnel::test::ScriptedCamera;
     ScriptedCamera rtsp([](const ScriptedCamera::Request& r) -> ScriptedCamera::Writes {
@@ -359,8 +312,7 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
     ExpectBackTo(threads, descriptors);
 }
 
-// A camera whose RTSP side fails in one way or another: each pass logs why,
-// at level 2, and the same reason again only through the throttle.
+// A camera whose RTSP side fails says why, the same reason only once.
 TEST_F(LiveChannel, AChannelWithoutVideoSaysWhy) {
     using dravnel::test::ScriptedCamera;
     const struct {
@@ -397,23 +349,23 @@ TEST_F(LiveChannel, AChannelWithoutVideoSaysWhy) {
     }
 }
 
-// PrepareStream alone, against a standard device: it sends what differs and
-// nothing when all matches, asks for a frame rate the device lists, keeps the
-// device's resolution for a size without a name, and fails with the device's
-// result code for a setting it refuses. RTP from a second address is dropped.
+// PrepareStream sends what differs, a frame rate the device lists, keeps the
+// device's resolution for a size without a name, and reports a refusal. RTP
+// from a second address is dropped.
 TEST_F(LiveChannel, PrepareStreamSendsOnlyWhatDiffersAndReportsARefusal) {
     StartCamera(DeviceProfile::Standard, false);
     auto& video = camera->Video();
     video.Set(1, 1, "maxbr", "4000");
     channel->SetParams(Params());
     ASSERT_TRUE(channel->PrepareStream()) << video.LastRejection();
-    EXPECT_EQ(video.Get(1, 1, "codec"), "H264MP");
-    EXPECT_EQ(video.Get(1, 1, "res"), "4CIF");
-    EXPECT_EQ(video.Get(1, 1, "fps"), "25");
-    EXPECT_EQ(video.Get(1, 1, "gov"), "25");
-    EXPECT_EQ(video.Get(1, 1, "ratecontrol"), "cbr");
     // Quality 50 of 40 steps of 100 kbit/s: 100 x round(1 + 49 x 39 / 99).
-    EXPECT_EQ(video.Get(1, 1, "bitrate"), "2000");
+    for (const auto& [key, value] : {std::pair{"codec", "H264MP"},
+                                     {"res", "4CIF"},
+                                     {"fps", "25"},
+                                     {"gov", "25"},
+                                     {"ratecontrol", "cbr"},
+                                     {"bitrate", "2000"}})
+        EXPECT_EQ(video.Get(1, 1, key), value) << key;
     size_t sets = video.SetRequestCount();
     ASSERT_TRUE(channel->PrepareStream());
     EXPECT_EQ(video.SetRequestCount(), sets);

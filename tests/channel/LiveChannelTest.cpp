@@ -69,6 +69,19 @@ void ExpectBackTo(size_t threads, size_t descriptors) {
         << dravnel::test::DescriptorCount() << " descriptors, " << descriptors << " before";
 }
 
+using dravnel::test::ScriptedCamera;
+
+// A scripted RTSP port: DESCRIBE answered with `describe` and the camera's
+// description, SETUP with `setup`; the rest with 200, or nothing at all.
+ScriptedCamera::Script RtspScript(std::string describe, std::string setup, bool answerTheRest) {
+    return [=](const ScriptedCamera::Request& r) -> ScriptedCamera::Writes {
+        if (r.method == "DESCRIBE")
+            return {ScriptedCamera::Reply(r, describe, "Content-Type: application/sdp\r\n", dravnel::test::kCameraSdp)};
+        if (r.method != "SETUP" && !answerTheRest) return {};
+        return {ScriptedCamera::Reply(r, r.method == "SETUP" ? setup : "200 OK", "Session: 77;timeout=60\r\n")};
+    };
+}
+
 // A camera that wants Digest on its web pages and on RTSP, and an H.264
 // channel (not started) whose settings file asks for UDP or interleaved.
 class LiveChannel : public ::testing::Test {
@@ -95,6 +108,10 @@ protected:
     }
     bool Streaming() { return channel->GetChannelState() == dravnel::kChannelStreaming; }
     bool FramesResume(std::chrono::seconds limit) { return sink.WaitForFrames(sink.FrameCount() + 10, limit); }
+    // The device names a scripted RTSP port as its own.
+    void UseRtspPort(uint16_t port) {
+        camera->Web().SetPageText("/system/network.php", "res=200&rtsp_port=" + std::to_string(port));
+    }
 
     // A key frame first, then others, each of the asked size with a capture
     // time, its fields set in the host's order; FFmpeg decodes them all. The
@@ -264,15 +281,9 @@ TEST_F(LiveChannel, ModelBInterleavedStreamDecodesAndSurvivesGarbageADroppedConn
 // answers nothing, TEARDOWN included: the stop returns and leaves no thread
 // or descriptor. A stop that never returns fails the test, not hangs it.
 TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardown) {
-    using dravnel::test::ScriptedCamera;
-    ScriptedCamera rtsp([](const ScriptedCamera::Request& r) -> ScriptedCamera::Writes {
-        if (r.method == "DESCRIBE")
-            return {ScriptedCamera::Reply(r, "200 OK", "Content-Type: application/sdp\r\n", dravnel::test::kCameraSdp)};
-        if (r.method == "SETUP") return {ScriptedCamera::Reply(r, "200 OK", "Session: 77;timeout=60\r\n")};
-        return {};
-    });
+    ScriptedCamera rtsp(RtspScript("200 OK", "200 OK", false));
     StartCamera(DeviceProfile::Standard, true);
-    camera->Web().SetPageText("/system/network.php", "res=200&rtsp_port=" + std::to_string(rtsp.settings.serverPort));
+    UseRtspPort(rtsp.Port());
     platform::Event stopped(platform::Event::Mode::Manual);
     channel.reset();
     const size_t threads = SettledCount("/proc/self/task");
@@ -316,30 +327,20 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
 
 // A camera whose RTSP side fails says why, the same reason only once.
 TEST_F(LiveChannel, AChannelWithoutVideoSaysWhy) {
-    using dravnel::test::ScriptedCamera;
     const struct {
-        const char* describe;
-        bool play;
-        const char* why;
+        const char *describe, *setup, *why;
     } cases[] = {
-        {"401 Unauthorized", true, "login refused (RTSP DESCRIBE answered 401)"},
-        {"404 Not Found", true, "RTSP DESCRIBE refused (status 404)"},
-        {"200 OK", false, "RTSP SETUP refused (status 461)"},
-        {"200 OK", true, "no RTP arriving"},
+        {"401 Unauthorized", "200 OK", "login refused (RTSP DESCRIBE answered 401)"},
+        {"404 Not Found", "200 OK", "RTSP DESCRIBE refused (status 404)"},
+        {"200 OK", "461 Unsupported Transport", "RTSP SETUP refused (status 461)"},
+        {"200 OK", "200 OK", "no RTP arriving"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        ScriptedCamera rtsp([&](const ScriptedCamera::Request& r) -> ScriptedCamera::Writes {
-            if (r.method == "DESCRIBE")
-                return {ScriptedCamera::Reply(r, c.describe, "Content-Type: application/sdp\r\n",
-                                              dravnel::test::kCameraSdp)};
-            if (r.method == "SETUP" && !c.play) return {ScriptedCamera::Reply(r, "461 Unsupported Transport")};
-            return {ScriptedCamera::Reply(r, "200 OK", "Session: 77;timeout=60\r\n")};
-        });
+        ScriptedCamera rtsp(RtspScript(c.describe, c.setup, true));
         StartCamera(DeviceProfile::Standard, false);
         driver.device.HttpTimeout = 500;
-        camera->Web().SetPageText("/system/network.php",
-                                  "res=200&rtsp_port=" + std::to_string(rtsp.settings.serverPort));
+        UseRtspPort(rtsp.Port());
         ASSERT_TRUE(channel->Start(Params()));
         const std::string line = "dravnel::CBaseRTSPChannel::ReportNoVideo: Camera 127.0.0.1 gets no video: ";
         EXPECT_TRUE(driver.WaitFor(line + c.why, 10s));

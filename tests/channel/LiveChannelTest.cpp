@@ -288,24 +288,13 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
     channel.reset();
     const size_t threads = SettledCount("/proc/self/task");
     const size_t descriptors = SettledCount("/proc/self/fd");
-    std::atomic<bool> streaming{true};
-    platform::Thread pusher;
-    pusher.Start([&] {
+    std::jthread pusher([&](std::stop_token silence) {  // also when an ASSERT leaves early
         const auto frame = dravnel::test::Interleaved(0, dravnel::test::RtpPacket(1, std::string(1000, 'p')));
         const std::string bytes(frame.begin(), frame.end());
-        while (streaming)
+        while (!silence.stop_requested())
             if (rtsp.Methods().empty() || rtsp.Methods().back() == "DESCRIBE" || !rtsp.Push(bytes))
                 std::this_thread::sleep_for(1ms);
     });
-    struct Silence {  // ends the stream, also when an ASSERT leaves early
-        std::atomic<bool>& streaming;
-        platform::Thread& pusher;
-        void Now() {
-            streaming = false;
-            pusher.Join();
-        }
-        ~Silence() { Now(); }
-    } silence{streaming, pusher};
     channel = std::make_unique<TestChannel>(driver, &sink);
     ASSERT_TRUE(channel->Start(Params()));
     ASSERT_TRUE(WaitUntil([&] { return channel->handled.load() > 100; }, 15s)) << channel->handled.load();
@@ -316,7 +305,8 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
         stopped.Set();
     });
     const bool returned = stopped.Wait(3000);
-    silence.Now();
+    pusher.request_stop();
+    pusher.join();
     stopper.Join();
     ASSERT_TRUE(returned) << "the stop waited on while the camera streamed";
     EXPECT_TRUE(rtsp.WaitFor("TEARDOWN", 1, 3000));

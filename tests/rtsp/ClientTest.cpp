@@ -7,6 +7,7 @@
 #include <atomic>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "ClientFixture.h"
 #include "rtsp/Md5.h"
@@ -401,12 +402,10 @@ TEST(ClientInterleaved, StopReturnsWhileTheCameraStreamsAndIgnoresTeardown) {
         s.client.SetStopReadBound(c.boundMs, c.boundBytes);
         ASSERT_TRUE(s.Start(RTSPTransportMode::Interleaved));
         ASSERT_TRUE(s.WaitFor("PLAY", 1, 3000));
-        std::atomic<bool> streaming{true};
-        platform::Thread camera;
-        camera.Start([&] {
+        std::jthread camera([&](std::stop_token silence) {
             const auto frame = Interleaved(0, RtpPacket(1, std::string(c.payload, 'p')));
             const std::string bytes(frame.begin(), frame.end());
-            while (streaming) {
+            while (!silence.stop_requested()) {
                 if (!s.Push(bytes) || c.pauseMs) std::this_thread::sleep_for(std::chrono::milliseconds(c.pauseMs + 1));
             }
         });
@@ -418,9 +417,9 @@ TEST(ClientInterleaved, StopReturnsWhileTheCameraStreamsAndIgnoresTeardown) {
             stopped.Set();
         });
         const bool returned = stopped.Wait(3000);
-        streaming = false;
+        camera.request_stop();
         stopper.Join();
-        camera.Join();
+        camera.join();
         EXPECT_TRUE(returned) << "StopClient waited on while the camera streamed";
         EXPECT_FALSE(s.client.IsConnected());
         EXPECT_TRUE(s.WaitFor("TEARDOWN", 1, 3000));

@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ProcessStats.h"
@@ -67,7 +68,8 @@ struct SoakResult {
     bool backAtBaseline = false;
     bool allRecovered = false;
     bool decodeClean = true;
-    std::map<int, uint64_t> lineCounts;      // the driver's diagnostic lines by level
+    std::map<int, uint64_t> lineCounts;                              // the driver's diagnostic lines by level
+    std::map<int, std::pair<std::string, std::string>> lineSamples;  // the first and last line of each level
     std::vector<std::string> faultFailures;  // "fault N: KIND (failed: ...)" lines of the camera
 
     bool GoalsMet() const { return error.empty() && backAtBaseline && allRecovered && decodeClean; }

@@ -49,8 +49,8 @@ public:
 };
 
 double Mb(uint64_t bytes) { return static_cast<double>(bytes) / (1 << 20); }
-uint64_t Rss() { return platform::CurrentProcessStats().residentBytes; }
-uint64_t Heap() { return platform::CurrentProcessStats().heapInUseBytes; }
+uint64_t Rss() { return dravnel::platform::CurrentProcessStats().residentBytes; }
+uint64_t Heap() { return dravnel::platform::CurrentProcessStats().heapInUseBytes; }
 
 bool WaitForFrames(const dravnel::host::ChannelSink& sink, size_t count, std::chrono::seconds limit) {
     return sink.WaitForFrames(count, std::chrono::duration_cast<std::chrono::milliseconds>(limit));
@@ -94,8 +94,8 @@ int main(int argc, char** argv) {
     const uint64_t heapBefore = Heap();
     const size_t framesBefore = sink.FrameCount();
 
-    platform::Socket flood;
-    if (!flood.Create(platform::Socket::Kind::Udp)) return 1;
+    dravnel::platform::Socket flood;
+    if (!flood.Create(dravnel::platform::Socket::Kind::Udp)) return 1;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

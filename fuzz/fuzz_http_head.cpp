@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    platform::HttpHead head;
+    dravnel::platform::HttpHead head;
     head.Reset((data[0] & 1) != 0);
     std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
     while (!rest.empty()) {

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <thread>
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -222,4 +222,4 @@ void ChildProcess::Kill() {
     WaitExit(kInfinite);
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

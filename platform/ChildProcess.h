@@ -20,7 +20,7 @@
 #include "platform/Event.h"
 #include "platform/Socket.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 class ChildProcess {
 public:
@@ -75,4 +75,4 @@ private:
     int exitCode_ = -1;
 };
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -2,7 +2,7 @@
 
 #include <time.h>
 
-namespace platform {
+namespace dravnel::platform {
 
 uint64_t SystemTimeAsFileTime() {
     timespec ts{};
@@ -60,4 +60,4 @@ uint32_t MonotonicMs() {
                                  static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

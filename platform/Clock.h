@@ -7,7 +7,7 @@
 
 #include "quarnel/Types.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 // 100-ns intervals between 1601-01-01 and 1970-01-01.
 constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ull;
@@ -21,4 +21,4 @@ dravnel::SYSTEMTIME CurrentSystemTime();
 // Milliseconds of a monotonic clock that wraps at 2^32 (like timeGetTime).
 uint32_t MonotonicMs();
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -7,7 +7,7 @@
 
 #include "platform/Clock.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 uint64_t Join(const FILETIME& ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
@@ -63,4 +63,4 @@ dravnel::SYSTEMTIME CurrentSystemTime() {
 
 uint32_t MonotonicMs() { return timeGetTime(); }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -7,7 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/Socket.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -352,4 +352,4 @@ void CurlTransfer::DropConnections() {
     if (!CreateMulti()) lastError_ = CURLE_FAILED_INIT;
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -23,7 +23,7 @@
 #include "platform/HttpClient.h"
 #include "platform/HttpHead.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 class CurlTransfer {
 public:
@@ -111,4 +111,4 @@ private:
     uint32_t lastActivity_ = 0;
 };
 
-}  // namespace platform
+}  // namespace dravnel::platform

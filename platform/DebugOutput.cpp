@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-namespace platform {
+namespace dravnel::platform {
 
 void WriteDebuggerOutput(std::string_view text) {
     std::string line(text);
@@ -11,4 +11,4 @@ void WriteDebuggerOutput(std::string_view text) {
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

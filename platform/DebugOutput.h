@@ -6,9 +6,9 @@
 
 #include <string_view>
 
-namespace platform {
+namespace dravnel::platform {
 
 // Writes one line (a line feed is added).
 void WriteDebuggerOutput(std::string_view text);
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -4,7 +4,7 @@
 
 #include "platform/DebugOutput.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 void WriteDebuggerOutput(std::string_view text) {
     std::string line(text);
@@ -12,4 +12,4 @@ void WriteDebuggerOutput(std::string_view text) {
     OutputDebugStringA(line.c_str());
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <chrono>
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -134,4 +134,4 @@ int WaitAny(std::span<Event* const> events, uint32_t timeoutMs, int socketFd, sh
     }
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -25,7 +25,7 @@
 #include <span>
 #include <vector>
 
-namespace platform {
+namespace dravnel::platform {
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 constexpr int kWaitTimeout = -1;
@@ -98,4 +98,4 @@ inline int WaitAny(std::initializer_list<Event*> events, uint32_t timeoutMs, int
     return WaitAny(std::span<Event* const>(events.begin(), events.size()), timeoutMs, socketFd, socketEvents);
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

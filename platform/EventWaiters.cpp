@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace detail {
 
@@ -83,4 +83,4 @@ bool Event::TryConsume() {
 
 bool Event::IsSet() const { return set_.load(std::memory_order_acquire); }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -9,7 +9,7 @@
 
 #include "platform/Event.h"
 
-namespace platform::detail {
+namespace dravnel::platform::detail {
 
 // The index of the first event that was set (taking an auto-reset signal), or
 // kWaitTimeout.
@@ -21,4 +21,4 @@ bool Expired(uint32_t timeoutMs, std::chrono::steady_clock::time_point deadline)
 // A wait over events alone, on the waiters' condition variable.
 int WaitEvents(std::span<Event* const> events, uint32_t timeoutMs, std::chrono::steady_clock::time_point deadline);
 
-}  // namespace platform::detail
+}  // namespace dravnel::platform::detail

@@ -12,7 +12,7 @@
 #include "platform/EventWaiters.h"
 #include "platform/WinSockets.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -171,4 +171,4 @@ int WaitAny(std::span<Event* const> events, uint32_t timeoutMs, int socketFd, sh
     return WaitWithSocket(events, timeoutMs, deadline, static_cast<SOCKET>(socketFd), socketEvents);
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

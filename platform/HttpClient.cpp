@@ -6,7 +6,7 @@
 #include "platform/CurlTransfer.h"
 #endif
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -86,4 +86,4 @@ void HttpClient::DropConnections() {
     t_->DropConnections();
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

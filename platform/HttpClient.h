@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace dravnel::platform {
 
 #ifdef _WIN32
 class WinTransfer;
@@ -132,4 +132,4 @@ private:
     std::optional<uint64_t> contentLength_;
 };
 
-}  // namespace platform
+}  // namespace dravnel::platform

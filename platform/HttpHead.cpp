@@ -1,6 +1,6 @@
 #include "platform/HttpHead.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -85,4 +85,4 @@ std::vector<std::string> HttpHead::Values(std::string_view name) const {
     return values;
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

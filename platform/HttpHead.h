@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace dravnel::platform {
 
 // ASCII case-insensitive comparison, as header names compare (RFC 9110).
 bool EqualsNoCase(std::string_view a, std::string_view b);
@@ -51,4 +51,4 @@ private:
     std::vector<std::string> lines_;
 };
 
-}  // namespace platform
+}  // namespace dravnel::platform

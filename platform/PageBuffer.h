@@ -17,7 +17,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace platform {
+namespace dravnel::platform {
 
 class PageBuffer {
 public:
@@ -75,4 +75,4 @@ private:
     size_t end_ = 0;
 };
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -2,7 +2,7 @@
 
 #include "platform/PageBuffer.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 PageBuffer::PageBuffer(size_t bytes) {
     if (bytes == 0) return;
@@ -18,4 +18,4 @@ void PageBuffer::Release() noexcept {
     size_ = 0;
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -13,7 +13,7 @@
 
 #include "quarnel/Exports.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 unsigned ProcessorCount() {
     long n = sysconf(_SC_NPROCESSORS_ONLN);
@@ -77,4 +77,4 @@ uint64_t RaiseDescriptorLimit() {
 
 bool IsDescriptorShortage(int error) { return error == EMFILE || error == ENFILE; }
 
-}  // namespace platform
+}  // namespace dravnel::platform

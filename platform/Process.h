@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace dravnel::platform {
 
 unsigned ProcessorCount();
 uint32_t CurrentThreadId();
@@ -32,4 +32,4 @@ uint64_t RaiseDescriptorLimit();
 // or for the system).
 bool IsDescriptorShortage(int error);
 
-}  // namespace platform
+}  // namespace dravnel::platform

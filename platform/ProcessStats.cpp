@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -43,4 +43,4 @@ ProcessStats CurrentProcessStats() {
     return stats;
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace dravnel::platform {
 
 struct ProcessStats {
     uint32_t threads = 0;
@@ -19,4 +19,4 @@ struct ProcessStats {
 // Zeros where a figure cannot be read.
 ProcessStats CurrentProcessStats();
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -14,7 +14,7 @@
 #include "platform/Process.h"
 #include "quarnel/Exports.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -102,4 +102,4 @@ uint64_t RaiseDescriptorLimit() { return 0; }
 
 bool IsDescriptorShortage(int error) { return error == WSAEMFILE || error == WSAENOBUFS; }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -4,7 +4,7 @@
 #include <limits.h>
 #include <stdlib.h>
 
-namespace platform {
+namespace dravnel::platform {
 
 SharedLibrary::~SharedLibrary() {
     if (handle_) dlclose(handle_);
@@ -24,4 +24,4 @@ bool SharedLibrary::Open(const std::string& file, std::string& error) {
 
 void* SharedLibrary::Symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace platform {
+namespace dravnel::platform {
 
 class SharedLibrary {
 public:
@@ -37,4 +37,4 @@ inline constexpr const char* kDriverLibraryFile = "Quarnel.dll";
 inline constexpr const char* kDriverLibraryFile = "libquarnel.so";
 #endif
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -4,7 +4,7 @@
 
 #include "platform/SharedLibrary.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -60,4 +60,4 @@ void* SharedLibrary::Symbol(const char* name) const {
     return handle_ ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name)) : nullptr;
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace platform {
+namespace dravnel::platform {
 
 std::optional<uint32_t> ResolveIPv4(const std::string& host) {
     if (!IsHostText(host)) return std::nullopt;
@@ -270,4 +270,4 @@ IoStatus Socket::WaitReadable(uint32_t timeoutMs, Event* abort) {
     return IoStatus::Ok;
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

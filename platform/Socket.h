@@ -19,7 +19,7 @@
 #include "platform/InetAddress.h"
 #include "platform/PageBuffer.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 // A device address as it may stand in a URL's host part and a request line:
 // a host name or dotted address (letters, digits, '.', '-', '_'), or with
@@ -169,4 +169,4 @@ private:
     int createError_ = 0;
 };
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -3,7 +3,7 @@
 #include "platform/InetAddress.h"
 #include "platform/Socket.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 bool IsHostText(std::string_view host, bool ipv6) {
     if (host.empty() || host.size() > 253) return false;
@@ -34,4 +34,4 @@ Socket& Socket::operator=(Socket&& other) noexcept {
     return *this;
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -19,7 +19,7 @@
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
 #endif
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace win32 {
 
@@ -317,4 +317,4 @@ IoStatus Socket::WaitReadable(uint32_t timeoutMs, Event* abort) {
     return IoStatus::Ok;
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

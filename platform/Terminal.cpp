@@ -14,7 +14,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Event.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 // A bare eventfd, written by the signal handler (async-signal-safe) and
@@ -143,4 +143,4 @@ InputLine ReadInputLine(std::string& line, uint32_t timeoutMs) {
     }
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace dravnel::platform {
 
 bool IsTerminal(FILE* stream);
 // Rows of the terminal behind stdout; 0 when unknown.
@@ -40,4 +40,4 @@ struct ProgramResult {
 // at most timeoutMs; a program still running then is killed.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments, uint32_t timeoutMs);
 
-}  // namespace platform
+}  // namespace dravnel::platform

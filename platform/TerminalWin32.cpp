@@ -8,7 +8,7 @@
 
 #include "platform/Terminal.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -120,4 +120,4 @@ InputLine ReadInputLine(std::string& line, uint32_t timeoutMs) {
     }
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -13,7 +13,7 @@
 
 #include "platform/Process.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 #ifdef _WIN32
 void SetCurrentThreadName(const std::string& name) {
@@ -94,4 +94,4 @@ bool Thread::Join() {
     return true;
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

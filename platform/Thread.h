@@ -14,7 +14,7 @@
 
 #include "platform/Event.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 // Names the calling thread for debuggers and thread lists (15 characters
 // on Linux).
@@ -46,4 +46,4 @@ private:
     std::atomic<uint32_t> id_{0};
 };
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -4,7 +4,7 @@
 
 #include "platform/HttpHead.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -242,4 +242,4 @@ std::unique_ptr<WinTransfer> MakeWinHttpTransfer(std::string userAgent, uint32_t
     return std::make_unique<WinHttpTransfer>(std::move(userAgent), connectTimeoutMs, idleTimeoutMs);
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -24,7 +24,7 @@
 
 #include "platform/WinTransfer.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 class WinHttpTransfer final : public WinTransfer {
 public:
@@ -61,4 +61,4 @@ private:
     HINTERNET request_ = nullptr;
 };
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -4,7 +4,7 @@
 
 #include "platform/Clock.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -221,4 +221,4 @@ std::unique_ptr<WinTransfer> MakeWinInetTransfer(std::string userAgent, uint32_t
     return std::make_unique<WinInetTransfer>(std::move(userAgent), connectTimeoutMs, idleTimeoutMs);
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -27,7 +27,7 @@
 
 #include "platform/WinTransfer.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 class WinInetTransfer final : public WinTransfer {
 public:
@@ -65,4 +65,4 @@ private:
     HINTERNET request_ = nullptr;
 };
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -7,11 +7,11 @@
 
 #include <winsock2.h>
 
-namespace platform::win32 {
+namespace dravnel::platform::win32 {
 
 // Starts Winsock 2.2 once for the process; false when it cannot.
 bool EnsureWinsock();
 void NoteNonBlocking(SOCKET s, bool on);
 bool IsNonBlocking(SOCKET s);
 
-}  // namespace platform::win32
+}  // namespace dravnel::platform::win32

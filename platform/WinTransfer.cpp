@@ -6,7 +6,7 @@
 
 #include "platform/HttpHead.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 std::wstring WidenAnsi(std::string_view text) {
     if (text.empty()) return {};
@@ -100,4 +100,4 @@ void WinTransfer::ClearBody() {
     readPos_ = 0;
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -18,7 +18,7 @@
 
 #include "platform/HttpClient.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 class WinTransfer {
 public:
@@ -93,4 +93,4 @@ std::unique_ptr<WinTransfer> MakeWinInetTransfer(std::string userAgent, uint32_t
 std::wstring WidenAnsi(std::string_view text);
 std::string NarrowAnsi(std::wstring_view text);
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -13,7 +13,7 @@
 #include <pugixml.hpp>
 #include <sstream>
 
-namespace platform {
+namespace dravnel::platform {
 
 struct XmlDocument::Impl {
     pugi::xml_document document;
@@ -243,4 +243,4 @@ bool XmlDocument::SaveFile(const std::string& path) const {
     return true;
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace dravnel::platform {
 
 class XmlDocument {
 public:
@@ -73,4 +73,4 @@ private:
     bool loaded_ = false;
 };
 
-}  // namespace platform
+}  // namespace dravnel::platform

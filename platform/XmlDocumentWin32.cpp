@@ -18,7 +18,7 @@
 
 #include "platform/XmlDocument.h"
 
-namespace platform {
+namespace dravnel::platform {
 
 namespace {
 
@@ -408,4 +408,4 @@ bool XmlDocument::SetAside(const std::string& path, const std::string& suffix) {
            MoveFileExW(WidePath(path).c_str(), WidePath(path + suffix).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-}  // namespace platform
+}  // namespace dravnel::platform

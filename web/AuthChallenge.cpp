@@ -139,11 +139,11 @@ std::vector<AuthChallenge> ParseAuthChallenges(std::string_view value) {
 
 uint32_t AuthSchemeBit(std::string_view scheme) {
     const std::string lower = dravnel::HUtils::ToLower(scheme);
-    if (lower == "basic") return platform::http_auth::kBasic;
-    if (lower == "digest") return platform::http_auth::kDigest;
-    if (lower == "ntlm") return platform::http_auth::kNtlm;
-    if (lower == "negotiate") return platform::http_auth::kNegotiate;
-    if (lower == "passport1.4") return platform::http_auth::kPassport;
+    if (lower == "basic") return dravnel::platform::http_auth::kBasic;
+    if (lower == "digest") return dravnel::platform::http_auth::kDigest;
+    if (lower == "ntlm") return dravnel::platform::http_auth::kNtlm;
+    if (lower == "negotiate") return dravnel::platform::http_auth::kNegotiate;
+    if (lower == "passport1.4") return dravnel::platform::http_auth::kPassport;
     return 0;
 }
 

@@ -34,7 +34,7 @@ struct AuthChallenge {
 // skipped; the result never holds an empty scheme.
 std::vector<AuthChallenge> ParseAuthChallenges(std::string_view value);
 
-// The scheme bit (platform::http_auth) of a scheme name, case-insensitive;
+// The scheme bit (dravnel::platform::http_auth) of a scheme name, case-insensitive;
 // 0 for a scheme this driver does not know.
 uint32_t AuthSchemeBit(std::string_view scheme);
 

@@ -10,9 +10,9 @@ CBaseHttpSender::CBaseHttpSender(const dravnel::DEVICE_INFO& device) : device_(d
 
 CBaseHttpSender::~CBaseHttpSender() = default;
 
-bool CBaseHttpSender::OpenClient(std::string userAgent, platform::HttpApi api, int& error) {
-    auto client =
-        std::make_unique<platform::HttpClient>(std::move(userAgent), device_.HttpTimeout, device_.HttpTimeout, api);
+bool CBaseHttpSender::OpenClient(std::string userAgent, dravnel::platform::HttpApi api, int& error) {
+    auto client = std::make_unique<dravnel::platform::HttpClient>(std::move(userAgent), device_.HttpTimeout,
+                                                                  device_.HttpTimeout, api);
     error = client->LastError();
     if (!client->Valid()) return false;
     client_ = std::move(client);
@@ -38,7 +38,7 @@ void CBaseHttpSender::CloseClientRequest() {
 uint32_t CBaseHttpSender::QueryClientAvailable() {
     if (!client_) return 0;
     size_t available = 0;
-    if (client_->WaitAvailable(available) != platform::HttpResult::Ok) return 0;
+    if (client_->WaitAvailable(available) != dravnel::platform::HttpResult::Ok) return 0;
     return static_cast<uint32_t>(std::min<size_t>(available, UINT32_MAX));
 }
 
@@ -46,7 +46,7 @@ uint32_t CBaseHttpSender::ReadClientData(std::vector<uint8_t>& body, uint32_t li
     if (clear) body.clear();
     if (!client_ || limit == 0) return 0;
     size_t appended = 0;
-    if (client_->Read(body, limit, appended) != platform::HttpResult::Ok) return 0;
+    if (client_->Read(body, limit, appended) != dravnel::platform::HttpResult::Ok) return 0;
     return static_cast<uint32_t>(appended);
 }
 

@@ -14,10 +14,10 @@
 
 #include "quarnel/Types.h"
 
-namespace platform {
+namespace dravnel::platform {
 class HttpClient;
 enum class HttpApi;
-}  // namespace platform
+}  // namespace dravnel::platform
 
 namespace Web {
 
@@ -70,7 +70,7 @@ protected:
     // device's HTTP time-out); false, with the libcurl or Windows code in
     // `error`, when it cannot be set up: the client then stays null and every
     // request fails.
-    bool OpenClient(std::string userAgent, platform::HttpApi api, int& error);
+    bool OpenClient(std::string userAgent, dravnel::platform::HttpApi api, int& error);
     // The shared body of CloseRequest, QueryDataAvailable and ReadData.
     void CloseClientRequest();
     uint32_t QueryClientAvailable();
@@ -79,7 +79,7 @@ protected:
     void TakeResponseHead();
 
     dravnel::DEVICE_INFO device_;
-    std::unique_ptr<platform::HttpClient> client_;  // null when it could not be set up
+    std::unique_ptr<dravnel::platform::HttpClient> client_;  // null when it could not be set up
     uint32_t statusCode_ = 0;
     uint32_t contentLength_ = 0;
     bool replyCut_ = false;

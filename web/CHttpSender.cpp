@@ -15,16 +15,16 @@ CHttpSender::~CHttpSender() { CloseRequest(); }
 
 void CHttpSender::Initialize() {
     int error = 0;
-    OpenClient("Dravnel::HttpSender", platform::HttpApi::WinHttp, error);  // a failure here is not reported
+    OpenClient("Dravnel::HttpSender", dravnel::platform::HttpApi::WinHttp, error);  // a failure here is not reported
 }
 
 uint32_t CHttpSender::SchemeOfAuthMode(int32_t authMode) {
     if (authMode == CHttpRequest::kAuthNone) return 0;
-    if (authMode & 0x4) return platform::http_auth::kNegotiate;
-    if ((authMode & 0x3) == 0x3) return platform::http_auth::kDigest;
-    if (authMode & 0x2) return platform::http_auth::kPassport;
-    if (authMode & 0x1) return platform::http_auth::kNtlm;
-    return platform::http_auth::kBasic;
+    if (authMode & 0x4) return dravnel::platform::http_auth::kNegotiate;
+    if ((authMode & 0x3) == 0x3) return dravnel::platform::http_auth::kDigest;
+    if (authMode & 0x2) return dravnel::platform::http_auth::kPassport;
+    if (authMode & 0x1) return dravnel::platform::http_auth::kNtlm;
+    return dravnel::platform::http_auth::kBasic;
 }
 
 bool CHttpSender::SendRequest(const CHttpRequest& request) {
@@ -33,7 +33,7 @@ bool CHttpSender::SendRequest(const CHttpRequest& request) {
     if (!client_ || device_.Address.empty() || request.verb.empty() || request.object.empty()) return false;
 
     const uint32_t requestedScheme = SchemeOfAuthMode(request.authMode);
-    platform::HttpTransferSpec spec;
+    dravnel::platform::HttpTransferSpec spec;
     spec.secure = request.secure == 1;
     spec.host = device_.Address;
     spec.port = device_.Port;
@@ -53,7 +53,7 @@ bool CHttpSender::SendRequest(const CHttpRequest& request) {
     spec.returnAfterSend =
         request.body.size() < request.totalLength || (request.flags & CHttpRequest::kNoWaitForResponse) != 0;
 
-    if (client_->Open(spec) != platform::HttpResult::Ok) return false;
+    if (client_->Open(spec) != dravnel::platform::HttpResult::Ok) return false;
     if (spec.returnAfterSend) return true;  // status and length are not read
     TakeResponseHead();
 
@@ -84,9 +84,9 @@ uint32_t CHttpSender::ReadResponse(std::vector<uint8_t>& body) {
     const bool capped = contentLength_ == 0 || contentLength_ > kMaxBody;
     // Each read waits at most the idle time-out; the whole body gets the HTTP
     // time-out, so that a body trickling in cannot hold the caller for long.
-    const uint32_t start = platform::MonotonicMs();
+    const uint32_t start = dravnel::platform::MonotonicMs();
     while (budget > 0) {
-        if (platform::MonotonicMs() - start >= device_.HttpTimeout) {
+        if (dravnel::platform::MonotonicMs() - start >= device_.HttpTimeout) {
             replyCut_ = true;
             break;
         }
@@ -94,14 +94,14 @@ uint32_t CHttpSender::ReadResponse(std::vector<uint8_t>& body) {
         const auto want = static_cast<size_t>(std::min<uint64_t>(budget, kReadChunk));
         // A time-out, a failure or the end all end the read; the body keeps
         // what arrived before.
-        const platform::HttpResult result = client_->Read(body, want, appended);
-        if (result != platform::HttpResult::Ok) break;
+        const dravnel::platform::HttpResult result = client_->Read(body, want, appended);
+        if (result != dravnel::platform::HttpResult::Ok) break;
         budget -= appended;
     }
     if (budget == 0 && capped) {
         // The cap was reached: cut, unless the body ends right here.
         size_t available = 0;
-        replyCut_ = contentLength_ > kMaxBody || client_->WaitAvailable(available) == platform::HttpResult::Ok;
+        replyCut_ = contentLength_ > kMaxBody || client_->WaitAvailable(available) == dravnel::platform::HttpResult::Ok;
     }
     return static_cast<uint32_t>(body.size());
 }

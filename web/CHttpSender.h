@@ -23,7 +23,7 @@ public:
     uint32_t ReadResponse(std::vector<uint8_t>& body) override;
     uint32_t ReadData(std::vector<uint8_t>& body, uint32_t limit, bool clear) override;
 
-    // The scheme learnt from a 401 (platform::http_auth bit), 0 before.
+    // The scheme learnt from a 401 (dravnel::platform::http_auth bit), 0 before.
     uint32_t AuthScheme() const { return authScheme_; }
     // The scheme an authMode of CHttpRequest names; 0 for kAuthNone.
     static uint32_t SchemeOfAuthMode(int32_t authMode);

@@ -16,10 +16,10 @@ CWinInetSender::~CWinInetSender() { CloseRequest(); }
 
 void CWinInetSender::Initialize() {
     int error = 0;
-    if (OpenClient("Dravnel::WinInetSender", platform::HttpApi::WinInet, error)) return;
+    if (OpenClient("Dravnel::WinInetSender", dravnel::platform::HttpApi::WinInet, error)) return;
     // Not the host's log: this sender has none.
-    platform::WriteDebuggerOutput(dravnel::HUtils::Format("%s - failed, code=%u", "Web::CWinInetSender::Initialize",
-                                                          static_cast<unsigned>(error)));
+    dravnel::platform::WriteDebuggerOutput(dravnel::HUtils::Format(
+        "%s - failed, code=%u", "Web::CWinInetSender::Initialize", static_cast<unsigned>(error)));
 }
 
 bool CWinInetSender::SendRequestOnce(const CHttpRequest& request) {
@@ -28,7 +28,7 @@ bool CWinInetSender::SendRequestOnce(const CHttpRequest& request) {
     CloseRequest();
     if (request.verb.empty() || request.object.empty()) return false;
 
-    platform::HttpTransferSpec spec;
+    dravnel::platform::HttpTransferSpec spec;
     spec.host = device_.Address;
     spec.port = device_.Port;
     spec.method = request.verb;
@@ -36,12 +36,12 @@ bool CWinInetSender::SendRequestOnce(const CHttpRequest& request) {
     if (!device_.UserName.empty()) {
         spec.userName = device_.UserName;
         spec.password = device_.Password;
-        spec.authSchemes = platform::http_auth::kAny;
+        spec.authSchemes = dravnel::platform::http_auth::kAny;
     }
     spec.headers = {"Accept: */*"};
     spec.followRedirects = true;  // this sender has no way to turn redirects off
 
-    if (client_->Open(spec) != platform::HttpResult::Ok) return false;
+    if (client_->Open(spec) != dravnel::platform::HttpResult::Ok) return false;
     TakeResponseHead();
     return true;
 }
@@ -68,9 +68,9 @@ uint32_t CWinInetSender::ReadResponse(std::vector<uint8_t>& body) {
     replyCut_ = false;
     uint64_t total = 0;
     // As CHttpSender: the whole body within the HTTP time-out, at most kMaxBody.
-    const uint32_t start = platform::MonotonicMs();
+    const uint32_t start = dravnel::platform::MonotonicMs();
     while (total < kMaxBody) {
-        if (platform::MonotonicMs() - start >= device_.HttpTimeout) {
+        if (dravnel::platform::MonotonicMs() - start >= device_.HttpTimeout) {
             replyCut_ = true;
             break;
         }

@@ -161,8 +161,8 @@ constexpr bool kResidentMemoryMeasurable = true;
 // falls silent (a reconnect at half the stream time-out, a lost signal at
 // all of it) and sends again; the stop leaves no thread or descriptor.
 TEST_F(LiveChannel, UdpStreamDecodesSurvivesSilenceAndStopsWithoutLeaks) {
-    platform::Socket taken;
-    ASSERT_TRUE(taken.Create(platform::Socket::Kind::Udp));
+    dravnel::platform::Socket taken;
+    ASSERT_TRUE(taken.Create(dravnel::platform::Socket::Kind::Udp));
     ASSERT_TRUE(taken.Bind(PortBase()));
     StartCamera(DeviceProfile::Standard, false);
     channel.reset();  // counted from before the channel is made
@@ -210,9 +210,9 @@ TEST_F(LiveChannel, RtpFloodKeepsMemoryBoundedAndFramesResume) {
     ASSERT_TRUE(channel->Start(Params(352, 288, 10)));
     ASSERT_TRUE(sink.WaitForFrames(10, 15s)) << "frames: " << sink.FrameCount();
     const auto overflowed = [&] { return driver.CountContaining("Frame buffer overflow detected") >= 1; };
-    const uint64_t before = platform::CurrentProcessStats().residentBytes;
-    platform::Socket flood;
-    ASSERT_TRUE(flood.Create(platform::Socket::Kind::Udp));
+    const uint64_t before = dravnel::platform::CurrentProcessStats().residentBytes;
+    dravnel::platform::Socket flood;
+    ASSERT_TRUE(flood.Create(dravnel::platform::Socket::Kind::Udp));
     const sockaddr_in to{AF_INET, htons(channel->RtpPort()), {htonl(INADDR_LOOPBACK)}, {}};
     // FU-A starts that never end, on a foreign SSRC.
     std::vector<uint8_t> packet(1400, 0x5A);
@@ -228,9 +228,9 @@ TEST_F(LiveChannel, RtpFloodKeepsMemoryBoundedAndFramesResume) {
         packet[3] = static_cast<uint8_t>(seq);
         packet[13] = seq % 64 == 0 ? 0x85 : 0x05;  // a start now and then, never an end
         if (flood.SendTo(to, packet)) ++sent;
-        if (seq % 4096 == 0) peak = std::max(peak, platform::CurrentProcessStats().residentBytes);
+        if (seq % 4096 == 0) peak = std::max(peak, dravnel::platform::CurrentProcessStats().residentBytes);
     }
-    peak = std::max(peak, platform::CurrentProcessStats().residentBytes);
+    peak = std::max(peak, dravnel::platform::CurrentProcessStats().residentBytes);
     EXPECT_GT(sent, 10000u);
     if (kResidentMemoryMeasurable) {
         EXPECT_LT(peak - before, 48u << 20) << sent << " packets sent";
@@ -259,7 +259,7 @@ TEST_F(LiveChannel, ModelBInterleavedStreamDecodesAndSurvivesGarbageADroppedConn
               "&ch1_strm1_bitrate=2000");
     ExpectCleanFramesAndSetup("/1/stream0", true);
 
-    const uint64_t before = platform::CurrentProcessStats().residentBytes;
+    const uint64_t before = dravnel::platform::CurrentProcessStats().residentBytes;
     std::string garbage = "\r\n\x01\x02\xfe\xff junk RTSP/1.0 999 Nonsense\r\nCSeq: x\r\n\r\n";
     garbage += std::string("$\x00\xff\xff", 4) + std::string(64, '\xab');
     for (int i = 0; i < 5; ++i) {
@@ -267,7 +267,7 @@ TEST_F(LiveChannel, ModelBInterleavedStreamDecodesAndSurvivesGarbageADroppedConn
         EXPECT_TRUE(FramesResume(30s)) << "after garbage " << i;
     }
     if (kResidentMemoryMeasurable) {
-        EXPECT_LT(platform::CurrentProcessStats().residentBytes - before, 16u << 20);
+        EXPECT_LT(dravnel::platform::CurrentProcessStats().residentBytes - before, 16u << 20);
     }
     EXPECT_GE(driver.CountContaining("that were neither an interleaved frame nor a reply"), 1u);
     camera->Rtsp().DropConnections();
@@ -284,7 +284,7 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
     ScriptedCamera rtsp(RtspScript("200 OK", "200 OK", false));
     StartCamera(DeviceProfile::Standard, true);
     UseRtspPort(rtsp.Port());
-    platform::Event stopped(platform::Event::Mode::Manual);
+    dravnel::platform::Event stopped(dravnel::platform::Event::Mode::Manual);
     channel.reset();
     const size_t threads = SettledCount("/proc/self/task");
     const size_t descriptors = SettledCount("/proc/self/fd");
@@ -299,7 +299,7 @@ TEST_F(LiveChannel, InterleavedStopReturnsWhileTheCameraStreamsAndIgnoresTeardow
     ASSERT_TRUE(channel->Start(Params()));
     ASSERT_TRUE(WaitUntil([&] { return channel->handled.load() > 100; }, 15s)) << channel->handled.load();
 
-    platform::Thread stopper;
+    dravnel::platform::Thread stopper;
     stopper.Start([&] {
         channel->Stop();
         stopped.Set();

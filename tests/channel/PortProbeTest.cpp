@@ -39,14 +39,14 @@ protected:
 // processes do not meet.
 uint16_t FreeEvenPorts() {
     for (int attempt = 0; attempt < 50; ++attempt) {
-        platform::Socket probe;
-        if (!probe.Create(platform::Socket::Kind::Udp) || !probe.Bind(0)) continue;
+        dravnel::platform::Socket probe;
+        if (!probe.Create(dravnel::platform::Socket::Kind::Udp) || !probe.Bind(0)) continue;
         const uint16_t port = static_cast<uint16_t>(probe.LocalPort() & ~1u);
         probe.Close();
         bool free = port >= 1024 && port < 65530;
         for (uint16_t p = port; free && p < port + 4; ++p) {
-            platform::Socket s;
-            free = s.Create(platform::Socket::Kind::Udp) && s.Bind(p);
+            dravnel::platform::Socket s;
+            free = s.Create(dravnel::platform::Socket::Kind::Udp) && s.Bind(p);
         }
         if (free) return port;
     }
@@ -65,10 +65,10 @@ TEST(PortProbe, AStaleStreamMovesTheChannelToTheNextEvenPort) {
         ProbingChannel channel(&driver, first);
 
         std::atomic<bool> sending{stale};
-        platform::Thread camera;
+        dravnel::platform::Thread camera;
         camera.Start([&] {
-            platform::Socket socket;
-            socket.Create(platform::Socket::Kind::Udp);
+            dravnel::platform::Socket socket;
+            socket.Create(dravnel::platform::Socket::Kind::Udp);
             const sockaddr_in to{
                 .sin_family = AF_INET, .sin_port = htons(first), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
             const uint8_t packet[] = {0x80, 0x60, 0x00, 0x01, 0, 0, 0, 1, 0x11, 0x22, 0x33, 0x44, 0x65, 0x88};

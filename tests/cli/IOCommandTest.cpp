@@ -16,11 +16,11 @@ namespace {
 using namespace std::chrono_literals;
 
 struct Program {
-    platform::ChildProcess child;
+    dravnel::platform::ChildProcess child;
     std::string out;
 
     bool Start(std::vector<std::string> arguments) {
-        platform::ChildProcess::Spec spec;
+        dravnel::platform::ChildProcess::Spec spec;
         spec.executable = QUARNEL_BIN_DIR "/quarnel";
         spec.arguments = std::move(arguments);
         spec.reportFd = 1;
@@ -34,9 +34,9 @@ struct Program {
         while (out.find(text, from) == std::string::npos) {
             if (std::chrono::steady_clock::now() > end) return false;
             auto got = child.Read(buffer, 200);
-            if (got.status == platform::IoStatus::Ok)
+            if (got.status == dravnel::platform::IoStatus::Ok)
                 out.append(reinterpret_cast<char*>(buffer), got.bytes);
-            else if (got.status != platform::IoStatus::Timeout)
+            else if (got.status != dravnel::platform::IoStatus::Timeout)
                 return false;
         }
         return true;
@@ -81,7 +81,7 @@ TEST(IOCommand, BadOptionsGetAClearError) {
         {{"sim", "--inputs", "65"}, "--inputs: '65' is not a number from 0 to 64"},
     };
     for (const auto& [args, message] : cases) {
-        auto run = platform::RunProgram(QUARNEL_BIN_DIR "/quarnel", args, 30000);
+        auto run = dravnel::platform::RunProgram(QUARNEL_BIN_DIR "/quarnel", args, 30000);
         EXPECT_EQ(run.exitCode, 2) << message;
         EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
     }

@@ -83,8 +83,8 @@ TEST_F(ProbeCli, FailuresEndWithOneLineThatSaysWhy) {
     ASSERT_TRUE(stranger.Start());
     uint16_t freePort = 0;
     {
-        platform::Socket socket;
-        ASSERT_TRUE(socket.Create(platform::Socket::Kind::Tcp) && socket.Bind(0, htonl(INADDR_LOOPBACK)));
+        dravnel::platform::Socket socket;
+        ASSERT_TRUE(socket.Create(dravnel::platform::Socket::Kind::Tcp) && socket.Bind(0, htonl(INADDR_LOOPBACK)));
         freePort = socket.LocalPort();
     }
     std::ofstream(dir_ + "/bad.device") << "address=127.0.0.1\nspeed=fast\n";

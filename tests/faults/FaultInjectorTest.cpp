@@ -21,11 +21,11 @@ using namespace dravnel::test;
 
 // Sends one request on the connection and reads until its reply is whole
 // (head and an empty line; DESCRIBE replies are read to their end by the caller).
-std::string Ask(platform::Socket& socket, const std::string& request) {
+std::string Ask(dravnel::platform::Socket& socket, const std::string& request) {
     EXPECT_TRUE(socket.SendAll(request));
     std::string reply;
     while (reply.find("\r\n\r\n") == std::string::npos)
-        if (ReadSome(socket, reply, 5000) != platform::IoStatus::Ok) break;
+        if (ReadSome(socket, reply, 5000) != dravnel::platform::IoStatus::Ok) break;
     return reply;
 }
 
@@ -37,20 +37,20 @@ TEST(FaultInjector, EachFaultReachesAClientAndClearsAgain) {
     const std::string url = camera.RtspUrl(1, 1);
 
     // Garbage comes unframed on an open connection, which stays open; a drop ends it.
-    platform::Socket rtsp = ConnectTo(camera.RtspPort());
+    dravnel::platform::Socket rtsp = ConnectTo(camera.RtspPort());
     ASSERT_TRUE(rtsp.IsOpen());
     EXPECT_NE(Ask(rtsp, "OPTIONS " + url + " RTSP/1.0\r\nCSeq: 1\r\n\r\n").find("RTSP/1.0 200"), std::string::npos);
     ASSERT_TRUE(injector.Apply({FaultStep::Action::Fire, FaultKind::Garbage, 1}, error)) << error;
     std::string garbage;
     while (garbage.size() < FaultInjector::GarbageBytes().size())
-        if (ReadSome(rtsp, garbage, 5000) != platform::IoStatus::Ok) break;
+        if (ReadSome(rtsp, garbage, 5000) != dravnel::platform::IoStatus::Ok) break;
     EXPECT_EQ(garbage, FaultInjector::GarbageBytes());
     ASSERT_TRUE(injector.Apply({FaultStep::Action::Fire, FaultKind::Drop, 2}, error)) << error;
     std::string rest;
-    platform::IoStatus status;
-    while ((status = ReadSome(rtsp, rest, 5000)) == platform::IoStatus::Ok) {
+    dravnel::platform::IoStatus status;
+    while ((status = ReadSome(rtsp, rest, 5000)) == dravnel::platform::IoStatus::Ok) {
     }
-    EXPECT_EQ(status, platform::IoStatus::Closed);
+    EXPECT_EQ(status, dravnel::platform::IoStatus::Closed);
 
     // Held: DESCRIBE refused and the CGI pages refuse the login; cleared: both answer.
     const std::string describe = "DESCRIBE " + url + " RTSP/1.0\r\nCSeq: 2\r\nAccept: application/sdp\r\n\r\n";
@@ -60,7 +60,7 @@ TEST(FaultInjector, EachFaultReachesAClientAndClearsAgain) {
         const auto action = fire ? FaultStep::Action::Fire : FaultStep::Action::Clear;
         ASSERT_TRUE(injector.Apply({action, FaultKind::RefuseDescribe, 3}, error)) << error;
         ASSERT_TRUE(injector.Apply({action, FaultKind::Unauthorized, 4}, error)) << error;
-        platform::Socket again = ConnectTo(camera.RtspPort());
+        dravnel::platform::Socket again = ConnectTo(camera.RtspPort());
         EXPECT_NE(Ask(again, describe).find(fire ? "RTSP/1.0 503" : "RTSP/1.0 200"), std::string::npos);
         EXPECT_EQ(SimHttpGet(camera.WebPort(), page).status, fire ? 401 : 200);
     }
@@ -70,7 +70,7 @@ TEST(FaultInjector, EachFaultReachesAClientAndClearsAgain) {
     ASSERT_TRUE(injector.Apply({FaultStep::Action::Fire, FaultKind::Restart, 5}, error)) << error;
     EXPECT_TRUE(camera.Running());
     EXPECT_EQ(camera.RtspPort(), port);
-    platform::Socket after = ConnectTo(camera.RtspPort());
+    dravnel::platform::Socket after = ConnectTo(camera.RtspPort());
     EXPECT_NE(Ask(after, "OPTIONS " + url + " RTSP/1.0\r\nCSeq: 1\r\n\r\n").find("RTSP/1.0 200"), std::string::npos);
 }
 

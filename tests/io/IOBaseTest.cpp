@@ -50,8 +50,8 @@ public:
             }
         }
         for (const auto& [index, state] : reading) UpdateInputState(index, state);
-        platform::Event* events[] = {release_.Handle(), abort_.Handle()};
-        platform::WaitAny(std::span<platform::Event* const>(events, 2), platform::kInfinite);
+        dravnel::platform::Event* events[] = {release_.Handle(), abort_.Handle()};
+        dravnel::platform::WaitAny(std::span<dravnel::platform::Event* const>(events, 2), dravnel::platform::kInfinite);
         return abort_.IsSet();
     }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-namespace platform {
+namespace dravnel::platform {
 namespace {
 
 std::string ReadAll(ChildProcess& child, uint32_t timeoutMs) {
@@ -74,4 +74,4 @@ TEST(ChildProcess, DiesWithTheThreadThatSpawnedIt) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace dravnel::platform

@@ -35,7 +35,7 @@ TEST_F(XmlFile, SettingsAreReadWithXPathAttributesAndBlanksIncluded) {
                                    "<?xml version='1.0' encoding='utf-8'?>\n"
                                    "<Quarnel><Device address='10.0.0.1'><Port> 8080 </Port>"
                                    "<Name>Hall <b>east</b></Name></Device></Quarnel>");
-    platform::XmlDocument document;
+    dravnel::platform::XmlDocument document;
     ASSERT_TRUE(document.LoadFile(path));
     EXPECT_TRUE(document.NodeExists("/Quarnel/Device/Port"));
     EXPECT_FALSE(document.NodeExists("/Quarnel/Device/Missing"));
@@ -47,7 +47,7 @@ TEST_F(XmlFile, SettingsAreReadWithXPathAttributesAndBlanksIncluded) {
 }
 
 TEST_F(XmlFile, MalformedOrMissingFilesLoadNothing) {
-    platform::XmlDocument document;
+    dravnel::platform::XmlDocument document;
     EXPECT_FALSE(document.LoadFile(Write("broken.xml", "<Quarnel><Device></Quarnel>")));
     EXPECT_FALSE(document.Loaded());
     EXPECT_FALSE(document.LoadFile((directory_ / "absent.xml").string()));
@@ -57,7 +57,7 @@ TEST_F(XmlFile, MalformedOrMissingFilesLoadNothing) {
 TEST_F(XmlFile, PresetEditsAreSavedAndReadBack) {
     const std::string path = (directory_ / "presets.xml").string();
     {
-        platform::XmlDocument document;
+        dravnel::platform::XmlDocument document;
         document.CreateEmpty();
         ASSERT_TRUE(document.SetElementText("Vista/PtzChannel01/Preposition000/Name", "Door"));
         ASSERT_TRUE(document.SetElementText("Vista/PtzChannel01/Preposition001/Name", "Gate"));
@@ -66,7 +66,7 @@ TEST_F(XmlFile, PresetEditsAreSavedAndReadBack) {
         EXPECT_FALSE(document.SetElementText("Vista/1bad", "x"));  // not an XML name
         ASSERT_TRUE(document.SaveFile(path));
     }
-    platform::XmlDocument document;
+    dravnel::platform::XmlDocument document;
     ASSERT_TRUE(document.LoadFile(path));
     EXPECT_EQ(document.ElementText("Vista/PtzChannel01/Preposition000/Name"), "Door");
     EXPECT_EQ(document.ElementText("Vista/PtzChannel01/Preposition001/Name"), "Yard");
@@ -74,9 +74,9 @@ TEST_F(XmlFile, PresetEditsAreSavedAndReadBack) {
     EXPECT_FALSE(document.ElementExists("Vista/PtzChannel01/Preposition000"));
     EXPECT_TRUE(document.ElementExists("Vista/PtzChannel01/Preposition001"));
     ASSERT_TRUE(document.SaveFile(path));
-    ASSERT_TRUE(platform::XmlDocument::SetAside(path, ".bad"));
-    EXPECT_FALSE(platform::XmlDocument::FileExists(path));
-    EXPECT_TRUE(platform::XmlDocument::FileExists(path + ".bad"));
+    ASSERT_TRUE(dravnel::platform::XmlDocument::SetAside(path, ".bad"));
+    EXPECT_FALSE(dravnel::platform::XmlDocument::FileExists(path));
+    EXPECT_TRUE(dravnel::platform::XmlDocument::FileExists(path + ".bad"));
 }
 
 }  // namespace

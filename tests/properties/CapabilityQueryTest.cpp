@@ -193,8 +193,8 @@ TEST(CapabilityQuery, TheHostMayDeleteTheModuleFromItsCallback) {
 TEST(CapabilityQuery, TerminateEndsASlowProbeAtOnceWithOneOutcome) {
     SimCamera camera(Camera(IdentityProfile::Group1, DeviceProfile::Standard, "QSIM-100"));
     ASSERT_TRUE(camera.Start()) << camera.LastError();
-    auto arrived = std::make_shared<platform::Event>(platform::Event::Mode::Auto);
-    auto release = std::make_shared<platform::Event>(platform::Event::Mode::Manual);
+    auto arrived = std::make_shared<dravnel::platform::Event>(dravnel::platform::Event::Mode::Auto);
+    auto release = std::make_shared<dravnel::platform::Event>(dravnel::platform::Event::Mode::Manual);
     camera.Web().SetPage("/config.txt", [arrived, release](const dravnel::sim::WebPageRequest&) {
         arrived->Set();
         release->Wait(20000);

@@ -70,7 +70,7 @@ TEST(H264Interop, ThroughTheReceiverDecodesCleanly) {
 // in a capture file whose link type (147, user 0) tshark is told to read as
 // RTCP.
 TEST(RTCPInterop, TsharkReadsOurReportsAsWellFormed) {
-    if (platform::RunProgram("tshark", {"-v"}, 10000).exitCode != 0) GTEST_SKIP() << "tshark is needed";
+    if (dravnel::platform::RunProgram("tshark", {"-v"}, 10000).exitCode != 0) GTEST_SKIP() << "tshark is needed";
     Bytes file;
     dravnel::ByteWriter w(file);
     // pcap file header, big-endian: magic, version 2.4, time zone, accuracy,
@@ -86,7 +86,8 @@ TEST(RTCPInterop, TsharkReadsOurReportsAsWellFormed) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     const std::string userLinkType = R"x(uat:user_dlts:"User 0 (DLT=147)","rtcp","0","","0","")x";
-    const std::string out = platform::RunProgram("tshark", {"-n", "-r", path, "-o", userLinkType, "-V"}, 60000).output;
+    const std::string out =
+        dravnel::platform::RunProgram("tshark", {"-n", "-r", path, "-o", userLinkType, "-V"}, 60000).output;
     std::remove(path.c_str());
 
     for (const char* field :

@@ -101,7 +101,7 @@ TEST_F(UDPReception, Client) {
 
     dravnel::CManualEvent release;
     user.onPacket = [&](dravnel::IRTPClient* source) {
-        release.Wait(platform::kInfinite);
+        release.Wait(dravnel::platform::kInfinite);
         source->Close();
     };
     client.SetSelectTimeout(0, 20);
@@ -124,17 +124,17 @@ class FailingWaitClient : public dravnel::CUDPClient {
 public:
     FailingWaitClient() : CUDPClient(nullptr) {}
     ~FailingWaitClient() override { Close(); }
-    void Queue(std::initializer_list<platform::IoStatus> statuses) {
+    void Queue(std::initializer_list<dravnel::platform::IoStatus> statuses) {
         std::lock_guard<std::mutex> guard(mutex_);
         queued_.insert(queued_.end(), statuses);
     }
 
 protected:
-    platform::IoStatus WaitSocket(uint32_t timeoutMs) override {
+    dravnel::platform::IoStatus WaitSocket(uint32_t timeoutMs) override {
         {
             std::lock_guard<std::mutex> guard(mutex_);
             if (!queued_.empty()) {
-                const platform::IoStatus status = queued_.front();
+                const dravnel::platform::IoStatus status = queued_.front();
                 queued_.erase(queued_.begin());
                 return status;
             }
@@ -144,20 +144,21 @@ protected:
 
 private:
     std::mutex mutex_;
-    std::vector<platform::IoStatus> queued_;
+    std::vector<dravnel::platform::IoStatus> queued_;
 };
 
 // Failed waits are retried; a closed socket ends the thread, telling the user.
 TEST_F(UDPReception, FailedWaitsAreRetriedAndOnlyAClosedSocketEndsTheThread) {
     FailingWaitClient client;
-    client.Queue({platform::IoStatus::Error, platform::IoStatus::Error, platform::IoStatus::Error});
+    client.Queue(
+        {dravnel::platform::IoStatus::Error, dravnel::platform::IoStatus::Error, dravnel::platform::IoStatus::Error});
     ASSERT_TRUE(client.Open(&user, 0));
     ASSERT_TRUE(peer.SendTo(client.GetPort(), {1}));
     ASSERT_TRUE(user.WaitCount(1));
     EXPECT_EQ(user.closed.load(), 0);
     EXPECT_TRUE(client.IsRunning());
 
-    client.Queue({platform::IoStatus::Closed});
+    client.Queue({dravnel::platform::IoStatus::Closed});
     ASSERT_TRUE(peer.SendTo(client.GetPort(), {2}));
     ASSERT_TRUE(WaitUntil([&] { return !client.IsRunning(); }));
     EXPECT_EQ(user.closed.load(), 1);
@@ -183,7 +184,7 @@ TEST_F(UDPReception, KeyFrameBurst) {
         dravnel::CManualEvent burstSent;
         std::atomic<bool> held{false};
         recorder.onPacket = [&](dravnel::IRTPClient*) {
-            if (!held.exchange(true)) burstSent.Wait(platform::kInfinite);
+            if (!held.exchange(true)) burstSent.Wait(dravnel::platform::kInfinite);
         };
         dravnel::CUDPClient client(nullptr);
         client.SetSocketBuffer(c.socketBuffer);
@@ -299,7 +300,7 @@ TEST_F(RTPReceiver, StopStartAndDeliver) {
 
 // Beyond the queue's byte limit packets are dropped and counted, one warning.
 TEST_F(RTPReceiver, QueueIsBoundedByBytes) {
-    user.onRtpPacket = [&](dravnel::CRTPPacket*) { release.Wait(platform::kInfinite); };
+    user.onRtpPacket = [&](dravnel::CRTPPacket*) { release.Wait(dravnel::platform::kInfinite); };
     ASSERT_TRUE(receiver.Start(0));
     constexpr uint16_t kSent = 400;
     Inject(RtpPacket(0, 1000));

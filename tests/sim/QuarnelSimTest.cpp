@@ -18,8 +18,8 @@ using namespace std::chrono_literals;
 // The banner says how to reach every stream and how to point quarnel stream
 // at the camera; SIGINT ends a timed run early and frees the ports.
 TEST(QuarnelSim, PrintsHowToReachTheCameraAndStopsOnInterrupt) {
-    platform::ChildProcess child;
-    platform::ChildProcess::Spec spec;
+    dravnel::platform::ChildProcess child;
+    dravnel::platform::ChildProcess::Spec spec;
     spec.executable = QUARNEL_BIN_DIR "/quarnel";
     spec.arguments = {"sim",    "--seconds", "60",     "--profile", "modelb", "--channels", "2",
                       "--ntsc", "--auth",    "digest", "--user",    "u",      "--password", "p w"};
@@ -31,9 +31,9 @@ TEST(QuarnelSim, PrintsHowToReachTheCameraAndStopsOnInterrupt) {
     uint8_t buffer[4096];
     while (out.find("Running for 60 s") == std::string::npos && std::chrono::steady_clock::now() < start + 20s) {
         auto got = child.Read(buffer, 500);
-        if (got.status == platform::IoStatus::Ok)
+        if (got.status == dravnel::platform::IoStatus::Ok)
             out.append(reinterpret_cast<char*>(buffer), got.bytes);
-        else if (got.status != platform::IoStatus::Timeout)
+        else if (got.status != dravnel::platform::IoStatus::Timeout)
             break;
     }
     ASSERT_NE(out.find("Running for 60 s"), std::string::npos) << out;
@@ -50,7 +50,8 @@ TEST(QuarnelSim, PrintsHowToReachTheCameraAndStopsOnInterrupt) {
     const int rtspPort = std::stoi(out.substr(at, out.find('/', at) - at));
 
     ASSERT_EQ(kill(child.Pid(), SIGINT), 0);
-    for (auto got = child.Read(buffer, 5000); got.status == platform::IoStatus::Ok; got = child.Read(buffer, 5000))
+    for (auto got = child.Read(buffer, 5000); got.status == dravnel::platform::IoStatus::Ok;
+         got = child.Read(buffer, 5000))
         out.append(reinterpret_cast<char*>(buffer), got.bytes);
     ASSERT_TRUE(child.WaitExit(5000)) << out;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
@@ -70,7 +71,7 @@ TEST(QuarnelSim, BadOptionsGetAClearError) {
         {{"sim", "--frobnicate"}, "unknown option '--frobnicate'"},
     };
     for (const auto& [args, message] : cases) {
-        auto run = platform::RunProgram(QUARNEL_BIN_DIR "/quarnel", args, 30000);
+        auto run = dravnel::platform::RunProgram(QUARNEL_BIN_DIR "/quarnel", args, 30000);
         EXPECT_EQ(run.exitCode, 2) << message;
         EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
     }

@@ -16,14 +16,15 @@
 #include "threads/CLock.h"
 #include "threads/CTime.h"
 
-using platform::WaitAny;
+using dravnel::platform::WaitAny;
 
 TEST(Event, AutoResetWakesOnceManualResetStaysSetAndWaitAnyCoversEventsAndASocket) {
     int fds[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    platform::Event manual(platform::Event::Mode::Manual), autoReset(platform::Event::Mode::Auto);
-    EXPECT_EQ(WaitAny({&manual, &autoReset}, 20), platform::kWaitTimeout);
-    EXPECT_EQ(WaitAny({&manual, &autoReset}, 10, fds[0], POLLIN), platform::kWaitTimeout);
+    dravnel::platform::Event manual(dravnel::platform::Event::Mode::Manual),
+        autoReset(dravnel::platform::Event::Mode::Auto);
+    EXPECT_EQ(WaitAny({&manual, &autoReset}, 20), dravnel::platform::kWaitTimeout);
+    EXPECT_EQ(WaitAny({&manual, &autoReset}, 10, fds[0], POLLIN), dravnel::platform::kWaitTimeout);
     ASSERT_EQ(write(fds[1], "x", 1), 1);
     EXPECT_EQ(WaitAny({&manual, &autoReset}, 1000, fds[0], POLLIN), 2);  // the socket's index follows the events
     autoReset.Set();
@@ -48,7 +49,7 @@ TEST(Event, AutoResetWakesOnceManualResetStaysSetAndWaitAnyCoversEventsAndASocke
 TEST(Event, HoldsADescriptorOnlyOnceWaitedBesideASocket) {
     int fds[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    platform::Event plain, manual(platform::Event::Mode::Manual);
+    dravnel::platform::Event plain, manual(dravnel::platform::Event::Mode::Manual);
     const pid_t waiter = gettid();
     for (const bool besideSocket : {false, true}) {
         SCOPED_TRACE(besideSocket ? "beside a socket" : "events alone");
@@ -62,12 +63,12 @@ TEST(Event, HoldsADescriptorOnlyOnceWaitedBesideASocket) {
                 manual.Set();
             });
             if (setFirst) setter.join();
-            EXPECT_EQ(WaitAny({&plain, &manual}, platform::kInfinite, besideSocket ? fds[0] : -1, POLLIN), 1);
+            EXPECT_EQ(WaitAny({&plain, &manual}, dravnel::platform::kInfinite, besideSocket ? fds[0] : -1, POLLIN), 1);
             if (!setFirst) setter.join();
             EXPECT_TRUE(sawWaiterAsleep);
             manual.Reset();
         }
-        EXPECT_EQ(WaitAny({&plain, &manual}, 10, besideSocket ? fds[0] : -1, POLLIN), platform::kWaitTimeout);
+        EXPECT_EQ(WaitAny({&plain, &manual}, 10, besideSocket ? fds[0] : -1, POLLIN), dravnel::platform::kWaitTimeout);
         EXPECT_EQ(plain.HasFd(), besideSocket);
         EXPECT_EQ(manual.HasFd(), besideSocket);
     }
@@ -127,17 +128,17 @@ TEST(Clock, FileTimeRoundTripsThroughSystemTimeAndAStampAheadIsNotElapsed) {
     // 2024-02-29 12:34:56.789 UTC, a Thursday (day of week 4).
     const dravnel::SYSTEMTIME st{2024, 2, 4, 29, 12, 34, 56, 789};
     uint64_t ft = 0;
-    ASSERT_TRUE(platform::SystemTimeToFileTime(st, ft));
+    ASSERT_TRUE(dravnel::platform::SystemTimeToFileTime(st, ft));
     EXPECT_EQ(ft, 133536836967890000ull);
     dravnel::SYSTEMTIME back{};
-    ASSERT_TRUE(platform::FileTimeToSystemTime(ft, back));
+    ASSERT_TRUE(dravnel::platform::FileTimeToSystemTime(ft, back));
     EXPECT_EQ(std::memcmp(&back, &st, sizeof st), 0);
-    EXPECT_FALSE(platform::FileTimeToSystemTime(0, back));  // before 1970
+    EXPECT_FALSE(dravnel::platform::FileTimeToSystemTime(0, back));  // before 1970
 
     dravnel::CTime stamp;
-    stamp.Set(platform::SystemTimeAsFileTime() + 10'000'000);  // one second ahead
+    stamp.Set(dravnel::platform::SystemTimeAsFileTime() + 10'000'000);  // one second ahead
     EXPECT_EQ(stamp.ElapsedMs(), 0u);
-    stamp.Set(platform::SystemTimeAsFileTime() - 25'000'000);  // 2.5 s ago
+    stamp.Set(dravnel::platform::SystemTimeAsFileTime() - 25'000'000);  // 2.5 s ago
     EXPECT_GE(stamp.ElapsedMs(), 2500u);
     EXPECT_LT(stamp.ElapsedMs(), 3500u);
 }

@@ -92,7 +92,7 @@ public:
     void HandleWorkItem(Item* item) override {
         if (item->value == 0) {
             entered.Set();
-            platform::WaitAny({release.Handle(), stopEvent_.Handle()}, platform::kInfinite);
+            dravnel::platform::WaitAny({release.Handle(), stopEvent_.Handle()}, dravnel::platform::kInfinite);
         }
         handled.push_back(item->value);
         ++handledCount;

@@ -11,7 +11,7 @@ namespace {
 
 using Web::ParseAuthChallenges;
 using Web::PreferredAuthScheme;
-namespace auth = platform::http_auth;
+namespace auth = dravnel::platform::http_auth;
 
 TEST(AuthChallenge, SplitsSchemesAndParameters) {
     const struct {

@@ -147,17 +147,16 @@ SoakResult RunSoak(const SoakSettings& settings, FILE* out) {
     if (!settings.transport.empty() && !transport.Apply(device.address, device.port, settings.transport, result.error))
         return result;
 
-    // The driver's lines are counted by level, and only the first and the
-    // last of each level are kept: a host that kept every line would grow by itself and
-    // hide what the driver holds.
+    // A host that kept every line would grow by itself and hide what the
+    // driver holds.
     std::mutex linesMutex;
-    std::map<int, uint64_t> lineCounts;
-    std::map<int, std::string> firstLines, lastLines;
+    std::map<int, SoakLevelLines> driverLines;
     HostSession session(device);
     if (!session.Open([&](const host::DebugLine& line) {
             std::lock_guard<std::mutex> guard(linesMutex);
-            if (++lineCounts[line.level] == 1) firstLines[line.level] = line.text;
-            lastLines[line.level] = line.text;
+            SoakLevelLines& level = driverLines[line.level];
+            if (++level.count == 1) level.first = line.text;
+            level.last = line.text;
         })) {
         result.error = "the driver could not be opened";
         return result;
@@ -324,8 +323,7 @@ SoakResult RunSoak(const SoakSettings& settings, FILE* out) {
     session.Close();
     {
         std::lock_guard<std::mutex> guard(linesMutex);
-        result.lineCounts = lineCounts;
-        for (const auto& [level, text] : firstLines) result.lineSamples[level] = {text, lastLines[level]};
+        result.lines = driverLines;
     }
     sim.Write("quit\n", 1000);
     sim.CloseInput();
@@ -376,12 +374,12 @@ void PrintSoakReport(const SoakResult& result, FILE* out) {
         (static_cast<int64_t>(result.afterStop.heapInUseBytes) - static_cast<int64_t>(result.baseline.heapInUseBytes)) /
             1024.0);
     std::string levels;
-    for (const auto& [level, count] : result.lineCounts)
-        levels += (levels.empty() ? "" : ", ") + std::to_string(count) + " at level " + std::to_string(level);
+    for (const auto& [level, lines] : result.lines)
+        levels += (levels.empty() ? "" : ", ") + std::to_string(lines.count) + " at level " + std::to_string(level);
     std::fprintf(out, "driver diagnostics: %s\n", levels.empty() ? "none" : levels.c_str());
-    for (const auto& [level, sample] : result.lineSamples) {
-        std::fprintf(out, "  level %d, first: %s\n", level, sample.first.c_str());
-        std::fprintf(out, "  level %d, last:  %s\n", level, sample.second.c_str());
+    for (const auto& [level, lines] : result.lines) {
+        std::fprintf(out, "  level %d, first: %s\n", level, lines.first.c_str());
+        std::fprintf(out, "  level %d, last:  %s\n", level, lines.last.c_str());
     }
     for (const auto& line : result.faultFailures) std::fprintf(out, "camera: %s\n", line.c_str());
     std::fprintf(out, "threads and descriptors after stop: %s (baseline %u threads, %u descriptors)\n",

@@ -17,7 +17,6 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/ProcessStats.h"
@@ -56,6 +55,13 @@ struct SoakSample {
     platform::ProcessStats stats;
 };
 
+// The driver's lines of one level: how many came, and only the first and the
+// last of them, so that the soak's own memory does not grow with the log.
+struct SoakLevelLines {
+    uint64_t count = 0;
+    std::string first, last;
+};
+
 struct SoakResult {
     std::string error;  // set when the run could not be made
     uint32_t faults = 0;
@@ -68,8 +74,7 @@ struct SoakResult {
     bool backAtBaseline = false;
     bool allRecovered = false;
     bool decodeClean = true;
-    std::map<int, uint64_t> lineCounts;                              // the driver's diagnostic lines by level
-    std::map<int, std::pair<std::string, std::string>> lineSamples;  // the first and last line of each level
+    std::map<int, SoakLevelLines> lines;     // the driver's diagnostic lines by level
     std::vector<std::string> faultFailures;  // "fault N: KIND (failed: ...)" lines of the camera
 
     bool GoalsMet() const { return error.empty() && backAtBaseline && allRecovered && decodeClean; }
